@@ -1,0 +1,54 @@
+# Thin wrapper over the CMake presets. `make run` and `make test` set up
+# everything they need on a fresh Debian 12 machine.
+
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
+            libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei
+SCREENSHOT_PACKAGES := xvfb x11-apps imagemagick
+
+BUILD_DIR := build
+CLI := $(BUILD_DIR)/cli/lanewright-cli
+GUI := $(BUILD_DIR)/app/lanewright
+
+.PHONY: all deps configure build run test test-fast bench screenshots clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "Missing packages. Run as root:"; \
+	    echo "  apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+
+configure: deps
+	@test -f $(BUILD_DIR)/CMakeCache.txt || cmake --preset default
+
+build: configure
+	cmake --build --preset default
+
+run: build
+	$(GUI) --emulate
+
+test: build
+	ctest --preset default
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+screenshots: build
+	@for p in $(SCREENSHOT_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || \
+	  { [ "$$(id -u)" = 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$p; }; \
+	done
+	packaging/screenshots.sh $(GUI) docs/screenshots
+
+clean:
+	rm -rf $(BUILD_DIR)

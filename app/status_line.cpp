@@ -1,0 +1,32 @@
+#include "app/status_line.h"
+
+namespace {
+std::string TrimRight(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  return s;
+}
+std::string TrimLeft(const std::string& s) {
+  size_t i = s.find_first_not_of(" \t");
+  return i == std::string::npos ? std::string() : s.substr(i);
+}
+}  // namespace
+
+StatusLine::StatusLine(std::function<int()> count_boards)
+    : count_boards_(std::move(count_boards)), line_("静态") {}
+
+void StatusLine::SetBoardState(const std::string& text) {
+  if (line_.size() <= kStatePart) {
+    line_ = text;
+    return;
+  }
+  ComposeStatus(TrimRight(text), TrimLeft(line_.substr(kStatePart)));
+}
+
+void StatusLine::SetMessage(const std::string& text) {
+  ComposeStatus(TrimRight(line_.substr(0, std::min(line_.size(), kStatePart))), text);
+}
+
+void StatusLine::ComposeStatus(const std::string& left, const std::string& right) {
+  const std::string message = count_boards_ && count_boards_() > 0 ? right : std::string();
+  line_ = left + std::string(56, ' ') + message;
+}

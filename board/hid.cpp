@@ -1,0 +1,116 @@
+#include "board/hid.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+const char* OutcomeText(TransferOutcome outcome) {
+  switch (outcome) {
+    case TransferOutcome::kOk: return "ok";
+    case TransferOutcome::kTimeout: return "the board did not answer within 50 ms";
+    case TransferOutcome::kError: return "the board link failed (unplugged?)";
+    case TransferOutcome::kNotOpen: return "no board is open";
+  }
+  return "?";
+}
+
+bool PathsEqualIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+CHid::CHid(std::shared_ptr<HidBackend> backend) : backend_(std::move(backend)) {}
+
+CHid::~CHid() { Close(); }
+
+int CHid::FindDevices(const BoardMatch& match) {
+  std::vector<HidDeviceInfo> found;
+  for (auto& info : backend_->Enumerate()) {
+    if (info.vendor == match.vendor && info.product == match.product &&
+        info.release == match.version)
+      found.push_back(std::move(info));
+  }
+  std::lock_guard lock(list_mutex_);
+  devices_ = std::move(found);
+  return static_cast<int>(devices_.size());
+}
+
+int CHid::FindDevicePath(const std::string& path) const {
+  std::lock_guard lock(list_mutex_);
+  for (size_t i = 0; i < devices_.size(); ++i)
+    if (PathsEqualIgnoringCase(devices_[i].path, path)) return static_cast<int>(i);
+  return -1;
+}
+
+std::vector<std::string> CHid::DevicePaths() const {
+  std::lock_guard lock(list_mutex_);
+  std::vector<std::string> paths;
+  for (const auto& d : devices_) paths.push_back(d.path);
+  return paths;
+}
+
+std::vector<HidDeviceInfo> CHid::MatchingDevices() const {
+  std::lock_guard lock(list_mutex_);
+  return devices_;
+}
+
+bool CHid::Open(int index) {
+  std::string path;
+  {
+    std::lock_guard lock(list_mutex_);
+    if (index < 0 || index >= static_cast<int>(devices_.size())) return false;
+    path = devices_[index].path;
+  }
+  auto connection = backend_->Open(path);
+  std::lock_guard guard(transfer_guard_);
+  connection_ = std::move(connection);
+  return connection_ != nullptr;
+}
+
+void CHid::Close() {
+  std::lock_guard guard(transfer_guard_);
+  connection_.reset();
+}
+
+bool CHid::IsOpen() const { return connection_ != nullptr; }
+
+int CHid::WriteReport(const uint8_t* buffer, int count) {
+  std::lock_guard guard(transfer_guard_);
+  if (!connection_) {
+    last_outcome_ = TransferOutcome::kNotOpen;
+    return -1;
+  }
+  // Discard input reports already queued, so that an answer that came after
+  // its time limit is never taken for the answer to this request.
+  uint8_t stale[CHid::kReportSize];
+  for (int i = 0; i < 64 && connection_->Read(stale, sizeof stale, 0) > 0; ++i) {
+  }
+  int n = connection_->Write(buffer, static_cast<size_t>(count));
+  last_outcome_ = n == count ? TransferOutcome::kOk : TransferOutcome::kError;
+  return n < 0 ? -1 : n;
+}
+
+int CHid::ReadReport(uint8_t* buffer, int count) {
+  std::lock_guard guard(transfer_guard_);
+  if (!connection_) {
+    last_outcome_ = TransferOutcome::kNotOpen;
+    return -1;
+  }
+  if (count < 1) return -1;
+  // The board does not number its reports: the report arrives without the
+  // id byte, which we put back at buffer[0] for our callers.
+  int n = connection_->Read(buffer + 1, static_cast<size_t>(count - 1), kTransferLimitMs);
+  if (n == 0) {
+    last_outcome_ = TransferOutcome::kTimeout;
+    return -1;
+  }
+  if (n < 0) {
+    last_outcome_ = TransferOutcome::kError;
+    return -1;
+  }
+  buffer[0] = 0;
+  last_outcome_ = TransferOutcome::kOk;
+  return n + 1;
+}

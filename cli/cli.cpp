@@ -1,0 +1,257 @@
+#include "cli/cli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "emulator/emulated_board.h"
+
+namespace cli {
+
+std::atomic<bool> g_interrupted{false};
+
+CDevice& Context::Board() {
+  if (!device) device = std::make_unique<CDevice>(backend);
+  if (device->OpenPath().empty()) {
+    const int count = device->FindDevices();
+    if (count == 0)
+      throw BoardError(emulated ? "the emulated board is unplugged"
+                                : "no matching test board (0483:0211 version 0200) found");
+    if (board_index >= count)
+      throw BoardError("board index " + std::to_string(board_index) + " not present (" +
+                       std::to_string(count) + " board(s) found)");
+    if (!device->OpenBoard(board_index))
+      throw BoardError("cannot open board " + std::to_string(board_index) +
+                       " (permission? see packaging/99-lanewright.rules)");
+  }
+  return *device;
+}
+
+uint64_t ParseNumber(const std::string& text, uint64_t max, const std::string& what) {
+  if (text.empty()) throw UsageError(what + ": empty number");
+  size_t pos = 0;
+  int base = 10;
+  std::string digits = text;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    digits = text.substr(2);
+  }
+  if (digits.empty() || digits[0] == '-' || digits[0] == '+')
+    throw UsageError(what + ": \"" + text + "\" is not a number");
+  uint64_t value = 0;
+  try {
+    value = std::stoull(digits, &pos, base);
+  } catch (...) {
+    throw UsageError(what + ": \"" + text + "\" is not a number");
+  }
+  if (pos != digits.size()) throw UsageError(what + ": \"" + text + "\" is not a number");
+  if (value > max) {
+    std::ostringstream s;
+    s << what << ": " << text << " is above the limit " << max << " (0x" << std::hex
+      << std::uppercase << max << ")";
+    throw UsageError(s.str());
+  }
+  return value;
+}
+
+bool TakeFlag(std::vector<std::string>& args, const std::string& flag) {
+  auto it = std::find(args.begin(), args.end(), flag);
+  if (it == args.end()) return false;
+  args.erase(it);
+  return true;
+}
+
+bool TakeOption(std::vector<std::string>& args, const std::string& flag, std::string* value) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == flag) {
+      if (i + 1 >= args.size()) throw UsageError(flag + " needs a value");
+      *value = args[i + 1];
+      args.erase(args.begin() + i, args.begin() + i + 2);
+      return true;
+    }
+    if (args[i].rfind(flag + "=", 0) == 0) {
+      *value = args[i].substr(flag.size() + 1);
+      args.erase(args.begin() + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+void ExpectNoMoreOptions(const std::vector<std::string>& args) {
+  for (const auto& a : args)
+    if (a.size() > 1 && a[0] == '-' && !std::isdigit(static_cast<unsigned char>(a[1])))
+      throw UsageError("unknown option " + a);
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Hex2(uint8_t value) {
+  char buf[4];
+  std::snprintf(buf, sizeof buf, "%02X", value);
+  return buf;
+}
+
+namespace {
+
+std::vector<Command> AllCommands() {
+  std::vector<Command> table;
+  RegisterBoardCommands(table);
+  RegisterModuleCommands(table);
+  RegisterSignalCommands(table);
+  RegisterTransferCommands(table);
+  return table;
+}
+
+void PrintToolHelp(std::ostream& out, const std::vector<Command>& table) {
+  out << "Usage: lanewright-cli [--emulate[=FILE]] [--emulate-module FILE] [--board INDEX]\n"
+         "                      COMMAND [ARGS] [--json]\n\n"
+         "Tests 400G QSFP-DD (CMIS) modules through the Lanewright USB test board.\n\n"
+         "Options:\n"
+         "  --emulate            use the built-in emulated board (state kept in memory)\n"
+         "  --emulate=FILE       the same, keeping the board's non-volatile state (module\n"
+         "                       memory, saved DSP block, EEPROM) in FILE across runs\n"
+         "  --emulate-module FILE  load a module memory dump into the emulated board\n"
+         "  --board INDEX        which matching USB board to use (default 0, see `boards`)\n"
+         "  --json               print data as JSON\n"
+         "  -h, --help           this help; `COMMAND --help` explains a command\n\n"
+         "Commands:\n";
+  for (const auto& c : table) {
+    std::string usage = "  " + c.usage;
+    if (usage.size() < 34) usage.resize(34, ' ');
+    else usage += "\n" + std::string(34, ' ');
+    out << usage << c.summary << "\n";
+  }
+  out << "\nExit status: 0 success, 1 a board operation failed, 2 a usage error.\n"
+         "Addresses name module registers: bits 23-16 device (0xA0), 15-8 page,\n"
+         "7-0 register; 0xA00080 is page 00h byte 0x80, 0xA0001A lower byte 0x1A.\n";
+}
+
+}  // namespace
+
+int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
+        std::shared_ptr<emu::EmulatedBoard> board) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const auto table = AllCommands();
+  Context ctx{out, err, false, 0, nullptr, nullptr, nullptr};
+  ctx.interactive = (&out == &std::cout) && isatty(STDOUT_FILENO);
+  std::shared_ptr<emu::EmulatedBoard> emulated = board;
+  try {
+    // Global options stand before the command.
+    std::string state_file, module_file;
+    bool emulate = false;
+    size_t i = 0;
+    while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
+      const std::string& a = args[i];
+      if (a == "--emulate") {
+        emulate = true;
+      } else if (a.rfind("--emulate=", 0) == 0) {
+        emulate = true;
+        state_file = a.substr(10);
+        if (state_file.empty()) throw UsageError("--emulate=FILE needs a file name");
+      } else if (a == "--emulate-module" || a.rfind("--emulate-module=", 0) == 0) {
+        if (a == "--emulate-module") {
+          if (i + 1 >= args.size()) throw UsageError("--emulate-module needs a file");
+          module_file = args[++i];
+        } else {
+          module_file = a.substr(17);
+        }
+        emulate = true;
+      } else if (a == "--board") {
+        if (i + 1 >= args.size()) throw UsageError("--board needs an index");
+        ctx.board_index = static_cast<int>(ParseNumber(args[++i], 255, "--board"));
+      } else if (a == "--json") {
+        ctx.json = true;
+      } else if (a == "-h" || a == "--help") {
+        PrintToolHelp(out, table);
+        return kOk;
+      } else {
+        throw UsageError("unknown option " + a + " (see --help)");
+      }
+      ++i;
+    }
+    args.erase(args.begin(), args.begin() + i);
+    if (args.empty()) {
+      PrintToolHelp(err, table);
+      return kUsage;
+    }
+    const std::string name = args.front();
+    args.erase(args.begin());
+    auto cmd = std::find_if(table.begin(), table.end(),
+                            [&](const Command& c) { return c.name == name; });
+    if (cmd == table.end()) throw UsageError("unknown command \"" + name + "\" (see --help)");
+    if (TakeFlag(args, "--help") || TakeFlag(args, "-h")) {
+      out << "Usage: lanewright-cli [OPTIONS] " << cmd->usage << "\n\n"
+          << cmd->summary << "\n";
+      if (!cmd->help.empty()) out << "\n" << cmd->help;
+      return kOk;
+    }
+    if (TakeFlag(args, "--json")) ctx.json = true;
+
+    if (emulate && !emulated) {
+      emulated = std::make_shared<emu::EmulatedBoard>();
+      std::string error;
+      if (!state_file.empty() && !emulated->LoadState(state_file, &error))
+        throw BoardError("emulated board state: " + error);
+    }
+    if (emulated && !module_file.empty()) {
+      std::FILE* f = std::fopen(module_file.c_str(), "rb");
+      if (!f) throw UsageError(module_file + ": cannot open the module dump");
+      std::string text;
+      char buf[4096];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+      std::fclose(f);
+      std::string error;
+      auto lock = emulated->Lock();
+      if (!emulated->Module().LoadDump(text, &error))
+        throw UsageError(module_file + ": " + error);
+    }
+    ctx.emulated = emulated;
+    ctx.backend = emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
+
+    const int status = cmd->run(ctx, args);
+    ctx.device.reset();
+    if (emulated && !board) {
+      std::string error;
+      if (!emulated->SaveState(&error)) {
+        err << "lanewright-cli: cannot save the emulated board state: " << error << "\n";
+        return status == kOk ? kBoardFailure : status;
+      }
+    }
+    return status;
+  } catch (const UsageError& e) {
+    err << "lanewright-cli: " << e.what() << "\n";
+    return kUsage;
+  } catch (const BoardError& e) {
+    ctx.device.reset();
+    if (emulated && !board) emulated->SaveState(nullptr);
+    err << "lanewright-cli: " << e.what() << "\n";
+    return kBoardFailure;
+  }
+}
+
+}  // namespace cli

@@ -1,0 +1,1 @@
+namespace lw_signal_placeholder {}

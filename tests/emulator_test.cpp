@@ -1,0 +1,128 @@
+// The emulated board's state file, the module dump format and the device
+// watcher.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "board/device.h"
+#include "board/device_watcher.h"
+#include "emulator/emulated_board.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path TempPath(const std::string& name) {
+  return fs::temp_directory_path() / ("lw-" + std::to_string(getpid()) + "-" + name);
+}
+
+TEST(StateFile, BoardStateSurvivesARestart) {
+  const auto path = TempPath("state").string();
+  {
+    auto board = std::make_shared<emu::EmulatedBoard>();
+    std::string error;
+    ASSERT_TRUE(board->LoadState(path, &error)) << error;  // missing file: defaults
+    auto lock = board->Lock();
+    board->Module().Poke(0x10, 0x82, 0x05);
+    board->Dsp().Current()[7] = 9;
+    board->Dsp().Save();
+    board->Mailbox().Eeprom()[0x1234] = 0x42;
+    ASSERT_TRUE(board->SaveState(&error)) << error;
+  }
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  std::string error;
+  ASSERT_TRUE(board->LoadState(path, &error)) << error;
+  EXPECT_EQ(board->Module().Peek(0x10, 0x82), 0x05);
+  EXPECT_EQ(board->Module().Peek(0x00, 0x80), 0x18);
+  EXPECT_EQ(board->Dsp().Current()[7], 9);
+  EXPECT_EQ(board->Mailbox().Eeprom()[0x1234], 0x42);
+  EXPECT_EQ(board->Mailbox().Eeprom()[0x1235], 0xFF);
+  fs::remove(path);
+}
+
+TEST(StateFile, CorruptFileIsAnErrorNotASilentReset) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"hello\n", "line 1"},
+      {"lanewright-emulator-state 1\n[dsp-saved]\n00 01\n", "no [module]"},
+      {"lanewright-emulator-state 1\n[module]\nlower\n00 zz\n", "module section"},
+      {"lanewright-emulator-state 1\n[bogus]\n", "unknown section"},
+  };
+  for (const auto& [text, expect] : cases) {
+    const auto path = TempPath("corrupt").string();
+    std::ofstream(path) << text;
+    auto board = std::make_shared<emu::EmulatedBoard>();
+    std::string error;
+    EXPECT_FALSE(board->LoadState(path, &error)) << text;
+    EXPECT_NE(error.find(expect), std::string::npos) << error;
+    fs::remove(path);
+  }
+}
+
+TEST(ModuleDump, FormatErrorsNameTheirLine) {
+  const std::string row = "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff\n";
+  std::string eight;
+  for (int i = 0; i < 8; ++i) eight += row;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"# c\n" + row, "line 2: data before"},
+      {"page 1\n" + eight, "line 1: \"page\" needs two hex digits"},
+      {"lower\n" + row + "page 00\n", "line 3: the previous block has 1 of 8"},
+      {"lower\n00 11\n", "line 2: expected 16 bytes, found 2"},
+      {"lower\n" + eight + row, "line 10: more than 8"},
+      {"lower\n0g" + row.substr(2), "line 2: \"0g\" is not a hex byte"},
+  };
+  for (const auto& [text, expect] : cases) {
+    emu::ModuleDumpImage image;
+    std::string error;
+    EXPECT_FALSE(emu::ParseModuleDump(text, &image, &error));
+    EXPECT_NE(error.find(expect), std::string::npos) << "got: " << error;
+  }
+  emu::ModuleDumpImage image;
+  std::string error;
+  ASSERT_TRUE(emu::ParseModuleDump("lower\r\n" + eight + "page 1a\n" + eight, &image, &error)) << error;
+  EXPECT_EQ(image.pages.at(0x1A)[15], 0xFF);
+  EXPECT_EQ(emu::FormatModuleDump(image), "lower\n" + eight + "page 1a\n" + eight);
+}
+
+TEST(ModuleDump, EveryLabFixtureLoads) {
+  const fs::path dir = fs::path(LW_SOURCE_DIR) / ".." / "shared" / "fixtures" / "modules";
+  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder " << dir;
+  int loaded = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const auto name = entry.path().filename().string();
+    if (entry.path().extension() != ".txt" || name.find(".decoded") != std::string::npos) continue;
+    std::ifstream in(entry.path());
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    emu::ModuleModel module;
+    std::string error;
+    EXPECT_TRUE(module.LoadDump(text, &error)) << name << ": " << error;
+    ++loaded;
+  }
+  EXPECT_GT(loaded, 0);
+}
+
+TEST(DeviceWatcher, ReportsArrivalAndRemovalOfTheBoard) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  std::mutex m;
+  std::vector<std::string> events;
+  DeviceWatcher watcher(board, [&](DeviceWatcher::Event e, const std::string& path) {
+    std::lock_guard lock(m);
+    events.push_back((e == DeviceWatcher::Event::kArrival ? "+" : "-") + path);
+  }, 20);
+  ASSERT_TRUE(watcher.Start());
+  board->SetPlugged(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  board->SetPlugged(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  watcher.Stop();
+  std::lock_guard lock(m);
+  EXPECT_EQ(events, (std::vector<std::string>{"-emulated:board0", "+emulated:board0"}));
+}
+
+}  // namespace
