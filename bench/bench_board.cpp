@@ -1,0 +1,27 @@
+// Host time per board call against the emulated board, over the protocol
+// floor (reports x 20 ms).
+#include <cstdint>
+
+#include "bench/bench_util.h"
+#include "board/device.h"
+#include "emulator/emulated_board.h"
+
+int main() {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  CDevice device(board);
+  device.FindDevices();
+  if (!device.OpenBoard(0)) return 1;
+  uint8_t buffer[128] = {};
+  constexpr int kRuns = 20;
+
+  auto time_call = [&](auto&& call) {
+    const auto start = bench::Clock::now();
+    for (int i = 0; i < kRuns; ++i) call();
+    return bench::Ms(bench::Clock::now() - start) / kRuns;
+  };
+  const double read = time_call([&] { device.ReadModule(1, 0xA0, 0x00, 0x80, buffer, 128); });
+  bench::ReportOverFloor("module read 128 bytes (3 reports)", read, 3 * 20.0, 3);
+  const double write = time_call([&] { device.WriteModule(1, 0xA0, 0x02, 0x80, buffer, 128); });
+  bench::ReportOverFloor("module write 128 bytes (4 reports)", write, 4 * 20.0, 3);
+  return 0;
+}
