@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <thread>
 
@@ -199,9 +200,16 @@ std::optional<Report> EmulatedBoard::Process(const Report& q) {
     case kCheckerStatus:
       prbs_.Status(q[4], q[5], dsp_, &a[4]);
       return a;
-    case kMailboxWrite:
+    case kMailboxWrite: {
       mailbox_.Write(q[4], &q[6], std::min<int>(q[5], 59));
+      // Mailbox faults that the whole board carries out.
+      const auto due = mailbox_.TakeBoardFault();
+      if (due.fault == MailboxFault::kDropAnswers)
+        drop_ = due.count < 0 ? std::numeric_limits<int>::max() : due.count;
+      else if (due.fault == MailboxFault::kUnplug)
+        SetPlugged(false);
       return std::nullopt;
+    }
     case kMailboxRead:
       mailbox_.Read(q[4], &a[4], std::min<int>(q[5], 61));
       return a;
