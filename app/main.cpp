@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "app/screenshots.h"
 #include "emulator/emulated_board.h"
 
 int main(int argc, char** argv) {
@@ -26,6 +27,10 @@ int main(int argc, char** argv) {
       "FILE");
   QCommandLineOption module_dump("emulate-module",
                                  "Load a module memory dump into the emulated board.", "FILE");
+  QCommandLineOption screenshots(
+      "screenshots", "Render every tab and the diagnostics window into DIR as PNG files, then exit.",
+      "DIR");
+  parser.addOption(screenshots);
   parser.addOption(emulate);
   parser.addOption(module_dump);
   // Plain "--emulate" without a value is allowed too.
@@ -66,6 +71,7 @@ int main(int argc, char** argv) {
     CLanewrightDlg window(backend, board);
     window.Initialize();
     window.show();
+    if (parser.isSet(screenshots)) TakeScreenshots(&window, parser.value(screenshots));
     status = app.exec();
   }
   if (board) {

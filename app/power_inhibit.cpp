@@ -10,6 +10,16 @@ constexpr const char* kWho = "Lanewright";
 constexpr const char* kWhy = "module test in progress";
 }  // namespace
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+PowerInhibit::PowerInhibit() {
+  if (!SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED |
+                               ES_AWAYMODE_REQUIRED))
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  screensaver_cookie_ = 1;
+}
+PowerInhibit::~PowerInhibit() { SetThreadExecutionState(ES_CONTINUOUS); }
+#else
 PowerInhibit::PowerInhibit() {
   auto session = QDBusConnection::sessionBus();
   if (session.isConnected() && session.interface() &&
@@ -40,3 +50,4 @@ PowerInhibit::~PowerInhibit() {
   }
   // Closing the descriptor releases the sleep lock.
 }
+#endif
