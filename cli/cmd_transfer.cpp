@@ -85,8 +85,8 @@ int Eeprom(Context& ctx, std::vector<std::string>& args) {
     reporter.EndBar();
     if (ctx.json) {
       ctx.out << "{\"operation\": " << JsonString(args[0]) << ", \"file\": " << JsonString(path)
-              << ", \"bytes\": " << bytes << ", \"outcome\": "
-              << JsonString(transfer::OutcomeName(outcome));
+              << ", \"bytes\": " << bytes
+              << ", \"outcome\": " << JsonString(transfer::OutcomeName(outcome));
       if (!detail.empty()) ctx.out << ", \"detail\": " << JsonString(detail);
       ctx.out << "}\n";
     } else if (status == kOk) {

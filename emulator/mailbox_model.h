@@ -59,7 +59,7 @@ class MailboxModel {
   bool InLoadMode() const { return load_mode_; }
   // Host protocol faults seen: a command or block written before ready.
   int Violations() const { return violations_; }
-  int Aborts() const { return aborts_; }        // 0xFF at mailbox 5
+  int Aborts() const { return aborts_; }         // 0xFF at mailbox 5
   int EndAborts() const { return end_aborts_; }  // 0xFF at mailbox 0x85
   int BlocksStored() const { return stored_; }
   int BlocksServed() const { return served_; }

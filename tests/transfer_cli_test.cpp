@@ -1,7 +1,6 @@
 // `lanewright-cli eeprom load|check` run in-process against the emulated board,
 // with the real 20 ms command pause: exit status, log lines, the state file.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -135,7 +134,8 @@ TEST_F(TransferCli, CtrlCStopsALoadBetweenExchanges) {
   const auto image = Image("image.txt", 160);  // 20 blocks, about 1.2 s
   std::atomic<bool> finished{false};
   std::thread user([&] {
-    while (!finished && board->RequestCount() < 7) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!finished && board->RequestCount() < 7)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     cli::g_interrupted = true;
   });
   auto r = RunCli({"eeprom", "load", image}, board);

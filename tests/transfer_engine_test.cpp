@@ -1,6 +1,8 @@
 // Load and check against the emulated board's mailbox and EEPROM: the log
 // lines, the exchanges on the wire, the failure rules and the concurrency
 // rules. Pauses run fast; the emulated board answers at once.
+#include "transfer/transfer_engine.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include "board/device.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
-#include "transfer/transfer_engine.h"
 #include "transfer/transfer_texts.h"
 
 namespace {
@@ -34,8 +35,8 @@ std::string PageFor(const std::vector<uint8_t>& image) {
   std::string text = "/ generated\n";
   char group[9];
   for (size_t i = 0; i < image.size(); i += 4) {
-    std::snprintf(group, sizeof group, "%02X%02X%02X%02X", image[i + 3], image[i + 2],
-                  image[i + 1], image[i]);
+    std::snprintf(group, sizeof group, "%02X%02X%02X%02X", image[i + 3], image[i + 2], image[i + 1],
+                  image[i]);
     text += group;
     if (i % 32 == 28) text += "\n";
   }
@@ -47,13 +48,16 @@ std::string Op(const emu::Report& r) {
   char buf[48];
   const int count = r[5];
   if (r[3] == board::kMailboxWrite) {
-    if (count == 1) std::snprintf(buf, sizeof buf, "w%02X=%02X", r[4], r[6]);
+    if (count == 1)
+      std::snprintf(buf, sizeof buf, "w%02X=%02X", r[4], r[6]);
     else
       std::snprintf(buf, sizeof buf, "w%02X=%02X %02X %02X %02X +%d", r[4], r[6], r[7], r[8], r[9],
                     count - 4);
   } else if (r[3] == board::kMailboxRead) {
-    if (count == 1) std::snprintf(buf, sizeof buf, "r%02X", r[4]);
-    else std::snprintf(buf, sizeof buf, "r%02X:%d", r[4], count);
+    if (count == 1)
+      std::snprintf(buf, sizeof buf, "r%02X", r[4]);
+    else
+      std::snprintf(buf, sizeof buf, "r%02X:%d", r[4], count);
   } else {
     std::snprintf(buf, sizeof buf, "cmd%02X", r[3]);
   }
@@ -148,8 +152,8 @@ TEST_F(TransferTest, LoadWritesEveryBlockAndLogsAsTheBoardProgresses) {
        {}},
       {2048 + 40,
        {"进入EEPROM加载模式!", "写入数据块数据  Address:0x0    DataSize:2048",
-        "写入数据块数据  Address:0x800    DataSize:2048", "写入数据块数据  Address:820    DataSize:8",
-        "写入数据完成!"},
+        "写入数据块数据  Address:0x800    DataSize:2048",
+        "写入数据块数据  Address:820    DataSize:8", "写入数据完成!"},
        {"w05=A0", "r05", "w06=20 00 00 00 +32", "w05=AA"},
        {"r05", "w06=08 00 08 20 +8", "w05=AA", "r05", "w05=00"}},
   };
@@ -210,7 +214,9 @@ TEST_F(TransferTest, CheckReadsBackAndComparesByteByByte) {
        {"数据校验正常! 已校验字节数据地址:0x0", "数据校验正常! 已校验字节数据地址:0x1000",
         "数据校验异常,异常字节数据地址:0x1234，请检查!"},
        Outcome::kMismatch},
-      {"the first byte differs", 0, {"数据校验异常,异常字节数据地址:0x0，请检查!"},
+      {"the first byte differs",
+       0,
+       {"数据校验异常,异常字节数据地址:0x0，请检查!"},
        Outcome::kMismatch},
   };
   for (const auto& c : cases) {
@@ -338,10 +344,9 @@ TEST_F(TransferTest, AFailedExchangeEndsTheTransferWithItsFailureLine) {
   // 2 blocks. Load writes: 1 w05=A0, 2 r05, 3 block, 4 w05=AA, ..., 9 w05=00.
   // Check writes: 1 w05=A0, 2 r05, 3 header, 4 w05=A5, 5 r05, 6 r0A.
   const std::vector<FailedWriteCase> cases = {
-      {Job::kLoad, 1, "entering"},        {Job::kLoad, 3, "block"},
-      {Job::kLoad, 4, "handshake"},       {Job::kLoad, 9, "leaving"},
-      {Job::kCheck, 1, "entering"},       {Job::kCheck, 3, "header"},
-      {Job::kCheck, 4, "asking"},         {Job::kCheck, 6, "data read"},
+      {Job::kLoad, 1, "entering"}, {Job::kLoad, 3, "block"},      {Job::kLoad, 4, "handshake"},
+      {Job::kLoad, 9, "leaving"},  {Job::kCheck, 1, "entering"},  {Job::kCheck, 3, "header"},
+      {Job::kCheck, 4, "asking"},  {Job::kCheck, 6, "data read"},
   };
   UseImage(Pattern(64));
   for (const auto& c : cases) {
@@ -362,7 +367,8 @@ TEST_F(TransferTest, AFailedExchangeEndsTheTransferWithItsFailureLine) {
     EXPECT_NE(result.detail.find("failed"), std::string::npos) << result.detail;
     const auto log = Log();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), c.job == Job::kLoad ? "写入数据异常,自动退出!" : "读入数据异常,自动退出!");
+    EXPECT_EQ(log.back(),
+              c.job == Job::kLoad ? "写入数据异常,自动退出!" : "读入数据异常,自动退出!");
     EXPECT_EQ(std::count(log.begin(), log.end(), "写入数据完成!"), 0);
     EXPECT_EQ(Ops().back(), "w05=FF") << "the board is told to abort";
   }
@@ -461,8 +467,10 @@ TEST_F(TransferTest, ALoadPressedDuringACheckWaitsForIt) {
   engine->Wait(Job::kLoad);
   EXPECT_EQ(engine->LastResult(Job::kLoad).outcome, Outcome::kDone);
   const auto ops = Ops();
-  const auto last_read = ops.size() - 1 - (std::find(ops.rbegin(), ops.rend(), "r0A:32") - ops.rbegin());
-  const auto load_enter = ops.size() - 1 - (std::find(ops.rbegin(), ops.rend(), "w05=A0") - ops.rbegin());
+  const auto last_read =
+      ops.size() - 1 - (std::find(ops.rbegin(), ops.rend(), "r0A:32") - ops.rbegin());
+  const auto load_enter =
+      ops.size() - 1 - (std::find(ops.rbegin(), ops.rend(), "w05=A0") - ops.rbegin());
   EXPECT_LT(last_read, load_enter) << "the load enters the load mode after the check's last read";
   auto lock = board->Lock();
   EXPECT_EQ(board->Mailbox().Violations(), 0);

@@ -23,6 +23,7 @@ struct PageCase {
 };
 
 TEST(PageFile, ContentsBecomeImagesOrErrorsNamingLineAndColumn) {
+  // clang-format off
   const std::vector<PageCase> cases = {
       {"one group, least significant byte first", "12345678\n", {0x78, 0x56, 0x34, 0x12}, ""},
       {"grouping runs across line ends", "112233445566\n7788\n",
@@ -58,6 +59,7 @@ TEST(PageFile, ContentsBecomeImagesOrErrorsNamingLineAndColumn) {
       {"a byte that is no character", "123\xFF" "5678\n", {},
        "line 1, column 4: byte 0xFF is not a hexadecimal digit"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> image{0xEE};

@@ -1,6 +1,8 @@
 // The "File" page on the offscreen platform over the emulated board: its
 // controls, Browse with the file dialog, Load File, Check and Cancel, the log
 // box and the message boxes.
+#include "transfer/ui/transfer_page.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,7 +22,6 @@
 
 #include "app/app_context.h"
 #include "emulator/emulated_board.h"
-#include "transfer/ui/transfer_page.h"
 
 namespace {
 
@@ -110,8 +111,8 @@ TEST_F(PageTest, ControlsCarryTheirIdsAndCaptions) {
     int id;
     const char* caption;
   };
-  for (const Row& r : {Row{33050, "Browse"}, Row{33052, "Load File"}, Row{33054, "Cancel"},
-                       Row{33055, "Check"}}) {
+  for (const Row& r :
+       {Row{33050, "Browse"}, Row{33052, "Load File"}, Row{33054, "Cancel"}, Row{33055, "Check"}}) {
     auto* button = Find<QPushButton>(r.id);
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), r.caption);
@@ -126,10 +127,11 @@ TEST_F(PageTest, ControlsCarryTheirIdsAndCaptions) {
 }
 
 TEST_F(PageTest, BrowseLoadCheckAndCancel) {
-  const std::string path = File("image.txt",
-                                "/ two blocks\r\n"
-                                "0302010007060504\r\n0B0A09080F0E0D0C13121110171615141B1A19181F1E1D1C"
-                                "2322212027262524\r\n2B2A29282F2E2D2C33323130373635343B3A39383F3E3D3C\r\n");
+  const std::string path =
+      File("image.txt",
+           "/ two blocks\r\n"
+           "0302010007060504\r\n0B0A09080F0E0D0C13121110171615141B1A19181F1E1D1C"
+           "2322212027262524\r\n2B2A29282F2E2D2C33323130373635343B3A39383F3E3D3C\r\n");
   Browse(path);
   ASSERT_TRUE(WaitForLog("读取文件内容完毕!"));
   EXPECT_EQ(Find<QLineEdit>(33049)->text(), QString::fromStdString(path));

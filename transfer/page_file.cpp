@@ -119,8 +119,9 @@ bool ConvertPageText(const PageText& page, std::vector<uint8_t>* image, PageFile
     return false;
   };
   if (groups * 4 > kMaxImageSize)
-    return fail(kMaxImageSize / 4 * 8, "the image passes 16 MiB, more than the 24-bit block "
-                                       "offsets can address");
+    return fail(kMaxImageSize / 4 * 8,
+                "the image passes 16 MiB, more than the 24-bit block "
+                "offsets can address");
   image->reserve(groups * 4);
   for (size_t start = 0; start < s.size(); start += 8) {
     const size_t end = std::min(start + 8, s.size());

@@ -12,15 +12,24 @@ using namespace mailbox;
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
-    case Outcome::kNotRun: return "not-run";
-    case Outcome::kRunning: return "running";
-    case Outcome::kDone: return "done";
-    case Outcome::kInvalidFile: return "invalid-file";
-    case Outcome::kNoImage: return "no-image";
-    case Outcome::kBoardFailure: return "board-failure";
-    case Outcome::kMismatch: return "mismatch";
-    case Outcome::kCancelled: return "cancelled";
-    case Outcome::kStopped: return "stopped";
+    case Outcome::kNotRun:
+      return "not-run";
+    case Outcome::kRunning:
+      return "running";
+    case Outcome::kDone:
+      return "done";
+    case Outcome::kInvalidFile:
+      return "invalid-file";
+    case Outcome::kNoImage:
+      return "no-image";
+    case Outcome::kBoardFailure:
+      return "board-failure";
+    case Outcome::kMismatch:
+      return "mismatch";
+    case Outcome::kCancelled:
+      return "cancelled";
+    case Outcome::kStopped:
+      return "stopped";
   }
   return "?";
 }
@@ -45,8 +54,7 @@ TransferEngine::~TransferEngine() {
 
 // ---- page file -------------------------------------------------------------
 
-TransferEngine::ReadStatus TransferEngine::ReadPageFile(const std::string& path,
-                                                        OpenError* error) {
+TransferEngine::ReadStatus TransferEngine::ReadPageFile(const std::string& path, OpenError* error) {
   if (Busy().converting || Busy().Transferring()) return ReadStatus::kBusy;
   PageText text;
   const bool opened = transfer::ReadPageFile(path, &text, error);
@@ -174,7 +182,8 @@ void TransferEngine::Log(const std::string& text) {
 }
 
 void TransferEngine::ShowProgress(size_t done, size_t total) {
-  if (callbacks_.progress && !stop_) callbacks_.progress({done, total, ProgressPercent(done, total)});
+  if (callbacks_.progress && !stop_)
+    callbacks_.progress({done, total, ProgressPercent(done, total)});
 }
 
 bool TransferEngine::WriteByte(uint8_t address, uint8_t value) {
@@ -280,8 +289,10 @@ Result TransferEngine::Load(uint64_t conversion, uint64_t check) {
     if (Stopping(Job::kLoad)) return stopped();
     if (!device_.WriteMailbox(kHeader, block, static_cast<uint8_t>(4 + n)))
       return write_failed("writing the block at " + Hex(offset));
-    if (n < kBlockSize) Log(texts::LoadBlock(offset, n, true));
-    else if (offset % kLogStride == 0) Log(texts::LoadBlock(offset, kLogStride, false));
+    if (n < kBlockSize)
+      Log(texts::LoadBlock(offset, n, true));
+    else if (offset % kLogStride == 0)
+      Log(texts::LoadBlock(offset, kLogStride, false));
     offset += n;
     ShowProgress(offset, size);
     if (Stopping(Job::kLoad)) return stopped();
@@ -362,8 +373,10 @@ Result TransferEngine::Check(uint64_t load) {
     if (!device_.ReadMailbox(kData, data, static_cast<uint8_t>(n)))
       return failed("reading the block at " + Hex(offset));
     back.insert(back.end(), data, data + n);
-    if (n < kBlockSize) Log(texts::CheckBlock(offset, n, true));
-    else if (offset % kLogStride == 0) Log(texts::CheckBlock(offset, kLogStride, false));
+    if (n < kBlockSize)
+      Log(texts::CheckBlock(offset, n, true));
+    else if (offset % kLogStride == 0)
+      Log(texts::CheckBlock(offset, kLogStride, false));
     offset += n;
     ShowProgress(offset, size);
   }
@@ -371,8 +384,8 @@ Result TransferEngine::Check(uint64_t load) {
 
   if (image.empty() || back.size() != image.size()) {
     Log(texts::kLengthMismatch);
-    return {Outcome::kMismatch, "read back " + std::to_string(back.size()) + " bytes, the image has " +
-                                    std::to_string(image.size())};
+    return {Outcome::kMismatch, "read back " + std::to_string(back.size()) +
+                                    " bytes, the image has " + std::to_string(image.size())};
   }
   for (size_t i = 0; i < size; ++i) {
     if (back[i] != image[i]) {

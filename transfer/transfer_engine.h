@@ -34,7 +34,7 @@ constexpr uint8_t kHandshake = 5, kHeader = 6, kData = 10, kEndAbort = 0x85;
 constexpr uint8_t kEnter = 0xA0, kReady = 0xA0, kStore = 0xAA, kServe = 0xA5, kLeave = 0x00,
                   kAbort = 0xFF;
 constexpr size_t kBlockSize = 32;
-constexpr size_t kLogStride = 2048;    // a load/check line every 64 blocks
+constexpr size_t kLogStride = 2048;     // a load/check line every 64 blocks
 constexpr size_t kVerifyStride = 4096;  // a comparison line every 4 KiB
 constexpr int kMaxRetries = 200;        // polls in a row fail when this many have failed before
 constexpr int kEndPolls = 200;          // polls for the board to confirm the end of a load
@@ -48,7 +48,7 @@ enum class Job { kConversion, kLoad, kCheck };
 enum class Outcome {
   kNotRun,
   kRunning,
-  kDone,          // converted; loaded ("写入数据完成!"); checked intact ("数据校验成功,无异常!")
+  kDone,  // converted; loaded ("写入数据完成!"); checked intact ("数据校验成功,无异常!")
   kInvalidFile,   // conversion: a character would end a group early; no image
   kNoImage,       // load: the image is empty
   kBoardFailure,  // a board exchange failed or the board never turned ready

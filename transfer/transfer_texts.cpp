@@ -28,9 +28,9 @@ std::string LoadBlock(size_t offset, size_t size, bool last) {
 }
 
 std::string CheckBlock(size_t offset, size_t size, bool last) {
-  return Format(last ? "读入数据块数据 Address:%x  DataSize:%d"
-                     : "读入数据块数据 Address:0x%x  DataSize:%d",
-                static_cast<unsigned>(offset), static_cast<int>(size));
+  return Format(
+      last ? "读入数据块数据 Address:%x  DataSize:%d" : "读入数据块数据 Address:0x%x  DataSize:%d",
+      static_cast<unsigned>(offset), static_cast<int>(size));
 }
 
 std::string ByteMismatch(size_t offset) {

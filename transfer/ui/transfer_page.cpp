@@ -51,8 +51,8 @@ CTransferFile::CTransferFile(AppContext& app, QWidget* parent) : QWidget(parent)
   label->setGeometry(Dlu(10), Dlu(14), Dlu(24), Dlu(10));
   path_edit_ = Control(new QLineEdit(this), 33049, {36, 12, 216, 14});
   path_edit_->setReadOnly(true);
-  browse_ = Control(new QPushButton(QString::fromUtf8(texts::kBrowse), this), 33050,
-                    {260, 11, 58, 16});
+  browse_ =
+      Control(new QPushButton(QString::fromUtf8(texts::kBrowse), this), 33050, {260, 11, 58, 16});
   progress_ = Control(new QProgressBar(this), 33051, {10, 34, 308, 12});
   progress_->setRange(0, 100);
   progress_->setValue(0);
@@ -62,25 +62,26 @@ CTransferFile::CTransferFile(AppContext& app, QWidget* parent) : QWidget(parent)
   log_ = Control(new QPlainTextEdit(this), 33053, {16, 58, 296, 114});
   log_->setReadOnly(true);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  load_ = Control(new QPushButton(QString::fromUtf8(texts::kLoadFile), this), 33052,
-                  {40, 186, 60, 16});
-  check_ = Control(new QPushButton(QString::fromUtf8(texts::kCheck), this), 33055,
-                   {135, 186, 60, 16});
-  cancel_ = Control(new QPushButton(QString::fromUtf8(texts::kCancel), this), 33054,
-                    {230, 186, 60, 16});
+  load_ =
+      Control(new QPushButton(QString::fromUtf8(texts::kLoadFile), this), 33052, {40, 186, 60, 16});
+  check_ =
+      Control(new QPushButton(QString::fromUtf8(texts::kCheck), this), 33055, {135, 186, 60, 16});
+  cancel_ =
+      Control(new QPushButton(QString::fromUtf8(texts::kCancel), this), 33054, {230, 186, 60, 16});
 
   // The engine's threads hand everything over as queued events.
   transfer::Callbacks callbacks;
   callbacks.log = [this](const std::string& text) {
-    QMetaObject::invokeMethod(this, [this, line = U8(text)] { AppendLog(line); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, line = U8(text)] { AppendLog(line); }, Qt::QueuedConnection);
   };
   callbacks.progress = [this](const transfer::Progress& p) {
-    QMetaObject::invokeMethod(this, [this, percent = p.percent] { ShowTransferProgress(percent); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, percent = p.percent] { ShowTransferProgress(percent); }, Qt::QueuedConnection);
   };
   callbacks.activity = [this](const transfer::Activity& a) {
-    QMetaObject::invokeMethod(this, [this, a] { ShowActivity(a); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, a] { ShowActivity(a); }, Qt::QueuedConnection);
   };
   engine_ = std::make_unique<transfer::TransferEngine>(app_.Device(), std::move(callbacks));
 

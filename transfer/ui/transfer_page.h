@@ -29,13 +29,13 @@ class CTransferFile : public QWidget {
   void ShowMessage(const QString& text);
 
   AppContext& app_;
-  QLineEdit* path_edit_ = nullptr;  // 33049
-  QPushButton* browse_ = nullptr;   // 33050
+  QLineEdit* path_edit_ = nullptr;    // 33049
+  QPushButton* browse_ = nullptr;     // 33050
   QProgressBar* progress_ = nullptr;  // 33051
-  QPushButton* load_ = nullptr;     // 33052
-  QPlainTextEdit* log_ = nullptr;   // 33053
-  QPushButton* cancel_ = nullptr;   // 33054
-  QPushButton* check_ = nullptr;    // 33055
+  QPushButton* load_ = nullptr;       // 33052
+  QPlainTextEdit* log_ = nullptr;     // 33053
+  QPushButton* cancel_ = nullptr;     // 33054
+  QPushButton* check_ = nullptr;      // 33055
   QString file_path_;
   QString log_text_;  // everything logged since the page was created
   transfer::Activity activity_;
