@@ -477,6 +477,8 @@ TEST_F(TransferTest, ALoadPressedDuringACheckWaitsForIt) {
 }
 
 TEST_F(TransferTest, OtherBoardUsersInterleaveCallByCallDuringALoad) {
+  // A page polling the module while a load runs: its calls get in between the
+  // load's, each call whole, and the load still writes every byte.
   const auto image = Pattern(2048);
   UseImage(image);
   device.SetPause([](int ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); });
@@ -500,7 +502,7 @@ TEST_F(TransferTest, OtherBoardUsersInterleaveCallByCallDuringALoad) {
   poller.join();
   EXPECT_EQ(engine->LastResult(Job::kLoad).outcome, Outcome::kDone);
   EXPECT_EQ(Eeprom(2048), image);
-  EXPECT_GT(reads, 10);
+  EXPECT_GE(reads, 64) << "the poller got in at least once a block, not kept out by the load";
   EXPECT_EQ(good, reads);
 }
 

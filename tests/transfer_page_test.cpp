@@ -41,7 +41,9 @@ struct PageTest : ::testing::Test {
   bool gate_open = true;
 
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("lw_transfer_page_" + std::to_string(getpid()));
+    static int run = 0;
+    dir = fs::temp_directory_path() /
+          ("lw_transfer_page_" + std::to_string(getpid()) + "_" + std::to_string(++run));
     fs::create_directories(dir);
     board->SetAnswerDelayMs(0);
     app = std::make_unique<AppContext>(board, board);
@@ -91,7 +93,11 @@ struct PageTest : ::testing::Test {
     QObject::connect(&user, &QTimer::timeout, [this] {
       QWidget* modal = QApplication::activeModalWidget();
       if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-        dialog->selectFile(chosen);
+        // Typed into the name field: selectFile() depends on the dialog's
+        // directory listing, which arrives from a thread of its own.
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(chosen);
         static_cast<QDialog*>(dialog)->accept();  // as the Open button does
       } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         messages << box->text();

@@ -186,15 +186,32 @@ void TransferEngine::ShowProgress(size_t done, size_t total) {
     callbacks_.progress({done, total, ProgressPercent(done, total)});
 }
 
+bool TransferEngine::Exchanged(bool ok) {
+  if (!ok) failure_ = device_.LastError();
+  // The board object's lock does not queue its callers: a thread that takes
+  // it again at once would keep the pages' polling out for the whole load.
+  // A moment between two exchanges lets a waiting call in.
+  std::this_thread::sleep_for(std::chrono::microseconds(kHandOffUs));
+  return ok;
+}
+
+bool TransferEngine::WriteMailbox(uint8_t address, const uint8_t* data, size_t count) {
+  return Exchanged(device_.WriteMailbox(address, data, static_cast<uint8_t>(count)));
+}
+
+bool TransferEngine::ReadMailbox(uint8_t address, uint8_t* data, size_t count) {
+  return Exchanged(device_.ReadMailbox(address, data, static_cast<uint8_t>(count)));
+}
+
 bool TransferEngine::WriteByte(uint8_t address, uint8_t value) {
-  return device_.WriteMailbox(address, &value, 1);
+  return WriteMailbox(address, &value, 1);
 }
 
 bool TransferEngine::Ready(std::string* failure) {
   uint8_t value = 0;
   // A read that failed tells nothing about the board: it is a failed poll.
-  if (!device_.ReadMailbox(kHandshake, &value, 1)) {
-    *failure = device_.LastError();
+  if (!ReadMailbox(kHandshake, &value, 1)) {
+    *failure = failure_;
     return false;
   }
   failure->clear();
@@ -266,7 +283,7 @@ Result TransferEngine::Load(uint64_t conversion, uint64_t check) {
     return Result{Outcome::kBoardFailure, cause};
   };
   auto write_failed = [&](const std::string& what) {
-    return fail(what + " failed: " + device_.LastError());
+    return fail(what + " failed: " + failure_);
   };
 
   if (!WriteByte(kHandshake, kEnter)) return write_failed("entering the load mode");
@@ -287,7 +304,7 @@ Result TransferEngine::Load(uint64_t conversion, uint64_t check) {
     PutHeader(block, n, offset);
     std::copy_n(image.begin() + offset, n, block + 4);
     if (Stopping(Job::kLoad)) return stopped();
-    if (!device_.WriteMailbox(kHeader, block, static_cast<uint8_t>(4 + n)))
+    if (!WriteMailbox(kHeader, block, 4 + n))
       return write_failed("writing the block at " + Hex(offset));
     if (n < kBlockSize)
       Log(texts::LoadBlock(offset, n, true));
@@ -337,7 +354,7 @@ Result TransferEngine::Check(uint64_t load) {
     return Result{Outcome::kBoardFailure, cause};
   };
   auto failed = [&](const std::string& what) {
-    return fail(what + " failed: " + device_.LastError());
+    return fail(what + " failed: " + failure_);
   };
 
   if (!WriteByte(kHandshake, kEnter)) return failed("entering the load mode");
@@ -358,7 +375,7 @@ Result TransferEngine::Check(uint64_t load) {
     const size_t n = std::min(kBlockSize, size - offset);
     PutHeader(header, n, offset);
     if (stop_) return stopped;
-    if (!device_.WriteMailbox(kHeader, header, 4))
+    if (!WriteMailbox(kHeader, header, 4))
       return failed("asking for the block at " + Hex(offset));
     if (stop_) return stopped;
     if (!WriteByte(kHandshake, kServe)) return failed("asking for the block at " + Hex(offset));
@@ -370,7 +387,7 @@ Result TransferEngine::Check(uint64_t load) {
       device_.Pause(kPollPauseMs);
     }
     if (stop_) return stopped;
-    if (!device_.ReadMailbox(kData, data, static_cast<uint8_t>(n)))
+    if (!ReadMailbox(kData, data, n))
       return failed("reading the block at " + Hex(offset));
     back.insert(back.end(), data, data + n);
     if (n < kBlockSize)

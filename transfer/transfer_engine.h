@@ -40,6 +40,7 @@ constexpr int kMaxRetries = 200;        // polls in a row fail when this many ha
 constexpr int kEndPolls = 200;          // polls for the board to confirm the end of a load
 constexpr int kServeWaitMs = 100;       // after asking for a block to read back
 constexpr int kPollPauseMs = 1;
+constexpr int kHandOffUs = 100;  // after each exchange, for the other users of the board
 }  // namespace mailbox
 
 enum class Job { kConversion, kLoad, kCheck };
@@ -134,8 +135,11 @@ class TransferEngine {
   Result Load(uint64_t conversion, uint64_t check);
   Result Check(uint64_t load);
 
-  // One board exchange each; false when it failed.
+  // One board exchange each; false when it failed, with the cause in failure_.
+  bool WriteMailbox(uint8_t address, const uint8_t* data, size_t count);
+  bool ReadMailbox(uint8_t address, uint8_t* data, size_t count);
   bool WriteByte(uint8_t address, uint8_t value);
+  bool Exchanged(bool ok);
   // One poll: the handshake reads 0xA0. A failed read is a failed poll, and
   // `failure` keeps why (empty when the board answered).
   bool Ready(std::string* failure);
@@ -158,6 +162,7 @@ class TransferEngine {
   PageText page_;
   std::vector<uint8_t> image_;
   std::vector<uint8_t> read_back_;
+  std::string failure_;  // why the last exchange failed; loads and checks take turns
 };
 
 }  // namespace transfer
