@@ -73,7 +73,8 @@ CSfpBase::ImageRefresh::~ImageRefresh() {
 bool CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
   const auto a = SplitAddress(address);
   uint8_t* slot = work_.Slot(a.page, a.reg);
-  if (!slot) return false;
+  const int end = a.reg < 0x80 ? 0x80 : 0x100;  // a run stays inside its image
+  if (!slot || a.reg + length > end) return false;
   ranges_.push_back({a.page, a.reg, length});
   return module_.ReadBlock(a.device, a.page, a.reg, length, slot);
 }
