@@ -117,7 +117,8 @@ std::string Cell(const DdmValue& v) {
 std::string JsonValue(const DdmValue& v) {
   std::string flags;
   for (int kind : {kHighAlarm, kLowAlarm, kHighWarning, kLowWarning})
-    if (v.flags & (1u << kind)) flags += (flags.empty() ? "" : ", ") + JsonString(FlagKindName(kind));
+    if (v.flags & (1u << kind))
+      flags += (flags.empty() ? "" : ", ") + JsonString(FlagKindName(kind));
   return "{\"value\": " + JsonNumber(v.value) + ", \"text\": " + JsonString(v.text) +
          ", \"unit\": " + JsonString(v.unit) + ", \"flags\": [" + flags + "]}";
 }
@@ -146,7 +147,8 @@ void PrintDdm(Context& ctx, const DdmReadings& r, const std::string& time) {
   std::vector<std::vector<std::string>> rows = {
       {"Channel", "BIAS (mA)", "TX_PWR (dBm)", "RX_PWR (dBm)"}};
   for (int i = 0; i < kLanes; ++i)
-    rows.push_back({std::to_string(i + 1), Cell(r.bias[i]), Cell(r.tx_power[i]), Cell(r.rx_power[i])});
+    rows.push_back(
+        {std::to_string(i + 1), Cell(r.bias[i]), Cell(r.tx_power[i]), Cell(r.rx_power[i])});
   PrintTable(ctx.out, rows);
 }
 
@@ -163,10 +165,10 @@ std::string CsvRow(const DdmReadings& r, const std::string& time) {
   std::string flags;
   auto note = [&flags](const DdmValue& v) {
     if (!v.Flagged()) return;
-    std::string kinds = FlagKindsText(v.flags);
-    for (auto& c : kinds)
-      if (c == ',') c = '|';
-    kinds.erase(std::remove(kinds.begin(), kinds.end(), ' '), kinds.end());
+    std::string kinds;  // "low alarm|low warning": no commas inside a field
+    for (int kind : {kHighAlarm, kLowAlarm, kHighWarning, kLowWarning})
+      if (v.flags & (1u << kind))
+        kinds += (kinds.empty() ? "" : "|") + std::string(FlagKindName(kind));
     flags += (flags.empty() ? "" : ";") + std::string(v.name) +
              (v.lane ? std::to_string(v.lane) : "") + ":" + kinds;
   };
@@ -221,6 +223,8 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
     PrintDdm(ctx, r, time);
     ctx.out << std::flush;
   };
+  // A watch ends when its reader goes away (a closed pipe), as after Ctrl-C.
+  auto reader_gone = [&] { return !ctx.out; };
 
   if (!watch) {
     DdmReadings r;
@@ -229,9 +233,10 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
     return kOk;
   }
   using Clock = std::chrono::steady_clock;
-  const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
+  const auto step =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
   auto next = Clock::now();
-  while (!g_interrupted) {
+  while (!g_interrupted && !reader_gone()) {
     next += step;
     try {
       ctx.Board();  // reopens a board that came back after an unplug
@@ -247,7 +252,8 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
     }
     ctx.err << std::flush;
     while (!g_interrupted && Clock::now() < next)
-      std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     if (Clock::now() > next + step) next = Clock::now();  // fell behind: do not catch up in a burst
   }
   return kOk;
@@ -267,7 +273,8 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("flags takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  if (!module.ReadStatusImage()) throw BoardError("flags: reading the module failed: " + board.LastError());
+  if (!module.ReadStatusImage())
+    throw BoardError("flags: reading the module failed: " + board.LastError());
   const ModuleImages images = module.Snapshot();
   const auto& fields = FlagsPageFields();
 
@@ -276,7 +283,8 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
       const uint8_t v = f.ValueIn(images, lane);
       if (!f.items) return std::string(v ? "true" : "false");
       const std::string* item = f.ItemText(v);
-      return "{\"code\": " + std::to_string(v) + ", \"text\": " + (item ? JsonString(*item) : "null") + "}";
+      return "{\"code\": " + std::to_string(v) +
+             ", \"text\": " + (item ? JsonString(*item) : "null") + "}";
     };
     ctx.out << "{";
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -287,7 +295,8 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
         continue;
       }
       ctx.out << "[";
-      for (int lane = 1; lane <= kLanes; ++lane) ctx.out << (lane > 1 ? ", " : "") << value(f, lane);
+      for (int lane = 1; lane <= kLanes; ++lane)
+        ctx.out << (lane > 1 ? ", " : "") << value(f, lane);
       ctx.out << "]";
     }
     ctx.out << "}\n";
@@ -406,7 +415,8 @@ int Set(Context& ctx, std::vector<std::string>& args) {
     if (args.size() != next) throw UsageError(std::string(f->name) + " takes no value");
   } else {
     if (args.size() != next + 1)
-      throw UsageError(std::string("usage: set ") + f->name + (f->PerLane() ? " LANE" : "") + " VALUE");
+      throw UsageError(std::string("usage: set ") + f->name + (f->PerLane() ? " LANE" : "") +
+                       " VALUE");
     value = ParseControlValue(*f, args[next], lanes.front());
   }
 
@@ -415,8 +425,8 @@ int Set(Context& ctx, std::vector<std::string>& args) {
   std::vector<std::string> json;
   for (int lane : lanes) {
     if (!f->Apply(module, lane, value))
-      throw BoardError(std::string("set ") + f->name + (lane ? " lane " + std::to_string(lane) : "") +
-                       ": " + board.LastError());
+      throw BoardError(std::string("set ") + f->name +
+                       (lane ? " lane " + std::to_string(lane) : "") + ": " + board.LastError());
     const auto spot = Locate(f->field, lane);
     const uint8_t byte = module.Snapshot().Byte(spot->page, spot->reg);
     char hex[8];
@@ -424,10 +434,11 @@ int Set(Context& ctx, std::vector<std::string>& args) {
     if (ctx.json) {
       char address[16];
       std::snprintf(address, sizeof address, "0x%06X", spot->address);
-      json.push_back("{\"control\": " + JsonString(f->name) +
-                     (lane ? ", \"lane\": " + std::to_string(lane) : std::string()) +
-                     (f->kind == ControlKind::kAction ? "" : ", \"value\": " + std::to_string(value)) +
-                     ", \"address\": " + JsonString(address) + ", \"byte\": " + std::to_string(byte) + "}");
+      json.push_back(
+          "{\"control\": " + JsonString(f->name) +
+          (lane ? ", \"lane\": " + std::to_string(lane) : std::string()) +
+          (f->kind == ControlKind::kAction ? "" : ", \"value\": " + std::to_string(value)) +
+          ", \"address\": " + JsonString(address) + ", \"byte\": " + std::to_string(byte) + "}");
       continue;
     }
     std::string line = f->name;
@@ -465,15 +476,16 @@ std::string SetHelp() {
       values = "on/off";
     else
       values = "0-" + std::to_string(f.MaxValue());
-    rows.push_back({f.name, f.PerLane() ? "1-8" : "-", values, where,
-                    *f.caption ? f.caption : f.title});
+    rows.push_back(
+        {f.name, f.PerLane() ? "1-8" : "-", values, where, *f.caption ? f.caption : f.title});
   }
   PrintTable(h, rows);
   h << "\nList items (index = VALUE):\n";
   for (const ControlFamily& f : ControlFamilies()) {
     if (!f.items) continue;
     h << "  " << f.name << ":";
-    for (int i = 0; i < static_cast<int>(f.items->size()); ++i) h << (i ? ", " : " ") << i << " " << (*f.items)[i];
+    for (int i = 0; i < static_cast<int>(f.items->size()); ++i)
+      h << (i ? ", " : " ") << i << " " << (*f.items)[i];
     if (f.short_lanes) h << " (lanes 4 and 8 list 0-" << int(f.short_count) - 1 << " only)";
     h << "\n";
   }
@@ -494,8 +506,10 @@ std::vector<uint8_t> ParsePages(const std::string& text) {
   while (std::getline(in, item, ',')) {
     if (item.empty()) throw UsageError("--pages: empty item in \"" + text + "\"");
     std::string digits = item;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+      digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 2 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
       throw UsageError("--pages: \"" + item + "\" is not a page number (two hex digits, e.g. 10)");
     const auto page = static_cast<uint8_t>(std::stoul(digits, nullptr, 16));
     if (std::find(pages.begin(), pages.end(), page) == pages.end()) pages.push_back(page);
@@ -552,8 +566,8 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
     }
     text += "}}\n";
   } else {
-    text = emu::FormatModuleDump(image, "module memory, lanewright-cli dump, " +
-                                            LocalTime("%Y-%m-%d %H:%M:%S"));
+    text = emu::FormatModuleDump(
+        image, "module memory, lanewright-cli dump, " + LocalTime("%Y-%m-%d %H:%M:%S"));
   }
   if (path.empty()) {
     ctx.out << text;
@@ -567,7 +581,7 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
   }
   std::string list;
   for (uint8_t p : pages) list += " " + Hex2(p);
-  ctx.err << "wrote lower memory and pages" << list << " to " << path << "\n";
+  ctx.out << "wrote lower memory and pages" << list << " to " << path << "\n";
   return kOk;
 }
 
@@ -602,8 +616,7 @@ void RegisterModuleCommands(std::vector<Command>& table) {
                    "Tx bias and Tx power and prints them in engineering units.\n",
                    Thresholds});
   table.push_back({"set", "set NAME [LANE] VALUE", "change one module control", SetHelp(), Set});
-  table.push_back({"dump", "dump [--pages LIST] [FILE]",
-                   "capture module memory in the dump format",
+  table.push_back({"dump", "dump [--pages LIST] [FILE]", "capture module memory in the dump format",
                    "Reads lower memory and the listed pages (default 00,01,02,10,11; two hex\n"
                    "digits each, comma separated) and writes them in the module dump format\n"
                    "to FILE, or to stdout. The file loads again with --emulate-module FILE.\n",

@@ -114,8 +114,7 @@ void ModuleModel::Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* out, 
   UpdateSummaries();
 }
 
-void ModuleModel::Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data,
-                        int count) {
+void ModuleModel::Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data, int count) {
   if (device != 0xA0) return;
   const bool live = live_ && !FlatMemory();
   if (!live) {
@@ -173,11 +172,11 @@ void ModuleModel::ClearOnRead(uint8_t page, uint8_t reg) {
 void ModuleModel::LoadDefaults() {
   lower_.fill(0);
   pages_.clear();
-  lower_[0x00] = 0x18;  // QSFP-DD
-  lower_[0x01] = 0x50;  // CMIS 5.0
-  lower_[0x02] = 0x00;  // paged memory
+  lower_[0x00] = 0x18;                    // QSFP-DD
+  lower_[0x01] = 0x50;                    // CMIS 5.0
+  lower_[0x02] = 0x00;                    // paged memory
   lower_[kState] = (kModReady << 1) | 1;  // ready, interrupt deasserted
-  lower_[0x55] = 0x01;  // media type: multimode fibre
+  lower_[0x55] = 0x01;                    // media type: multimode fibre
   // Application table: host interface, media interface, lane counts, host lane starts.
   const uint8_t apps[][4] = {
       {0x11, 0x10, 0x88, 0x01},  // 400GAUI-8 C2M / 400GBASE-SR8
@@ -233,9 +232,9 @@ void ModuleModel::LoadDefaults() {
   for (int set = 0; set < 2; ++set)
     for (int lane = 0; lane < 8; ++lane)
       p10[kDpConfig0 + set * kStagedStride + lane - 0x80] = 0x10;  // application 1
-  p10[0xA0 - 0x80] = 0xFF;  // Tx CDR on
-  p10[0xA1 - 0x80] = 0xFF;  // Rx CDR on
-  for (int r = 0xAA; r <= 0xAD; ++r) p10[r - 0x80] = 0x22;  // Rx output amplitude code 2
+  p10[0xA0 - 0x80] = 0xFF;                                         // Tx CDR on
+  p10[0xA1 - 0x80] = 0xFF;                                         // Rx CDR on
+  for (int r = 0xAA; r <= 0xAD; ++r) p10[r - 0x80] = 0x22;         // Rx output amplitude code 2
 
   Page& p11 = pages_[0x11];
   for (int r = kDpStates; r < kDpStates + 4; ++r) p11[r - 0x80] = 0x44;  // DPActivated
@@ -281,7 +280,8 @@ void ModuleModel::Restart() {
 
 void ModuleModel::TakeNominals() {
   nominal_ = Nominal{};
-  nominal_.temperature = static_cast<uint16_t>(lower_[kTemperature] << 8 | lower_[kTemperature + 1]);
+  nominal_.temperature =
+      static_cast<uint16_t>(lower_[kTemperature] << 8 | lower_[kTemperature + 1]);
   nominal_.vcc = static_cast<uint16_t>(lower_[kVcc] << 8 | lower_[kVcc + 1]);
   auto it = pages_.find(0x11);
   if (it == pages_.end()) return;
@@ -301,8 +301,8 @@ void ModuleModel::TakeNominals() {
     nominal_.rx_input[i] = Word(p11, static_cast<uint8_t>(kRxPower + 2 * i));
     const int dp = (p11[(kDpStates + i / 2) - 0x80] >> (i % 2 ? 4 : 0)) & 0x0F;
     const uint8_t bit = static_cast<uint8_t>(1u << i);
-    dark_by_control[i] = !ready || dp != kDpActivated ||
-                         (Peek(0x10, kTxDisable) & bit) || (Peek(0x10, kTxForceSquelch) & bit);
+    dark_by_control[i] = !ready || dp != kDpActivated || (Peek(0x10, kTxDisable) & bit) ||
+                         (Peek(0x10, kTxForceSquelch) & bit);
   }
   // A lane that read zero because the host had it off still has a laser:
   // give it the level of the lit lanes.
@@ -342,8 +342,10 @@ void ModuleModel::Advance(Clock::time_point now) {
       auto& due = lane_due_[lane - 1];
       if (!due || *due != t) continue;
       due.reset();
-      if (DpState(lane) == kDpInit) SetDpState(lane, kDpActivated);
-      else if (DpState(lane) == kDpDeinit) SetDpState(lane, kDpDeactivated);
+      if (DpState(lane) == kDpInit)
+        SetDpState(lane, kDpActivated);
+      else if (DpState(lane) == kDpDeinit)
+        SetDpState(lane, kDpDeactivated);
     }
     Settle(t);
   }
@@ -519,8 +521,8 @@ void ModuleModel::UpdateMonitors(Clock::time_point t) {
     return static_cast<uint16_t>(std::clamp(std::lround(nominal * factor), 0L, 0xFFFFL));
   };
   if (nominal_.temperature || nominal_.vcc) {
-    const auto temperature = static_cast<uint16_t>(
-        static_cast<int16_t>(nominal_.temperature) + std::lround(noise_factors_.temperature));
+    const auto temperature = static_cast<uint16_t>(static_cast<int16_t>(nominal_.temperature) +
+                                                   std::lround(noise_factors_.temperature));
     const auto vcc = static_cast<uint16_t>(
         std::clamp(nominal_.vcc + std::lround(noise_factors_.vcc), 0L, 0xFFFFL));
     lower_[kTemperature] = static_cast<uint8_t>(temperature >> 8);
@@ -556,11 +558,11 @@ void ModuleModel::LatchFlags() {
   int t[4];
   if ((nominal_.temperature || nominal_.vcc)) {
     if (thresholds(kTempThresholds, t))
-      lower_[kTempVccFlags] |= Check(static_cast<int16_t>(lower_[kTemperature] << 8 |
-                                                          lower_[kTemperature + 1]), t);
+      lower_[kTempVccFlags] |=
+          Check(static_cast<int16_t>(lower_[kTemperature] << 8 | lower_[kTemperature + 1]), t);
     if (thresholds(kVccThresholds, t))
-      lower_[kTempVccFlags] |= static_cast<uint8_t>(
-          Check(lower_[kVcc] << 8 | lower_[kVcc + 1], t) << 4);
+      lower_[kTempVccFlags] |=
+          static_cast<uint8_t>(Check(lower_[kVcc] << 8 | lower_[kVcc + 1], t) << 4);
   }
   const bool ready = ModuleState() == kModReady;
   Page& p11 = P(0x11);
@@ -577,8 +579,10 @@ void ModuleModel::LatchFlags() {
     const bool present = nominal_.tx_power[i] || nominal_.tx_bias[i] || nominal_.rx_input[i];
     if (!ready || !present || DpState(lane) != kDpActivated) continue;
     const int rx = Word(p11, static_cast<uint8_t>(kRxPower + 2 * i));
-    if (has_tx) latch(kTxPowerFlags, Check(Word(p11, static_cast<uint8_t>(kTxPower + 2 * i)), tx_t), lane);
-    if (has_bias) latch(kTxBiasFlags, Check(Word(p11, static_cast<uint8_t>(kTxBias + 2 * i)), bias_t), lane);
+    if (has_tx)
+      latch(kTxPowerFlags, Check(Word(p11, static_cast<uint8_t>(kTxPower + 2 * i)), tx_t), lane);
+    if (has_bias)
+      latch(kTxBiasFlags, Check(Word(p11, static_cast<uint8_t>(kTxBias + 2 * i)), bias_t), lane);
     if (has_rx) {
       latch(kRxPowerFlags, Check(rx, rx_t), lane);
       if (rx < rx_t[1]) {  // below the low-alarm level: no signal to recover
@@ -637,14 +641,16 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
     while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
     if (t[0] == '#') continue;
     if (t == "lower") {
-      if (target && rows != 8) return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
+      if (target && rows != 8)
+        return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
       target = &out.lower;
       out.has_lower = true;
       rows = 0;
       continue;
     }
     if (t.rfind("page ", 0) == 0) {
-      if (target && rows != 8) return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
+      if (target && rows != 8)
+        return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
       std::string num = t.substr(5);
       unsigned value = 0;
       char extra = 0;

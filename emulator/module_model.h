@@ -79,10 +79,10 @@ class ModuleModel {
   std::string DumpAll() const;
 
   // For tests and demos.
-  void SetTimeSource(TimeFn now);     // default: the steady clock
-  void SetLive(bool live);            // false: plain memory, no side effects
+  void SetTimeSource(TimeFn now);  // default: the steady clock
+  void SetLive(bool live);         // false: plain memory, no side effects
   bool Live() const { return live_; }
-  void SetNoise(bool noise);          // false: monitors sit at their values
+  void SetNoise(bool noise);  // false: monitors sit at their values
   // The optical input of a lane's receiver, in 0.1 uW.
   void SetRxInput(int lane, uint16_t raw);
 
@@ -112,7 +112,9 @@ class ModuleModel {
   void SetModuleState(int state);
   int DpState(int lane);
   void SetDpState(int lane, int state);
-  bool LaneBit(uint8_t page, uint8_t reg, int lane) { return (P(page)[reg - 0x80] >> (lane - 1)) & 1; }
+  bool LaneBit(uint8_t page, uint8_t reg, int lane) {
+    return (P(page)[reg - 0x80] >> (lane - 1)) & 1;
+  }
   bool LaneLit(int lane);
   double Noise(double relative);
 

@@ -20,14 +20,14 @@ enum class ControlPage { kControl, kStagedSet0 };
 enum class ControlKind { kCheck, kList, kAction };
 
 struct ControlFamily {
-  const char* name;        // command-line name, e.g. "tx-disable"
+  const char* name;  // command-line name, e.g. "tx-disable"
   ControlPage page;
-  const char* caption;     // group or control caption as the page shows it
-  const char* title;       // plain description for help texts
+  const char* caption;  // group or control caption as the page shows it
+  const char* title;    // plain description for help texts
   // printf format of a lane's label, given (lane, register of that lane):
   // "  Tx%d", "Ln%d", "Tx%d:", "%d", "Lane%d(0x%02X)"; null for module-wide.
   const char* lane_label;
-  Field field;             // placement, from the QSFP-DD register map
+  Field field;  // placement, from the QSFP-DD register map
   ControlKind kind;
   const names::List* items;  // list items, index = value; null for checks and actions
   uint8_t short_lanes;       // lanes (bit n-1) whose list holds only short_count items
@@ -48,9 +48,7 @@ struct ControlFamily {
   uint8_t ValueIn(const ModuleImages& images, int lane) const {
     return ReadField(images, field, lane);
   }
-  bool Apply(CSfpBase& module, int lane, uint8_t value) const {
-    return apply(module, lane, value);
-  }
+  bool Apply(CSfpBase& module, int lane, uint8_t value) const { return apply(module, lane, value); }
 };
 
 // Control page families first, then staged control set 0, in page order.
@@ -58,9 +56,9 @@ const std::vector<ControlFamily>& ControlFamilies();
 const ControlFamily* FindControl(const std::string& name);
 
 // Items of the lists (index = value written and shown).
-const names::List& TxEqStoreItems();    // "00 Res", "01 Loc1", "10 Loc2", "11 Res"
+const names::List& TxEqStoreItems();      // "00 Res", "01 Loc1", "10 Loc2", "11 Res"
 const names::List& SquelchMethodItems();  // "Tx Squelch reduces OMA", "... Pave"
-const names::List& AppCodeItems();      // "0000 Res", "0001" ... "1111"
-const names::List& DpCodeItems();       // "000b" ... "111b"
-const names::List& RecallItems();       // "00b", "01b", "10b"
-const names::List& TwoDigitItems();     // "00" ... "15"
+const names::List& AppCodeItems();        // "0000 Res", "0001" ... "1111"
+const names::List& DpCodeItems();         // "000b" ... "111b"
+const names::List& RecallItems();         // "00b", "01b", "10b"
+const names::List& TwoDigitItems();       // "00" ... "15"

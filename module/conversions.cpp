@@ -55,8 +55,7 @@ uint16_t DbmToRaw(float dbm) {
   return Low16(milliwatts * 10000.0f);
 }
 
-bool FitPolynomial(const double* x, const double* y, int count, int degree,
-                   double* coefficients) {
+bool FitPolynomial(const double* x, const double* y, int count, int degree, double* coefficients) {
   if (count <= 0 || degree < 0) return false;
   const int m = degree + 1;
   std::vector<double> a(static_cast<size_t>(m) * m, 0.0), v(m, 0.0);
@@ -110,8 +109,7 @@ float ThermistorFromRatio(float q, float beta) {
 }
 }  // namespace
 
-float ThermistorTemperature(float adc, float full_scale, float beta, float r25,
-                            float r_series) {
+float ThermistorTemperature(float adc, float full_scale, float beta, float r25, float r_series) {
   if (r_series == 0.0f) r_series = r25;
   float q = adc / (full_scale - adc);
   q = q * r_series;

@@ -23,14 +23,12 @@ uint16_t DbmToRaw(float dbm);
 
 // Least squares by normal equations: coefficients[k] multiplies x^k, k = 0..degree.
 // False for no points or a singular system.
-bool FitPolynomial(const double* x, const double* y, int count, int degree,
-                   double* coefficients);
+bool FitPolynomial(const double* x, const double* y, int count, int degree, double* coefficients);
 // Gauss-Jordan elimination with full pivot search on the row-major n x n
 // `matrix`, in place; on success `vector` holds the solution.
 bool SolveLinearSystem(int n, double* matrix, double* vector);
 
 // Temperature of a thermistor in a divider: adc counts of full_scale across
 // the thermistor, series resistor r_series (0 means r25), beta and r25.
-float ThermistorTemperature(float adc, float full_scale, float beta, float r25,
-                            float r_series);
+float ThermistorTemperature(float adc, float full_scale, float beta, float r25, float r_series);
 float ThermistorTemperatureInt(int adc, int full_scale, float beta, float r25, float r_series);

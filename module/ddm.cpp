@@ -35,8 +35,8 @@ DdmReadings DecodeDdm(const ModuleImages& images) {
   const RegisterMap& map = qsfp_dd::Map();
   const RawMonitors& m = images.monitors;
   DdmReadings r;
-  r.temperature = Make("TEMP", "\u2103", 0, RawToTemp(m.temperature),
-                       ActiveKinds(images, map.temp_flag, 0));
+  r.temperature =
+      Make("TEMP", "\u2103", 0, RawToTemp(m.temperature), ActiveKinds(images, map.temp_flag, 0));
   r.vcc = Make("VCC", "V", 0, RawToVcc(m.vcc), ActiveKinds(images, map.vcc_flag, 0));
   for (int lane = 1; lane <= kLanes; ++lane) {
     const int i = lane - 1;
@@ -52,10 +52,14 @@ DdmReadings DecodeDdm(const ModuleImages& images) {
 
 const char* FlagKindName(int kind) {
   switch (kind) {
-    case kLowWarning: return "low warning";
-    case kHighWarning: return "high warning";
-    case kLowAlarm: return "low alarm";
-    case kHighAlarm: return "high alarm";
+    case kLowWarning:
+      return "low warning";
+    case kHighWarning:
+      return "high warning";
+    case kLowAlarm:
+      return "low alarm";
+    case kHighAlarm:
+      return "high alarm";
   }
   return "";
 }

@@ -13,8 +13,8 @@ struct DdmValue {
   const char* unit = "";  // "\u2103", "V", "mA", "dBm"
   int lane = 0;           // 1-8, 0 for the module values
   float value = 0.0f;
-  std::string text;       // value formatted "%0.2f"
-  uint8_t flags = 0;      // bit k set: flag kind k (FlagKind) is active
+  std::string text;   // value formatted "%0.2f"
+  uint8_t flags = 0;  // bit k set: flag kind k (FlagKind) is active
   // Shown red when any warning or alarm flag is active.
   bool Flagged() const { return flags != 0; }
 };

@@ -48,7 +48,9 @@ std::function<std::string(CSfpBase&, bool&)> TextField(uint8_t reg, uint8_t leng
 const std::vector<Row>& Rows() {
   static const std::vector<Row> rows = {
       {"Module Identifier",
-       [](CSfpBase& m, bool& ok) { return names::ItemOr(names::Identifiers(), Byte(m, Page0(128), ok), "Reserved"); }},
+       [](CSfpBase& m, bool& ok) {
+         return names::ItemOr(names::Identifiers(), Byte(m, Page0(128), ok), "Reserved");
+       }},
       {"Power Class",
        [](CSfpBase& m, bool& ok) {
          char buf[16];
@@ -91,7 +93,9 @@ const std::vector<Row>& Rows() {
          return names::ItemOr(names::DeviceTechnologies(), Byte(m, Page0(212), ok), "Reserved");
        }},
       {"Module Type",
-       [](CSfpBase& m, bool& ok) { return names::ItemOr(names::Connectors(), Byte(m, Page0(203), ok), "Reserved"); }},
+       [](CSfpBase& m, bool& ok) {
+         return names::ItemOr(names::Connectors(), Byte(m, Page0(203), ok), "Reserved");
+       }},
   };
   return rows;
 }

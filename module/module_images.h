@@ -15,8 +15,8 @@ inline constexpr int kLanes = 8;
 // Raw monitor words, host order. Lane arrays have room for 16 lanes; lanes
 // 1-8 sit at index 0-7, the rest stay 0.
 struct RawMonitors {
-  uint16_t temperature = 0;  // signed, 1/256 degC
-  uint16_t vcc = 0;          // 100 uV
+  uint16_t temperature = 0;             // signed, 1/256 degC
+  uint16_t vcc = 0;                     // 100 uV
   std::array<uint16_t, 16> rx_power{};  // 0.1 uW
   std::array<uint16_t, 16> tx_bias{};   // 2 uA
   std::array<uint16_t, 16> tx_power{};  // 0.1 uW

@@ -9,10 +9,19 @@ const List& ModuleStates() {
 }
 
 const List& DataPathStates() {
-  static const List list = {"0 Res",         "1 DPDeactivated", "2 DPInit",  "3 DPDeinit",
-                            "4 DPActivated", "5 DPTxTurnOn",    "6 DPTxTurnOff",
-                            "7 DPInitialized", "8 Res",         "9 Res",     "A Res",
-                            "B Res",         "C "};
+  static const List list = {"0 Res",
+                            "1 DPDeactivated",
+                            "2 DPInit",
+                            "3 DPDeinit",
+                            "4 DPActivated",
+                            "5 DPTxTurnOn",
+                            "6 DPTxTurnOff",
+                            "7 DPInitialized",
+                            "8 Res",
+                            "9 Res",
+                            "A Res",
+                            "B Res",
+                            "C "};
   return list;
 }
 
@@ -114,8 +123,8 @@ const List& Connectors() {
     for (int code = 0x0E; code <= 0x1F; ++code) l.push_back("Reserved");
     for (const char* name :
          {"HSSDC II(High Speed Serial Data Connector)", "Copper pigtail", "RJ45(Registered Jack)",
-          "No separable connector", "MXC 2X16", "CS optical connector",
-          "Mini CS optical connector", "MPO 2X12", "MPO 1X16"})
+          "No separable connector", "MXC 2X16", "CS optical connector", "Mini CS optical connector",
+          "MPO 2X12", "MPO 1X16"})
       l.push_back(name);
     return l;
   }();

@@ -143,8 +143,8 @@ const std::array<ThresholdEntry, kThresholdCount>& ThresholdTable() {
     int i = 0;
     for (const Group& g : groups)
       for (int k = 0; k < 4; ++k)
-        t[i++] = {g.quantity, g.unit, kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
-                  g.to_unit, g.to_raw};
+        t[i++] = {g.quantity, g.unit,  kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
+                  g.to_unit,  g.to_raw};
     return t;
   }();
   return table;

@@ -56,8 +56,8 @@ class CQSFP_DD : public CSfpBase {
   bool SetAllTxDisable(bool disable) override;
 
  private:
-  bool FitCalibration(int lane, const uint32_t* counts, const float* powers, int count,
-                      int degree, std::array<float, kCalibrationCoefficients>* store);
+  bool FitCalibration(int lane, const uint32_t* counts, const float* powers, int count, int degree,
+                      std::array<float, kCalibrationCoefficients>* store);
 };
 
 }  // namespace qsfp_dd

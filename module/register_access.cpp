@@ -110,8 +110,7 @@ bool CRegisterAccess::ReadWordAt(uint32_t address, uint16_t* value, bool lsb_fir
   return ReadWord(a.device, a.page, a.reg, value, lsb_first);
 }
 
-bool CRegisterAccess::WriteWordAt(uint32_t address, uint16_t value, bool lsb_first,
-                                  bool verify) {
+bool CRegisterAccess::WriteWordAt(uint32_t address, uint16_t value, bool lsb_first, bool verify) {
   const auto a = SplitAddress(address);
   return WriteWord(a.device, a.page, a.reg, value, lsb_first, verify);
 }
@@ -121,14 +120,12 @@ bool CRegisterAccess::ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_fi
   return ReadDword(a.device, a.page, a.reg, value, lsb_first);
 }
 
-bool CRegisterAccess::WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first,
-                                   bool verify) {
+bool CRegisterAccess::WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first, bool verify) {
   const auto a = SplitAddress(address);
   return WriteDword(a.device, a.page, a.reg, value, lsb_first, verify);
 }
 
-bool CRegisterAccess::WriteFloatAt(uint32_t address, float value, bool lsb_first,
-                                   bool verify) {
+bool CRegisterAccess::WriteFloatAt(uint32_t address, float value, bool lsb_first, bool verify) {
   uint32_t bits;
   static_assert(sizeof bits == sizeof value);
   std::memcpy(&bits, &value, sizeof bits);

@@ -43,8 +43,8 @@ class CRegisterAccess {
   // With `verify`, at most 128 bytes (a longer verified write writes nothing
   // and returns false); the read-back compares like text, ending early where
   // both sides hold a zero byte.
-  bool WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
-                  const uint8_t* data, bool verify);
+  bool WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, const uint8_t* data,
+                  bool verify);
 
   // By register address.
   bool ReadByteAt(uint32_t address, uint8_t* value);
@@ -52,8 +52,7 @@ class CRegisterAccess {
   bool ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first = false);
   bool WriteWordAt(uint32_t address, uint16_t value, bool lsb_first = false, bool verify = false);
   bool ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first = false);
-  bool WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false,
-                    bool verify = false);
+  bool WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false, bool verify = false);
   // The float's 32 IEEE-754 bits, written as a dword.
   bool WriteFloatAt(uint32_t address, float value, bool lsb_first = false, bool verify = false);
   bool ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer);

@@ -2,12 +2,17 @@
 
 uint8_t Field::MaxValue() const {
   switch (layout) {
-    case Layout::kLaneBit: return 1;
-    case Layout::kLanePair: return 3;
-    case Layout::kLaneNibble: return 15;
+    case Layout::kLaneBit:
+      return 1;
+    case Layout::kLanePair:
+      return 3;
+    case Layout::kLaneNibble:
+      return 15;
     case Layout::kBits:
-    case Layout::kLaneByte: return static_cast<uint8_t>((1u << width) - 1);
-    case Layout::kAbsent: break;
+    case Layout::kLaneByte:
+      return static_cast<uint8_t>((1u << width) - 1);
+    case Layout::kAbsent:
+      break;
   }
   return 0;
 }

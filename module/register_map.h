@@ -37,7 +37,7 @@ struct Field {
 
 // A field placed for one lane: the register that holds it and its bits.
 struct FieldSpot {
-  uint32_t address;  // register address 0xA0PPRR
+  uint32_t address;                // register address 0xA0PPRR
   uint8_t page, reg, shift, mask;  // mask is the field's bits in place
   uint8_t Get(uint8_t byte) const { return static_cast<uint8_t>((byte & mask) >> shift); }
   uint8_t Put(uint8_t byte, uint8_t value) const {
@@ -86,8 +86,8 @@ struct RegisterMap {
   // Module global controls.
   Field low_pwr, squelch_method, force_low_pwr, soft_reset;
   // Lane controls.
-  Field dp_deinit, tx_polarity_flip, tx_disable, tx_squelch_disable, tx_force_squelch,
-      tx_eq_freeze, tx_eq_store, rx_polarity_flip, rx_output_disable, rx_squelch_disable;
+  Field dp_deinit, tx_polarity_flip, tx_disable, tx_squelch_disable, tx_force_squelch, tx_eq_freeze,
+      tx_eq_store, rx_polarity_flip, rx_output_disable, rx_squelch_disable;
   // Staged control set 0; set s is the same layout `staged_set_stride` x s higher.
   Field staged0[kStagedFieldCount];
   int staged_sets = 0;
@@ -95,15 +95,15 @@ struct RegisterMap {
   // Masks.
   Field module_state_changed_mask;
   KindedField temp_mask, vcc_mask;
-  Field dp_changed_mask, tx_fault_mask, tx_los_mask, tx_cdr_lol_mask, tx_eq_fault_mask,
-      rx_los_mask, rx_cdr_lol_mask;
+  Field dp_changed_mask, tx_fault_mask, tx_los_mask, tx_cdr_lol_mask, tx_eq_fault_mask, rx_los_mask,
+      rx_cdr_lol_mask;
   KindedField tx_power_mask, tx_bias_mask, rx_power_mask;
   // Alarm and warning flags.
   KindedField temp_flag, vcc_flag, tx_power_flag, tx_bias_flag, rx_power_flag;
   // State and status.
   Field module_state, interrupt, module_state_changed, bank0_lane_flags, dp_state,
-      lane_flag_summary, dp_changed, tx_fault, tx_los, tx_cdr_lol, tx_eq_fault, rx_los,
-      rx_cdr_lol, config_status;
+      lane_flag_summary, dp_changed, tx_fault, tx_los, tx_cdr_lol, tx_eq_fault, rx_los, rx_cdr_lol,
+      config_status;
 
   // The staged field of set `set` (0 or 1); absent outside the sets.
   Field StagedField(int set, Staged which) const;

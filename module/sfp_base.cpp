@@ -138,9 +138,9 @@ bool CSfpBase::SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg) {
     table = 1;
   else
     return false;
-  const uint32_t code = reg >= 0x80 ? page_codes_[table * 32 + page]
-                                    : (table == 0 ? constants_.lower_code_a0
-                                                  : constants_.lower_code_a2);
+  const uint32_t code = reg >= 0x80
+                            ? page_codes_[table * 32 + page]
+                            : (table == 0 ? constants_.lower_code_a0 : constants_.lower_code_a2);
   return WritePasswordEntry(code, true);
 }
 
@@ -295,15 +295,27 @@ bool CSfpBase::SetForceLowPwr(uint8_t value) { return SetModuleBit(map_->force_l
 bool CSfpBase::SoftReset() { return SetModuleBit(map_->soft_reset, 1); }
 
 bool CSfpBase::SetDataPathDeinit(int lane, uint8_t v) { return SetField(map_->dp_deinit, lane, v); }
-bool CSfpBase::SetTxPolarityFlip(int lane, uint8_t v) { return SetField(map_->tx_polarity_flip, lane, v); }
+bool CSfpBase::SetTxPolarityFlip(int lane, uint8_t v) {
+  return SetField(map_->tx_polarity_flip, lane, v);
+}
 bool CSfpBase::SetTxDisable(int lane, uint8_t v) { return SetField(map_->tx_disable, lane, v); }
-bool CSfpBase::SetTxSquelchDisable(int lane, uint8_t v) { return SetField(map_->tx_squelch_disable, lane, v); }
-bool CSfpBase::SetTxForceSquelch(int lane, uint8_t v) { return SetField(map_->tx_force_squelch, lane, v); }
+bool CSfpBase::SetTxSquelchDisable(int lane, uint8_t v) {
+  return SetField(map_->tx_squelch_disable, lane, v);
+}
+bool CSfpBase::SetTxForceSquelch(int lane, uint8_t v) {
+  return SetField(map_->tx_force_squelch, lane, v);
+}
 bool CSfpBase::SetTxEqFreeze(int lane, uint8_t v) { return SetField(map_->tx_eq_freeze, lane, v); }
 bool CSfpBase::SetTxEqStore(int lane, uint8_t v) { return SetField(map_->tx_eq_store, lane, v); }
-bool CSfpBase::SetRxPolarityFlip(int lane, uint8_t v) { return SetField(map_->rx_polarity_flip, lane, v); }
-bool CSfpBase::SetRxOutputDisable(int lane, uint8_t v) { return SetField(map_->rx_output_disable, lane, v); }
-bool CSfpBase::SetRxSquelchDisable(int lane, uint8_t v) { return SetField(map_->rx_squelch_disable, lane, v); }
+bool CSfpBase::SetRxPolarityFlip(int lane, uint8_t v) {
+  return SetField(map_->rx_polarity_flip, lane, v);
+}
+bool CSfpBase::SetRxOutputDisable(int lane, uint8_t v) {
+  return SetField(map_->rx_output_disable, lane, v);
+}
+bool CSfpBase::SetRxSquelchDisable(int lane, uint8_t v) {
+  return SetField(map_->rx_squelch_disable, lane, v);
+}
 
 bool CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
   return SetField(map_->StagedField(set, which), lane, value);
@@ -311,29 +323,55 @@ bool CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
 
 // ---- Masks ----
 
-bool CSfpBase::GetModuleStateChangedMask() const { return GetField(map_->module_state_changed_mask, 0); }
-bool CSfpBase::SetModuleStateChangedMask(bool v) { return SetField(map_->module_state_changed_mask, 0, v); }
+bool CSfpBase::GetModuleStateChangedMask() const {
+  return GetField(map_->module_state_changed_mask, 0);
+}
+bool CSfpBase::SetModuleStateChangedMask(bool v) {
+  return SetField(map_->module_state_changed_mask, 0, v);
+}
 bool CSfpBase::GetTempMask(int kind) const { return GetKindedField(map_->temp_mask, 0, kind); }
 bool CSfpBase::SetTempMask(int kind, bool v) { return SetKindedField(map_->temp_mask, 0, kind, v); }
 bool CSfpBase::GetVccMask(int kind) const { return GetKindedField(map_->vcc_mask, 0, kind); }
 bool CSfpBase::SetVccMask(int kind, bool v) { return SetKindedField(map_->vcc_mask, 0, kind, v); }
-bool CSfpBase::GetDataPathChangedMask(int lane) const { return GetField(map_->dp_changed_mask, lane); }
-bool CSfpBase::SetDataPathChangedMask(int lane, bool v) { return SetField(map_->dp_changed_mask, lane, v); }
+bool CSfpBase::GetDataPathChangedMask(int lane) const {
+  return GetField(map_->dp_changed_mask, lane);
+}
+bool CSfpBase::SetDataPathChangedMask(int lane, bool v) {
+  return SetField(map_->dp_changed_mask, lane, v);
+}
 bool CSfpBase::GetTxFaultMask(int lane) const { return GetField(map_->tx_fault_mask, lane); }
 bool CSfpBase::SetTxFaultMask(int lane, bool v) { return SetField(map_->tx_fault_mask, lane, v); }
 bool CSfpBase::GetTxLosMask(int lane) const { return GetField(map_->tx_los_mask, lane); }
 bool CSfpBase::SetTxLosMask(int lane, bool v) { return SetField(map_->tx_los_mask, lane, v); }
 bool CSfpBase::GetTxCdrLolMask(int lane) const { return GetField(map_->tx_cdr_lol_mask, lane); }
-bool CSfpBase::SetTxCdrLolMask(int lane, bool v) { return SetField(map_->tx_cdr_lol_mask, lane, v); }
+bool CSfpBase::SetTxCdrLolMask(int lane, bool v) {
+  return SetField(map_->tx_cdr_lol_mask, lane, v);
+}
 bool CSfpBase::GetTxEqFaultMask(int lane) const { return GetField(map_->tx_eq_fault_mask, lane); }
-bool CSfpBase::SetTxEqFaultMask(int lane, bool v) { return SetField(map_->tx_eq_fault_mask, lane, v); }
-bool CSfpBase::GetTxPowerMask(int lane, int kind) const { return GetKindedField(map_->tx_power_mask, lane, kind); }
-bool CSfpBase::SetTxPowerMask(int lane, int kind, bool v) { return SetKindedField(map_->tx_power_mask, lane, kind, v); }
-bool CSfpBase::GetTxBiasMask(int lane, int kind) const { return GetKindedField(map_->tx_bias_mask, lane, kind); }
-bool CSfpBase::SetTxBiasMask(int lane, int kind, bool v) { return SetKindedField(map_->tx_bias_mask, lane, kind, v); }
+bool CSfpBase::SetTxEqFaultMask(int lane, bool v) {
+  return SetField(map_->tx_eq_fault_mask, lane, v);
+}
+bool CSfpBase::GetTxPowerMask(int lane, int kind) const {
+  return GetKindedField(map_->tx_power_mask, lane, kind);
+}
+bool CSfpBase::SetTxPowerMask(int lane, int kind, bool v) {
+  return SetKindedField(map_->tx_power_mask, lane, kind, v);
+}
+bool CSfpBase::GetTxBiasMask(int lane, int kind) const {
+  return GetKindedField(map_->tx_bias_mask, lane, kind);
+}
+bool CSfpBase::SetTxBiasMask(int lane, int kind, bool v) {
+  return SetKindedField(map_->tx_bias_mask, lane, kind, v);
+}
 bool CSfpBase::GetRxLosMask(int lane) const { return GetField(map_->rx_los_mask, lane); }
 bool CSfpBase::SetRxLosMask(int lane, bool v) { return SetField(map_->rx_los_mask, lane, v); }
 bool CSfpBase::GetRxCdrLolMask(int lane) const { return GetField(map_->rx_cdr_lol_mask, lane); }
-bool CSfpBase::SetRxCdrLolMask(int lane, bool v) { return SetField(map_->rx_cdr_lol_mask, lane, v); }
-bool CSfpBase::GetRxPowerMask(int lane, int kind) const { return GetKindedField(map_->rx_power_mask, lane, kind); }
-bool CSfpBase::SetRxPowerMask(int lane, int kind, bool v) { return SetKindedField(map_->rx_power_mask, lane, kind, v); }
+bool CSfpBase::SetRxCdrLolMask(int lane, bool v) {
+  return SetField(map_->rx_cdr_lol_mask, lane, v);
+}
+bool CSfpBase::GetRxPowerMask(int lane, int kind) const {
+  return GetKindedField(map_->rx_power_mask, lane, kind);
+}
+bool CSfpBase::SetRxPowerMask(int lane, int kind, bool v) {
+  return SetKindedField(map_->rx_power_mask, lane, kind, v);
+}

@@ -144,31 +144,59 @@ class CSfpBase : public CRegisterAccess {
   bool SetRxSquelchDisable(int lane, uint8_t value);
   // Staged control set `set` (0 or 1).
   bool SetStaged(int set, Staged which, int lane, uint8_t value);
-  bool SetApplyDataPathInit0(int lane, uint8_t v) { return SetStaged(0, Staged::kApplyDataPathInit, lane, v); }
-  bool SetApplyImmediate0(int lane, uint8_t v) { return SetStaged(0, Staged::kApplyImmediate, lane, v); }
+  bool SetApplyDataPathInit0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kApplyDataPathInit, lane, v);
+  }
+  bool SetApplyImmediate0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kApplyImmediate, lane, v);
+  }
   bool SetAppCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kAppCode, lane, v); }
-  bool SetDataPathCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kDataPathCode, lane, v); }
-  bool SetExplicitControl0(int lane, uint8_t v) { return SetStaged(0, Staged::kExplicitControl, lane, v); }
-  bool SetAdaptiveEqEnable0(int lane, uint8_t v) { return SetStaged(0, Staged::kAdaptiveEqEnable, lane, v); }
-  bool SetAdaptiveEqRecall0(int lane, uint8_t v) { return SetStaged(0, Staged::kAdaptiveEqRecall, lane, v); }
+  bool SetDataPathCode0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kDataPathCode, lane, v);
+  }
+  bool SetExplicitControl0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kExplicitControl, lane, v);
+  }
+  bool SetAdaptiveEqEnable0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kAdaptiveEqEnable, lane, v);
+  }
+  bool SetAdaptiveEqRecall0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kAdaptiveEqRecall, lane, v);
+  }
   bool SetTxInputEq0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxInputEq, lane, v); }
   bool SetTxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxCdr, lane, v); }
   bool SetRxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxCdr, lane, v); }
   bool SetRxPreCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPreCursor, lane, v); }
-  bool SetRxPostCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPostCursor, lane, v); }
+  bool SetRxPostCursor0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kRxPostCursor, lane, v);
+  }
   bool SetRxAmplitude0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxAmplitude, lane, v); }
-  bool SetApplyDataPathInit1(int lane, uint8_t v) { return SetStaged(1, Staged::kApplyDataPathInit, lane, v); }
-  bool SetApplyImmediate1(int lane, uint8_t v) { return SetStaged(1, Staged::kApplyImmediate, lane, v); }
+  bool SetApplyDataPathInit1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kApplyDataPathInit, lane, v);
+  }
+  bool SetApplyImmediate1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kApplyImmediate, lane, v);
+  }
   bool SetAppCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kAppCode, lane, v); }
-  bool SetDataPathCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kDataPathCode, lane, v); }
-  bool SetExplicitControl1(int lane, uint8_t v) { return SetStaged(1, Staged::kExplicitControl, lane, v); }
-  bool SetAdaptiveEqEnable1(int lane, uint8_t v) { return SetStaged(1, Staged::kAdaptiveEqEnable, lane, v); }
-  bool SetAdaptiveEqRecall1(int lane, uint8_t v) { return SetStaged(1, Staged::kAdaptiveEqRecall, lane, v); }
+  bool SetDataPathCode1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kDataPathCode, lane, v);
+  }
+  bool SetExplicitControl1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kExplicitControl, lane, v);
+  }
+  bool SetAdaptiveEqEnable1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kAdaptiveEqEnable, lane, v);
+  }
+  bool SetAdaptiveEqRecall1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kAdaptiveEqRecall, lane, v);
+  }
   bool SetTxInputEq1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxInputEq, lane, v); }
   bool SetTxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxCdr, lane, v); }
   bool SetRxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxCdr, lane, v); }
   bool SetRxPreCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPreCursor, lane, v); }
-  bool SetRxPostCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPostCursor, lane, v); }
+  bool SetRxPostCursor1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kRxPostCursor, lane, v);
+  }
   bool SetRxAmplitude1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxAmplitude, lane, v); }
 
   // ---- Masks ----
@@ -204,8 +232,7 @@ class CSfpBase : public CRegisterAccess {
  protected:
   // What a module type installs in its constructor.
   struct TypeConstants {
-    uint32_t password_change = 0, password_entry = 0, timestamp = 0, identity = 0,
-             temp_offset = 0;
+    uint32_t password_change = 0, password_entry = 0, timestamp = 0, identity = 0, temp_offset = 0;
     uint32_t host_password = 0, lock_value = 0;
     uint32_t threshold_page_code = 0, timestamp_page_code = 0;
     uint32_t calibration_code1 = 0, calibration_code2 = 0;

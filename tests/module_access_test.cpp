@@ -53,12 +53,17 @@ TEST_F(RegisterAccess, WritesSendBytesInTheRequestedOrder) {
     std::vector<uint8_t> wire;
   } cases[] = {
       {"word msb first", [](CSfpBase& m) { return m.WriteWordAt(0xA0B1A0, 0x1234); }, {0x12, 0x34}},
-      {"word lsb first", [](CSfpBase& m) { return m.WriteWordAt(0xA0B1A0, 0x1234, true); }, {0x34, 0x12}},
-      {"dword msb first", [](CSfpBase& m) { return m.WriteDwordAt(0xA0B1A0, 0x12345678); },
+      {"word lsb first",
+       [](CSfpBase& m) { return m.WriteWordAt(0xA0B1A0, 0x1234, true); },
+       {0x34, 0x12}},
+      {"dword msb first",
+       [](CSfpBase& m) { return m.WriteDwordAt(0xA0B1A0, 0x12345678); },
        {0x12, 0x34, 0x56, 0x78}},
-      {"dword lsb first", [](CSfpBase& m) { return m.WriteDwordAt(0xA0B1A0, 0x12345678, true); },
+      {"dword lsb first",
+       [](CSfpBase& m) { return m.WriteDwordAt(0xA0B1A0, 0x12345678, true); },
        {0x78, 0x56, 0x34, 0x12}},
-      {"float lsb first", [](CSfpBase& m) { return m.WriteFloatAt(0xA0B1A0, 1.0f, true); },
+      {"float lsb first",
+       [](CSfpBase& m) { return m.WriteFloatAt(0xA0B1A0, 1.0f, true); },
        {0x00, 0x00, 0x80, 0x3F}},
   };
   for (const auto& c : cases) {

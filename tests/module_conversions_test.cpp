@@ -63,8 +63,8 @@ TEST(Fit, LeastSquaresThroughThePoints) {
 
 TEST(Fit, SolverPivotsAndPutsTheUnknownsBack) {
   // A zero on the diagonal needs row and column exchanges.
-  double a[] = {0, 2, 1,   //
-                1, 1, 0,   //
+  double a[] = {0, 2, 1,  //
+                1, 1, 0,  //
                 3, 0, 1};
   double v[] = {7, 3, 6};  // x = 1, y = 2, z = 3
   ASSERT_TRUE(SolveLinearSystem(3, a, v));

@@ -26,30 +26,50 @@ TEST_F(ModuleOperations, SettersChangeOnlyTheirFieldOfOneRegister) {
     std::function<bool(CSfpBase&)> set;
     uint8_t written;
   } cases[] = {
-      {"Tx disable lane 3", 0x10, 0x82, 0x01, [](CSfpBase& m) { return m.SetTxDisable(3, 1); }, 0x05},
-      {"Tx disable lane 1 off", 0x10, 0x82, 0xFF, [](CSfpBase& m) { return m.SetTxDisable(1, 0); }, 0xFE},
-      {"one-bit field uses bit 0", 0x10, 0x8A, 0x00, [](CSfpBase& m) { return m.SetRxOutputDisable(2, 2); }, 0x00},
-      {"Tx eq store lane 6", 0x10, 0x88, 0xF3, [](CSfpBase& m) { return m.SetTxEqStore(6, 2); }, 0xFB},
-      {"Tx eq store lane 1", 0x10, 0x87, 0xFF, [](CSfpBase& m) { return m.SetTxEqStore(1, 0); }, 0xFC},
-      {"Tx input eq lane 2, 0x1F", 0x10, 0x9C, 0x05, [](CSfpBase& m) { return m.SetTxInputEq0(2, 0x1F); }, 0xF5},
+      {"Tx disable lane 3", 0x10, 0x82, 0x01, [](CSfpBase& m) { return m.SetTxDisable(3, 1); },
+       0x05},
+      {"Tx disable lane 1 off", 0x10, 0x82, 0xFF, [](CSfpBase& m) { return m.SetTxDisable(1, 0); },
+       0xFE},
+      {"one-bit field uses bit 0", 0x10, 0x8A, 0x00,
+       [](CSfpBase& m) { return m.SetRxOutputDisable(2, 2); }, 0x00},
+      {"Tx eq store lane 6", 0x10, 0x88, 0xF3, [](CSfpBase& m) { return m.SetTxEqStore(6, 2); },
+       0xFB},
+      {"Tx eq store lane 1", 0x10, 0x87, 0xFF, [](CSfpBase& m) { return m.SetTxEqStore(1, 0); },
+       0xFC},
+      {"Tx input eq lane 2, 0x1F", 0x10, 0x9C, 0x05,
+       [](CSfpBase& m) { return m.SetTxInputEq0(2, 0x1F); }, 0xF5},
       {"app code lane 8", 0x10, 0x98, 0x5B, [](CSfpBase& m) { return m.SetAppCode0(8, 3); }, 0x3B},
-      {"data path code lane 3", 0x10, 0x93, 0xF1, [](CSfpBase& m) { return m.SetDataPathCode0(3, 5); }, 0xFB},
-      {"explicit control lane 1", 0x10, 0x91, 0x10, [](CSfpBase& m) { return m.SetExplicitControl0(1, 1); }, 0x11},
-      {"recall lane 5", 0x10, 0x9B, 0x00, [](CSfpBase& m) { return m.SetAdaptiveEqRecall0(5, 3); }, 0x03},
-      {"pre-cursor lane 4", 0x10, 0xA3, 0x01, [](CSfpBase& m) { return m.SetRxPreCursor0(4, 7); }, 0x71},
-      {"amplitude set 1 lane 7", 0x10, 0xD0, 0x50, [](CSfpBase& m) { return m.SetRxAmplitude1(7, 9); }, 0x59},
-      {"apply immediate set 1 lane 8", 0x10, 0xB3, 0x01, [](CSfpBase& m) { return m.SetApplyImmediate1(8, 1); }, 0x81},
+      {"data path code lane 3", 0x10, 0x93, 0xF1,
+       [](CSfpBase& m) { return m.SetDataPathCode0(3, 5); }, 0xFB},
+      {"explicit control lane 1", 0x10, 0x91, 0x10,
+       [](CSfpBase& m) { return m.SetExplicitControl0(1, 1); }, 0x11},
+      {"recall lane 5", 0x10, 0x9B, 0x00, [](CSfpBase& m) { return m.SetAdaptiveEqRecall0(5, 3); },
+       0x03},
+      {"pre-cursor lane 4", 0x10, 0xA3, 0x01, [](CSfpBase& m) { return m.SetRxPreCursor0(4, 7); },
+       0x71},
+      {"amplitude set 1 lane 7", 0x10, 0xD0, 0x50,
+       [](CSfpBase& m) { return m.SetRxAmplitude1(7, 9); }, 0x59},
+      {"apply immediate set 1 lane 8", 0x10, 0xB3, 0x01,
+       [](CSfpBase& m) { return m.SetApplyImmediate1(8, 1); }, 0x81},
       {"low power", 0x00, 0x1A, 0x20, [](CSfpBase& m) { return m.SetLowPwr(1); }, 0x60},
-      {"low power value 2 writes back as read", 0x00, 0x1A, 0x20, [](CSfpBase& m) { return m.SetLowPwr(2); }, 0x20},
-      {"squelch method off", 0x00, 0x1A, 0x70, [](CSfpBase& m) { return m.SetSquelchMethod(0); }, 0x50},
+      {"low power value 2 writes back as read", 0x00, 0x1A, 0x20,
+       [](CSfpBase& m) { return m.SetLowPwr(2); }, 0x20},
+      {"squelch method off", 0x00, 0x1A, 0x70, [](CSfpBase& m) { return m.SetSquelchMethod(0); },
+       0x50},
       {"force low power", 0x00, 0x1A, 0x00, [](CSfpBase& m) { return m.SetForceLowPwr(1); }, 0x10},
       {"soft reset", 0x00, 0x1A, 0x40, [](CSfpBase& m) { return m.SoftReset(); }, 0x48},
-      {"module state changed mask", 0x00, 0x1F, 0x00, [](CSfpBase& m) { return m.SetModuleStateChangedMask(true); }, 0x01},
-      {"temperature high alarm mask", 0x00, 0x20, 0x00, [](CSfpBase& m) { return m.SetTempMask(kHighAlarm, true); }, 0x01},
-      {"Vcc low warning mask", 0x00, 0x20, 0x00, [](CSfpBase& m) { return m.SetVccMask(kLowWarning, true); }, 0x80},
-      {"Tx power low warning mask lane 2", 0x10, 0xDD, 0x00, [](CSfpBase& m) { return m.SetTxPowerMask(2, kLowWarning, true); }, 0x02},
-      {"Rx power high alarm mask lane 1", 0x10, 0xE4, 0xFF, [](CSfpBase& m) { return m.SetRxPowerMask(1, kHighAlarm, false); }, 0xFE},
-      {"Rx CDR LOL mask lane 8", 0x10, 0xE3, 0x00, [](CSfpBase& m) { return m.SetRxCdrLolMask(8, true); }, 0x80},
+      {"module state changed mask", 0x00, 0x1F, 0x00,
+       [](CSfpBase& m) { return m.SetModuleStateChangedMask(true); }, 0x01},
+      {"temperature high alarm mask", 0x00, 0x20, 0x00,
+       [](CSfpBase& m) { return m.SetTempMask(kHighAlarm, true); }, 0x01},
+      {"Vcc low warning mask", 0x00, 0x20, 0x00,
+       [](CSfpBase& m) { return m.SetVccMask(kLowWarning, true); }, 0x80},
+      {"Tx power low warning mask lane 2", 0x10, 0xDD, 0x00,
+       [](CSfpBase& m) { return m.SetTxPowerMask(2, kLowWarning, true); }, 0x02},
+      {"Rx power high alarm mask lane 1", 0x10, 0xE4, 0xFF,
+       [](CSfpBase& m) { return m.SetRxPowerMask(1, kHighAlarm, false); }, 0xFE},
+      {"Rx CDR LOL mask lane 8", 0x10, 0xE3, 0x00,
+       [](CSfpBase& m) { return m.SetRxCdrLolMask(8, true); }, 0x80},
   };
   for (const auto& c : cases) {
     Poke(c.page, c.reg, c.before);
@@ -103,16 +123,21 @@ TEST_F(ModuleOperations, RefreshOperationsReadTheirRegistersInOrder) {
     std::function<bool(CSfpBase&)> refresh;
     std::vector<Exchange> reads;
   } cases[] = {
-      {"control image", [](CSfpBase& m) { return m.ReadControlImage(); },
+      {"control image",
+       [](CSfpBase& m) { return m.ReadControlImage(); },
        {Read(0, 0x03, 1), Read(0x11, 0x80, 4), Read(0, 0x1A, 1), Read(0x10, 0x80, 50),
         Read(0x10, 0xB2, 35)}},
-      {"status image", [](CSfpBase& m) { return m.ReadStatusImage(); },
+      {"status image",
+       [](CSfpBase& m) { return m.ReadStatusImage(); },
        {Read(0, 0x03, 6), Read(0x11, 0x80, 11), Read(0x11, 0x93, 2), Read(0x11, 0xCA, 4)}},
-      {"mask image", [](CSfpBase& m) { return m.ReadMaskImage(); },
+      {"mask image",
+       [](CSfpBase& m) { return m.ReadMaskImage(); },
        {Read(0, 0x1F, 4), Read(0x10, 0xD5, 19)}},
-      {"alarm image", [](CSfpBase& m) { return m.ReadAlarmImage(); },
+      {"alarm image",
+       [](CSfpBase& m) { return m.ReadAlarmImage(); },
        {Read(0, 0x09, 3), Read(0x11, 0x8B, 8), Read(0x11, 0x95, 4)}},
-      {"monitors", [](CSfpBase& m) { return m.ReadMonitors(); },
+      {"monitors",
+       [](CSfpBase& m) { return m.ReadMonitors(); },
        {Read(0, 0x0E, 2), Read(0, 0x10, 2), Read(0x11, 0xBA, 16), Read(0x11, 0xAA, 16),
         Read(0x11, 0x9A, 16)}},
   };
@@ -128,9 +153,16 @@ TEST_F(ModuleOperations, RefreshOperationsReadTheirRegistersInOrder) {
     EXPECT_EQ(Exchanges(), c.reads) << c.name;
   }
   const ModuleImages images = module.Snapshot();
-  for (const auto& [page, reg] : std::vector<std::pair<uint8_t, uint8_t>>{
-           {0, 0x03}, {0, 0x08}, {0, 0x1A}, {0, 0x22}, {0x10, 0x80}, {0x10, 0xD4}, {0x10, 0xE7},
-           {0x11, 0x8A}, {0x11, 0x98}, {0x11, 0xCD}})
+  for (const auto& [page, reg] : std::vector<std::pair<uint8_t, uint8_t>>{{0, 0x03},
+                                                                          {0, 0x08},
+                                                                          {0, 0x1A},
+                                                                          {0, 0x22},
+                                                                          {0x10, 0x80},
+                                                                          {0x10, 0xD4},
+                                                                          {0x10, 0xE7},
+                                                                          {0x11, 0x8A},
+                                                                          {0x11, 0x98},
+                                                                          {0x11, 0xCD}})
     EXPECT_EQ(images.Byte(page, reg), Peek(page, reg)) << std::hex << int(page) << " " << int(reg);
   EXPECT_EQ(images.Byte(0x10, 0xF0), 0);  // never refreshed
   EXPECT_EQ(images.monitors.temperature, 0x0F10);
@@ -238,16 +270,16 @@ TEST_F(ModuleOperations, ThresholdsReadAndWriteInEngineeringUnits) {
   }
   ASSERT_TRUE(module.ReadThresholds());
   const auto t = module.Thresholds();
-  const float expected[20] = {75, -5, 70, 0, 3.63f, 2.97f, 3.465f, 3.135f, 4, -10.3f, 3, -9.3f,
-                              13, 3, 12, 4, 4, -8.4f, 3, -7.4f};
+  const float expected[20] = {75, -5,    70, 0, 3.63f, 2.97f, 3.465f, 3.135f, 4, -10.3f,
+                              3,  -9.3f, 13, 3, 12,    4,     4,      -8.4f,  3, -7.4f};
   for (int i = 0; i < 20; ++i) EXPECT_NEAR(t[i], expected[i], 0.01) << i;
   EXPECT_EQ(t[20], 0.0f);
 
   float set[28] = {};
-  set[0] = 80.5f;    // temperature high alarm
-  set[1] = -0.5f;    // temperature low alarm
-  set[4] = 0.04999f; // Vcc high alarm: truncated
-  set[12] = 6.0f;    // Tx bias high alarm
+  set[0] = 80.5f;     // temperature high alarm
+  set[1] = -0.5f;     // temperature low alarm
+  set[4] = 0.04999f;  // Vcc high alarm: truncated
+  set[12] = 6.0f;     // Tx bias high alarm
   ASSERT_TRUE(module.WriteThresholds(set));
   EXPECT_EQ(Peek(0x02, 0x80) << 8 | Peek(0x02, 0x81), 80 * 256 + 128);
   EXPECT_EQ(Peek(0x02, 0x82) << 8 | Peek(0x02, 0x83), 0xFF80);

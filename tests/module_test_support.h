@@ -32,8 +32,12 @@ inline std::ostream& operator<<(std::ostream& os, const Exchange& e) {
   return os << buf;
 }
 
-inline Exchange Read(uint8_t page, uint8_t reg, uint8_t count) { return {0x07, page, reg, count, {}}; }
-inline Exchange Write(uint8_t page, uint8_t reg, uint8_t count) { return {0x06, page, reg, count, {}}; }
+inline Exchange Read(uint8_t page, uint8_t reg, uint8_t count) {
+  return {0x07, page, reg, count, {}};
+}
+inline Exchange Write(uint8_t page, uint8_t reg, uint8_t count) {
+  return {0x06, page, reg, count, {}};
+}
 
 struct ModuleFixture : ::testing::Test {
   using Clock = std::chrono::steady_clock;
