@@ -70,7 +70,7 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   auto* flags = new QGroupBox(this);
   auto* grid = new QGridLayout(flags);
   grid->setHorizontalSpacing(6);
-  grid->setVerticalSpacing(2);
+  grid->setVerticalSpacing(5);
   for (int lane = 1; lane <= kLanes; ++lane)
     grid->addWidget(new QLabel(QStringLiteral("Ln%1").arg(lane), this), lane, 0);
   int column = 1;
