@@ -11,6 +11,7 @@
 namespace emu {
 class EmulatedBoard;
 }
+class CSfpBase;
 
 class AppContext {
  public:
@@ -23,11 +24,15 @@ class AppContext {
   void SetMainWindow(QWidget* window) { main_window_ = window; }
   std::shared_ptr<HidBackend> Backend() const { return backend_; }
   std::shared_ptr<emu::EmulatedBoard> Emulated() const { return emulated_; }
+  // The one module object, shared by every page; created on first use (no
+  // module traffic). Its operations belong on the board worker.
+  CSfpBase& Module();
 
  private:
   std::shared_ptr<HidBackend> backend_;
   std::shared_ptr<emu::EmulatedBoard> emulated_;
   std::unique_ptr<CDevice> device_;
+  std::unique_ptr<CSfpBase> module_;
   BoardLink link_;  // declared after the device: stopped before it is destroyed
   QWidget* main_window_ = nullptr;
 };

@@ -87,9 +87,34 @@ void ExpectNoMoreOptions(const std::vector<std::string>& args) {
       throw UsageError("unknown option " + a);
 }
 
+namespace {
+// Length of the valid UTF-8 sequence starting at text[i], or 0.
+size_t Utf8Length(const std::string& text, size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      // Module text fields are raw bytes: keep valid UTF-8, escape the rest.
+      if (size_t n = Utf8Length(text, i)) {
+        out.append(text, i, n);
+        i += n - 1;
+      } else {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

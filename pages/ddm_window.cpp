@@ -1,15 +1,151 @@
 #include "pages/ddm_window.h"
 
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
 #include <QVBoxLayout>
 
 #include "app/app_context.h"
+#include "app/messages.h"
+#include "module/ddm.h"
+#include "module/sfp_base.h"
 
-CDDM::CDDM(AppContext& app, QWidget* parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), app_(app) {
-  resize(330, 480);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Diagnostics: not built yet"), this), 0, Qt::AlignCenter);
+namespace {
+
+const QColor kGreen(0, 188, 0);  // 0xBC00
+const QColor kRed(255, 0, 0);    // 0xFF
+
+// The readings in the order of the window's fields.
+std::vector<const DdmValue*> InOrder(const DdmReadings& r) {
+  std::vector<const DdmValue*> out = {&r.temperature, &r.vcc};
+  for (int i = 0; i < kLanes; ++i) {
+    out.push_back(&r.bias[i]);
+    out.push_back(&r.tx_power[i]);
+    out.push_back(&r.rx_power[i]);
+  }
+  return out;
 }
 
-void CDDM::StartUpdates() {}
-void CDDM::StopUpdates() {}
+void SetTextColour(QLineEdit* field, const QColor& colour) {
+  QPalette palette = field->palette();
+  palette.setColor(QPalette::Text, colour);
+  field->setPalette(palette);
+}
+
+QLineEdit* MakeValueField(const DdmValue& v, QWidget* parent) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(v.lane ? QStringLiteral("%1_%2").arg(v.name).arg(v.lane) : QString(v.name));
+  field->setReadOnly(true);
+  field->setFocusPolicy(Qt::NoFocus);  // never a caret in a value field
+  field->setAlignment(Qt::AlignRight);
+  QFont bold = field->font();
+  bold.setWeight(QFont::Bold);
+  field->setFont(bold);
+  // Room for the widest value: -128.00 degC, -40.00 dBm, 131.07 mA.
+  field->setFixedWidth(field->fontMetrics().horizontalAdvance(v.lane ? "-40.00" : "-128.00") + 10);
+  SetTextColour(field, kGreen);
+  return field;
+}
+
+QGridLayout* GroupGrid(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  grid->setContentsMargins(6, 2, 6, 4);
+  grid->setHorizontalSpacing(4);
+  grid->setVerticalSpacing(2);
+  return grid;
+}
+
+}  // namespace
+
+CDDM::CDDM(AppContext& app, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), app_(app) {
+  app_.Module();  // the shared module object exists from here on
+  setObjectName("ddm");
+
+  auto* frame = new QVBoxLayout(this);
+  frame->setContentsMargins(6, 4, 6, 6);
+  frame->setSpacing(4);
+  auto* module_group = new QGroupBox("Module", this);
+  QGridLayout* module_grid = GroupGrid(module_group);
+  auto* channels = new QGridLayout;
+  channels->setSpacing(4);
+  frame->addWidget(module_group);
+  frame->addLayout(channels);
+
+  // Captions and units as the module's readings name them; "Module" across
+  // the top, channels 1-4 down the left column and 5-8 down the right one.
+  const DdmReadings names = DecodeDdm(ModuleImages{});
+  std::vector<QGridLayout*> channel_grids(kLanes + 1, nullptr);
+  for (const DdmValue* v : InOrder(names)) {
+    // Module values side by side, a channel's values one under the other;
+    // each value is a caption, a field and a unit.
+    QGridLayout* grid = module_grid;
+    int row = 0, column = module_grid->count();
+    if (v->lane != 0) {
+      QGridLayout*& g = channel_grids[v->lane];
+      if (!g) {
+        auto* group = new QGroupBox(QStringLiteral("Channel %1").arg(v->lane), this);
+        g = GroupGrid(group);
+        channels->addWidget(group, (v->lane - 1) % 4, (v->lane - 1) / 4);
+      }
+      grid = g;
+      row = g->count() / 3;
+      column = 0;
+    }
+    grid->addWidget(new QLabel(v->name, this), row, column);
+    QLineEdit* field = MakeValueField(*v, this);
+    grid->addWidget(field, row, column + 1);
+    grid->addWidget(new QLabel(QString::fromUtf8(v->unit), this), row, column + 2);
+    fields_.push_back(field);
+  }
+  adjustSize();
+
+  timer_.setParent(this);
+  timer_.setObjectName("updateTimer");
+  connect(&timer_, &QTimer::timeout, this, &CDDM::Refresh);
+}
+
+void CDDM::StartUpdates() { timer_.start(kFirstPeriodMs); }
+
+void CDDM::StopUpdates() {
+  timer_.stop();
+  PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, QString());
+}
+
+void CDDM::Refresh() {
+  if (!isVisible()) return;  // hidden: the timer runs on, nothing is read
+  timer_.start(kPeriodMs);
+  if (in_flight_) return;  // the last refresh has not come back yet
+  in_flight_ = true;
+  PostAppMessage(app_.MainWindow(), MSG_REFRESH_DSP, 0);
+  CSfpBase& module = app_.Module();
+  app_.Link().Run(
+      this,
+      [&module] {
+        module.ReadMonitors();
+        module.ReadAlarmImage();
+        return module.Snapshot();
+      },
+      [this](const ModuleImages& images) {
+        in_flight_ = false;
+        Show(images);
+      });
+}
+
+void CDDM::Show(const ModuleImages& images) {
+  const DdmReadings readings = DecodeDdm(images);
+  const std::vector<const DdmValue*> values = InOrder(readings);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i]->setText(QString::fromStdString(values[i]->text));
+    SetTextColour(fields_[i], values[i]->Flagged() ? kRed : kGreen);
+  }
+}
+
+void CDDM::paintEvent(QPaintEvent*) {
+  // A frameless window: a thin edge sets it off from the page under it.
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}

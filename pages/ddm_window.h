@@ -1,15 +1,40 @@
+// The diagnostics window: the module's temperature, supply voltage and the
+// eight channels' bias and optical powers, green, or red while any warning
+// or alarm flag of the value is set. A frameless tool window that the main
+// window shows beside the "Checker" tab.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
+#include <vector>
 
 class AppContext;
+class QLineEdit;
+struct ModuleImages;
 
 class CDDM : public QWidget {
   Q_OBJECT
  public:
+  static constexpr int kFirstPeriodMs = 3500;
+  static constexpr int kPeriodMs = 1500;
+
   CDDM(AppContext& app, QWidget* parent = nullptr);
+  // Starts the updates: the first refresh 3500 ms from now, then every 1500 ms.
   void StartUpdates();
+  // Stops the updates and clears the status line's message part.
   void StopUpdates();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
  private:
+  void Refresh();
+  void Show(const ModuleImages& images);
+
   AppContext& app_;
+  QTimer timer_;
+  bool in_flight_ = false;
+  // The value fields: temperature, supply voltage, then per channel bias,
+  // Tx power and Rx power.
+  std::vector<QLineEdit*> fields_;
 };

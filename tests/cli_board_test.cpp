@@ -95,3 +95,10 @@ TEST(CliBoard, HelpExplainsToolAndCommands) {
 }
 
 }  // namespace
+
+TEST(CliJson, StringsAreValidJsonWhateverTheBytes) {
+  EXPECT_EQ(cli::JsonString("a\"b\\\n"), "\"a\\\"b\\\\\\n\"");
+  EXPECT_EQ(cli::JsonString("\x01"), "\"\\u0001\"");
+  EXPECT_EQ(cli::JsonString("\xE5\x86\x99"), "\"\xE5\x86\x99\"");  // valid UTF-8 stays
+  EXPECT_EQ(cli::JsonString("V\xA9X\xE5"), "\"V\\u00a9X\\u00e5\"");  // stray bytes are escaped
+}

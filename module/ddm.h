@@ -1,0 +1,35 @@
+// The DDM readings as the DDM window shows them: raw monitor words converted
+// and formatted "%0.2f", each with its unit and the flag kinds active for it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "module/module_images.h"
+
+struct DdmValue {
+  const char* name = "";  // "TEMP", "VCC", "BIAS", "TX_PWR", "RX_PWR"
+  const char* unit = "";  // "\u2103", "V", "mA", "dBm"
+  int lane = 0;           // 1-8, 0 for the module values
+  float value = 0.0f;
+  std::string text;   // value formatted "%0.2f"
+  uint8_t flags = 0;  // bit k set: flag kind k (FlagKind) is active
+  // Shown red when any warning or alarm flag is active.
+  bool Flagged() const { return flags != 0; }
+};
+
+struct DdmReadings {
+  DdmValue temperature, vcc;
+  std::array<DdmValue, kLanes> bias, tx_power, rx_power;  // index = lane - 1
+};
+
+// Decodes the raw monitor cache and the alarm flag bytes of a snapshot taken
+// after ReadMonitors and ReadAlarmImage.
+DdmReadings DecodeDdm(const ModuleImages& images);
+
+// "low warning", "high warning", "low alarm", "high alarm"; "" outside 0-3.
+const char* FlagKindName(int kind);
+// The active kinds of a flags byte, alarms first, joined by ", ":
+// "high alarm, high warning"; "" when none is active.
+std::string FlagKindsText(uint8_t flags);

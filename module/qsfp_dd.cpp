@@ -1,0 +1,304 @@
+#include "module/qsfp_dd.h"
+
+#include <cstring>
+#include <vector>
+
+#include "module/conversions.h"
+
+namespace qsfp_dd {
+namespace {
+
+constexpr uint32_t A(uint8_t page, uint8_t reg) { return RegisterAddress(page, reg); }
+
+Field Lower(uint8_t reg, uint8_t shift, uint8_t width = 1) {
+  return {0, reg, Layout::kBits, shift, width};
+}
+Field Lanes(uint8_t page, uint8_t reg, Layout layout = Layout::kLaneBit) {
+  return {page, reg, layout, 0, 1};
+}
+Field LaneByte(uint8_t page, uint8_t reg, uint8_t shift, uint8_t width) {
+  return {page, reg, Layout::kLaneByte, shift, width};
+}
+KindedField Kinded(Field high_alarm, KindedField::Step step) { return {high_alarm, step}; }
+
+RegisterMap MakeMap() {
+  RegisterMap m;
+  m.low_pwr = Lower(0x1A, 6);
+  m.squelch_method = Lower(0x1A, 5);
+  m.force_low_pwr = Lower(0x1A, 4);
+  m.soft_reset = Lower(0x1A, 3);
+
+  m.dp_deinit = Lanes(0x10, 0x80);
+  m.tx_polarity_flip = Lanes(0x10, 0x81);
+  m.tx_disable = Lanes(0x10, 0x82);
+  m.tx_squelch_disable = Lanes(0x10, 0x83);
+  m.tx_force_squelch = Lanes(0x10, 0x84);
+  m.tx_eq_freeze = Lanes(0x10, 0x86);
+  m.tx_eq_store = Lanes(0x10, 0x87, Layout::kLanePair);
+  m.rx_polarity_flip = Lanes(0x10, 0x89);
+  m.rx_output_disable = Lanes(0x10, 0x8A);
+  m.rx_squelch_disable = Lanes(0x10, 0x8B);
+
+  auto staged = [&m](Staged s, Field f) { m.staged0[static_cast<int>(s)] = f; };
+  staged(Staged::kApplyDataPathInit, Lanes(0x10, 0x8F));
+  staged(Staged::kApplyImmediate, Lanes(0x10, 0x90));
+  staged(Staged::kAppCode, LaneByte(0x10, 0x91, 4, 4));
+  staged(Staged::kDataPathCode, LaneByte(0x10, 0x91, 1, 3));
+  staged(Staged::kExplicitControl, LaneByte(0x10, 0x91, 0, 1));
+  staged(Staged::kAdaptiveEqEnable, Lanes(0x10, 0x99));
+  staged(Staged::kAdaptiveEqRecall, Lanes(0x10, 0x9A, Layout::kLanePair));
+  staged(Staged::kTxInputEq, Lanes(0x10, 0x9C, Layout::kLaneNibble));
+  staged(Staged::kTxCdr, Lanes(0x10, 0xA0));
+  staged(Staged::kRxCdr, Lanes(0x10, 0xA1));
+  staged(Staged::kRxPreCursor, Lanes(0x10, 0xA2, Layout::kLaneNibble));
+  staged(Staged::kRxPostCursor, Lanes(0x10, 0xA6, Layout::kLaneNibble));
+  staged(Staged::kRxAmplitude, Lanes(0x10, 0xAA, Layout::kLaneNibble));
+  m.staged_sets = 2;
+  m.staged_set_stride = 0x23;
+
+  m.module_state_changed_mask = Lower(0x1F, 0);
+  m.temp_mask = Kinded(Lower(0x20, 0), KindedField::kBitStep);
+  m.vcc_mask = Kinded(Lower(0x20, 4), KindedField::kBitStep);
+  m.dp_changed_mask = Lanes(0x10, 0xD5);
+  m.tx_fault_mask = Lanes(0x10, 0xD6);
+  m.tx_los_mask = Lanes(0x10, 0xD7);
+  m.tx_cdr_lol_mask = Lanes(0x10, 0xD8);
+  m.tx_eq_fault_mask = Lanes(0x10, 0xD9);
+  m.tx_power_mask = Kinded(Lanes(0x10, 0xDA), KindedField::kByteStep);
+  m.tx_bias_mask = Kinded(Lanes(0x10, 0xDE), KindedField::kByteStep);
+  m.rx_los_mask = Lanes(0x10, 0xE2);
+  m.rx_cdr_lol_mask = Lanes(0x10, 0xE3);
+  m.rx_power_mask = Kinded(Lanes(0x10, 0xE4), KindedField::kByteStep);
+
+  m.temp_flag = Kinded(Lower(0x09, 0), KindedField::kBitStep);
+  m.vcc_flag = Kinded(Lower(0x09, 4), KindedField::kBitStep);
+  m.tx_power_flag = Kinded(Lanes(0x11, 0x8B), KindedField::kByteStep);
+  m.tx_bias_flag = Kinded(Lanes(0x11, 0x8F), KindedField::kByteStep);
+  m.rx_power_flag = Kinded(Lanes(0x11, 0x95), KindedField::kByteStep);
+
+  m.module_state = Lower(0x03, 1, 3);
+  m.interrupt = Lower(0x03, 0);
+  m.module_state_changed = Lower(0x08, 0);
+  m.bank0_lane_flags = Lanes(0, 0x04);
+  m.dp_state = Lanes(0x11, 0x80, Layout::kLaneNibble);
+  m.lane_flag_summary = Lanes(0x11, 0x85);
+  m.dp_changed = Lanes(0x11, 0x86);
+  m.tx_fault = Lanes(0x11, 0x87);
+  m.tx_los = Lanes(0x11, 0x88);
+  m.tx_cdr_lol = Lanes(0x11, 0x89);
+  m.tx_eq_fault = Lanes(0x11, 0x8A);
+  m.rx_los = Lanes(0x11, 0x93);
+  m.rx_cdr_lol = Lanes(0x11, 0x94);
+  m.config_status = Lanes(0x11, 0xCA, Layout::kLaneNibble);
+  return m;
+}
+
+// Monitors.
+constexpr uint32_t kTemperature = A(0, 0x0E);
+constexpr uint32_t kVcc = A(0, 0x10);
+constexpr uint32_t kRxPower = A(0x11, 0xBA);
+constexpr uint32_t kTxBias = A(0x11, 0xAA);
+constexpr uint32_t kTxPower = A(0x11, 0x9A);
+// Calibration and stamp areas.
+constexpr uint32_t kTxCalibrationLanes1To6 = A(0xB2, 0x88);
+constexpr uint32_t kTxCalibrationLanes7To8 = A(0xB3, 0x80);
+constexpr uint32_t kRxCalibration = A(0xB3, 0xA8);
+
+// The module type's fixed codes. They are opaque to the host; the module
+// firmware gives them their meaning.
+constexpr uint32_t kHostPassword = 0x4C57A0DD;
+constexpr uint32_t kLockValue = 0x00000000;
+constexpr uint32_t kLowPageCodeBase = 0x4C570000;
+constexpr uint32_t kHighPageCodeBase = 0x4C571000;
+constexpr uint32_t kCalibrationCode1 = 0x4C57CA01;
+constexpr uint32_t kCalibrationCode2 = 0x4C57CA02;
+
+uint16_t TempRaw(float c) { return static_cast<uint16_t>(TempToRaw(c)); }
+
+}  // namespace
+
+const RegisterMap& Map() {
+  static const RegisterMap map = MakeMap();
+  return map;
+}
+
+const std::array<ThresholdEntry, kThresholdCount>& ThresholdTable() {
+  static const std::array<ThresholdEntry, kThresholdCount> table = [] {
+    std::array<ThresholdEntry, kThresholdCount> t{};
+    struct Group {
+      const char* quantity;
+      const char* unit;
+      uint8_t reg;
+      float (*to_unit)(uint16_t);
+      uint16_t (*to_raw)(float);
+    };
+    const Group groups[] = {
+        {"Temperature", "\u2103", 0x80, RawToTemp, TempRaw},
+        {"Supply voltage", "V", 0x88, RawToVcc, VccToRaw},
+        {"Rx power", "dBm", 0xC0, RawToDbm, DbmToRaw},
+        {"Tx bias", "mA", 0xB8, RawToBias, BiasToRaw},
+        {"Tx power", "dBm", 0xB0, RawToDbm, DbmToRaw},
+    };
+    const int kinds[] = {kHighAlarm, kLowAlarm, kHighWarning, kLowWarning};
+    int i = 0;
+    for (const Group& g : groups)
+      for (int k = 0; k < 4; ++k)
+        t[i++] = {g.quantity, g.unit,  kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
+                  g.to_unit,  g.to_raw};
+    return t;
+  }();
+  return table;
+}
+
+CQSFP_DD::CQSFP_DD(CDevice* board, const ConfigBlock& config) : CSfpBase(board, config) {
+  TypeConstants c;
+  c.password_change = A(0, 0x76);
+  c.password_entry = A(0, 0x7A);
+  c.timestamp = A(0xB1, 0x94);
+  c.identity = A(0xB1, 0x9A);
+  c.temp_offset = A(0xB3, 0xCC);
+  c.host_password = kHostPassword;
+  c.lock_value = kLockValue;
+  c.calibration_code1 = kCalibrationCode1;
+  c.calibration_code2 = kCalibrationCode2;
+  c.lower_code_a0 = kLowPageCodeBase | 0xFF;
+  c.lower_code_a2 = kLowPageCodeBase | 0x1FF;
+  c.threshold_page_code = kLowPageCodeBase + 0x02;
+  c.timestamp_page_code = kHighPageCodeBase + 0xB1;
+  Install(kLanes, &qsfp_dd::Map(), c);
+  for (int page = 0x00; page <= 0x0F; ++page)
+    SetPageCode(0, static_cast<uint8_t>(page), kLowPageCodeBase + page);
+  for (int page = 0xB0; page <= 0xFF; ++page)
+    SetPageCode(0, static_cast<uint8_t>(page), kHighPageCodeBase + page);
+}
+
+bool CQSFP_DD::ReadMonitors() {
+  ImageRefresh refresh(*this);
+  RawMonitors& m = refresh.Monitors();
+  m = RawMonitors{};
+  if (!ReadWordAt(kTemperature, &m.temperature, false)) return false;
+  if (!ReadWordAt(kVcc, &m.vcc, false)) return false;
+  const struct {
+    uint32_t address;
+    std::array<uint16_t, 16>* lanes;
+  } blocks[] = {{kRxPower, &m.rx_power}, {kTxBias, &m.tx_bias}, {kTxPower, &m.tx_power}};
+  for (const auto& b : blocks) {
+    uint8_t bytes[2 * kLanes];
+    if (!ReadBlockAt(b.address, sizeof bytes, bytes)) return false;
+    for (int lane = 0; lane < kLanes; ++lane)
+      (*b.lanes)[lane] = static_cast<uint16_t>(bytes[2 * lane] << 8 | bytes[2 * lane + 1]);
+  }
+  return true;
+}
+
+bool CQSFP_DD::ReadAlarmImage() {
+  ImageRefresh refresh(*this);
+  refresh.Read(A(0, 0x09), 3);
+  refresh.Read(A(0x11, 0x8B), 8);
+  return refresh.Read(A(0x11, 0x95), 4);
+}
+
+bool CQSFP_DD::ReadThresholds() {
+  std::array<float, kThresholdSlots> values{};
+  bool ok = true;
+  for (int i = 0; i < kThresholdCount && ok; ++i) {
+    const ThresholdEntry& e = ThresholdTable()[i];
+    uint16_t raw = 0;
+    ok = ReadWordAt(e.address, &raw, false);
+    if (ok) values[i] = e.to_unit(raw);
+  }
+  PublishThresholds(values);
+  return ok;
+}
+
+bool CQSFP_DD::WriteThresholds(const float* set) {
+  if (!set) return false;
+  for (int i = 0; i < kThresholdCount; ++i) {
+    const ThresholdEntry& e = ThresholdTable()[i];
+    if (!WriteWordAt(e.address, e.to_raw(set[i]), false, false)) return false;
+  }
+  return true;
+}
+
+bool CQSFP_DD::FitCalibration(int lane, const uint32_t* counts, const float* powers, int count,
+                              int degree, std::array<float, kCalibrationCoefficients>* store) {
+  store->fill(0.0f);
+  double working[kCalibrationCoefficients] = {};
+  if (degree < 0 || degree >= kCalibrationCoefficients || !counts || !powers || count <= 0)
+    return false;
+  if (degree > 0) {
+    std::vector<double> x(count), y(count);
+    for (int i = 0; i < count; ++i) {
+      x[i] = counts[i];
+      y[i] = powers[i];
+    }
+    if (!FitPolynomial(x.data(), y.data(), count, degree, working)) return false;
+  } else {
+    if (counts[0] == 0) return false;
+    working[1] = static_cast<double>(powers[0]) / counts[0];
+  }
+  for (int i = 0; i < kCalibrationCoefficients; ++i)
+    (*store)[i] = static_cast<float>(working[kCalibrationCoefficients - 1 - i]);
+  return true;
+}
+
+bool CQSFP_DD::FitTxPowerCalibration(int lane, const uint32_t* counts, const float* powers,
+                                     int count, int degree) {
+  if (lane < 1 || lane > kLanes) return false;
+  auto& store = tx_calibration_[lane - 1];
+  if (!FitCalibration(lane, counts, powers, count, degree, &store)) return false;
+  uint8_t bytes[4 * kCalibrationCoefficients];
+  for (int i = 0; i < kCalibrationCoefficients; ++i) {
+    uint32_t bits;
+    std::memcpy(&bits, &store[i], 4);
+    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<uint8_t>(bits >> (8 * b));
+  }
+  const uint32_t address = lane <= 6 ? kTxCalibrationLanes1To6 + 20 * (lane - 1)
+                                     : kTxCalibrationLanes7To8 + 20 * (lane - 7);
+  WriteBlockAt(address, sizeof bytes, bytes, false);  // the fit stands whatever the write did
+  return true;
+}
+
+bool CQSFP_DD::FitRxPowerCalibration(int lane, const uint32_t* counts, const float* powers,
+                                     int count, int degree) {
+  if (lane < 1 || lane > kLanes) return false;
+  auto& store = rx_calibration_[lane - 1];
+  if (!FitCalibration(lane, counts, powers, count, degree, &store)) return false;
+  // Only the slope (the x^1 coefficient) goes to the module.
+  WriteFloatAt(kRxCalibration + 4 * (lane - 1), store[kCalibrationCoefficients - 2], true, false);
+  return true;
+}
+
+bool CQSFP_DD::ReadControlImage() {
+  ImageRefresh refresh(*this);
+  refresh.Read(A(0, 0x03), 1);
+  refresh.Read(A(0x11, 0x80), 4);
+  if (!refresh.Read(A(0, 0x1A), 1)) return false;
+  return refresh.Read(A(0x10, 0x80), 0xD4 - 0x80 + 1);
+}
+
+bool CQSFP_DD::ReadStatusImage() {
+  ImageRefresh refresh(*this);
+  refresh.Read(A(0, 0x03), 6);
+  refresh.Read(A(0x11, 0x80), 11);
+  refresh.Read(A(0x11, 0x93), 2);
+  return refresh.Read(A(0x11, 0xCA), 4);
+}
+
+bool CQSFP_DD::ReadMaskImage() {
+  ImageRefresh refresh(*this);
+  refresh.Read(A(0, 0x1F), 4);
+  return refresh.Read(A(0x10, 0xD5), 0xE7 - 0xD5 + 1);
+}
+
+bool CQSFP_DD::IsAllTxDisabled() {
+  uint8_t byte = 0;
+  ReadByteAt(A(0x10, 0x82), &byte);
+  return byte == 0xFF;
+}
+
+bool CQSFP_DD::SetAllTxDisable(bool disable) {
+  return WriteByteAt(A(0x10, 0x82), disable ? 0xFF : 0x00, false);
+}
+
+}  // namespace qsfp_dd

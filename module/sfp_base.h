@@ -1,0 +1,301 @@
+// The module object: the transceiver in the board's cage, reached through the
+// board object. CSfpBase holds what every module type shares (register
+// access, images, password, stamp area, page codes, calibration stores) and
+// runs the control, mask and flag operations over the register map that the
+// module type installs. The refresh, monitor, threshold and calibration
+// sequences differ by module type and are virtual; here they return false.
+//
+// Threads: the operations exchange with the board and belong on the board
+// worker (or the command-line tool's one thread). Snapshot() may be called
+// from any thread; it copies the images under a short lock, and every
+// refresh operation publishes what it read in one step, so a snapshot never
+// shows a refresh half done. Operations of one object are not meant to run
+// on two threads at once: a read-modify-write is not atomic against other
+// writers of the same register.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "module/module_images.h"
+#include "module/register_access.h"
+#include "module/register_map.h"
+
+class CSfpBase : public CRegisterAccess {
+ public:
+  // Per-module-type settings block; this system always passes zeros. Layout
+  // of what the operations use: the expected identity word (u32, host order)
+  // at kConfigIdentityWord and the threshold set (28 floats, in the order of
+  // the threshold table) at kConfigThresholdSet.
+  static constexpr size_t kConfigBlockSize = 1844;
+  static constexpr size_t kConfigIdentityWord = 0;
+  static constexpr size_t kConfigThresholdSet = 1336;
+  using ConfigBlock = std::array<uint8_t, kConfigBlockSize>;
+
+  static constexpr int kThresholdSlots = 28;
+  static constexpr int kCalibrationCoefficients = 5;
+  static constexpr uint8_t kPageSelectRegister = 0x7F;
+  static constexpr int kPageCodeEntries = 2 * 32 + 256;
+  // Pause after a code that makes the module commit to its memory.
+  static constexpr int kCommitPauseMs = 500;
+
+  struct Timestamp {
+    uint16_t year = 0;
+    uint8_t month = 0, day = 0, hour = 0, minute = 0;
+  };
+
+  CSfpBase(CDevice* board, const ConfigBlock& config);
+  virtual ~CSfpBase();
+  CSfpBase(const CSfpBase&) = delete;
+  CSfpBase& operator=(const CSfpBase&) = delete;
+
+  int LaneCount() const { return lane_count_; }
+  const RegisterMap& Map() const { return *map_; }
+
+  // ---- Images ----
+  // A consistent copy of the lower memory, page 10h and page 11h images and
+  // the raw monitor cache as the last refresh operations and setters left them.
+  ModuleImages Snapshot() const;
+  uint8_t LowerImage(uint8_t reg) const;
+  uint8_t Page10Image(uint8_t reg) const;  // reg 0x80-0xFF
+  uint8_t Page11Image(uint8_t reg) const;  // reg 0x80-0xFF
+  RawMonitors Monitors() const;
+
+  // ---- Password, stamp area, page codes ----
+  bool EnterPassword(bool enter);
+  bool CheckPassword();
+  bool LockPassword();
+  bool PasswordEntered() const { return password_entered_; }
+  // The 10 identity bytes, then the 6 timestamp bytes.
+  bool ReadStampArea();
+  bool CheckIdentity();
+  bool IdentityMatch() const { return identity_match_; }
+  const std::array<uint8_t, 10>& IdentityBytes() const { return identity_; }
+  const Timestamp& Stamp() const { return timestamp_; }
+  bool SendPageCode(uint32_t address);
+  // False without a write for a device other than 0xA0 or 0xA2.
+  bool SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg);
+  // Local time to the timestamp area, then the timestamp-page code; 500 ms pause.
+  bool WriteTimestamp();
+  bool CommitCalibration();
+  bool StampModule();
+  // WriteThresholds with the configured threshold set, then the threshold-page code.
+  bool ProgramThresholds();
+
+  // ---- Monitors, flags and thresholds ----
+  virtual bool ReadMonitors();
+  virtual bool ReadAlarmImage();
+  // From the images, no transfer; false for a kind outside 0-3 or a lane outside 1-8.
+  bool GetTempFlag(int kind) const;
+  bool GetVccFlag(int kind) const;
+  bool GetTxPowerFlag(int lane, int kind) const;
+  bool GetTxBiasFlag(int lane, int kind) const;
+  bool GetRxPowerFlag(int lane, int kind) const;
+  virtual bool ReadThresholds();
+  // Writes the first 20 values of `set`, converted, in threshold-table order.
+  virtual bool WriteThresholds(const float* set);
+  std::array<float, kThresholdSlots> Thresholds() const;
+
+  // ---- Calibration ----
+  // Writes b - a as a float (least significant byte first) and keeps it.
+  bool WriteTempOffset(float a, float b);
+  float TempOffset() const { return temp_offset_; }
+  // Fits power = f(counts) of degree 0-4 for lane 1-8 and writes the
+  // coefficients; a degree above 4 returns false.
+  virtual bool FitTxPowerCalibration(int lane, const uint32_t* counts, const float* powers,
+                                     int count, int degree);
+  virtual bool FitRxPowerCalibration(int lane, const uint32_t* counts, const float* powers,
+                                     int count, int degree);
+  // The lane's stored coefficients, highest power first (x^4 ... x^0).
+  std::array<float, kCalibrationCoefficients> TxCalibration(int lane) const;
+  std::array<float, kCalibrationCoefficients> RxCalibration(int lane) const;
+
+  // ---- Refresh operations ----
+  virtual bool ReadControlImage();
+  virtual bool ReadStatusImage();
+  virtual bool ReadMaskImage();
+
+  // ---- Controls ----
+  // Read-modify-write of one register: the register is read into its image
+  // byte, the field replaced, the byte written back (no verify, no wait).
+  // Returns the write's result; a failed read writes nothing and returns
+  // false. A lane outside 1-8 writes nothing and returns false.
+  bool IsUpperNibbleAll();
+  virtual bool IsAllTxDisabled();
+  // The whole Tx-disable register at once, without reading it first.
+  virtual bool SetAllTxDisable(bool disable);
+  // Value 0 clears the bit, 1 sets it, anything else writes the byte back as read.
+  bool SetLowPwr(uint8_t value);
+  bool SetSquelchMethod(uint8_t value);
+  bool SetForceLowPwr(uint8_t value);
+  bool SoftReset();
+  // Lane controls: only the low bits that fit the field are used.
+  bool SetDataPathDeinit(int lane, uint8_t value);
+  bool SetTxPolarityFlip(int lane, uint8_t value);
+  bool SetTxDisable(int lane, uint8_t value);
+  bool SetTxSquelchDisable(int lane, uint8_t value);
+  bool SetTxForceSquelch(int lane, uint8_t value);
+  bool SetTxEqFreeze(int lane, uint8_t value);
+  bool SetTxEqStore(int lane, uint8_t value);
+  bool SetRxPolarityFlip(int lane, uint8_t value);
+  bool SetRxOutputDisable(int lane, uint8_t value);
+  bool SetRxSquelchDisable(int lane, uint8_t value);
+  // Staged control set `set` (0 or 1).
+  bool SetStaged(int set, Staged which, int lane, uint8_t value);
+  bool SetApplyDataPathInit0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kApplyDataPathInit, lane, v);
+  }
+  bool SetApplyImmediate0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kApplyImmediate, lane, v);
+  }
+  bool SetAppCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kAppCode, lane, v); }
+  bool SetDataPathCode0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kDataPathCode, lane, v);
+  }
+  bool SetExplicitControl0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kExplicitControl, lane, v);
+  }
+  bool SetAdaptiveEqEnable0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kAdaptiveEqEnable, lane, v);
+  }
+  bool SetAdaptiveEqRecall0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kAdaptiveEqRecall, lane, v);
+  }
+  bool SetTxInputEq0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxInputEq, lane, v); }
+  bool SetTxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxCdr, lane, v); }
+  bool SetRxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxCdr, lane, v); }
+  bool SetRxPreCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPreCursor, lane, v); }
+  bool SetRxPostCursor0(int lane, uint8_t v) {
+    return SetStaged(0, Staged::kRxPostCursor, lane, v);
+  }
+  bool SetRxAmplitude0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxAmplitude, lane, v); }
+  bool SetApplyDataPathInit1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kApplyDataPathInit, lane, v);
+  }
+  bool SetApplyImmediate1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kApplyImmediate, lane, v);
+  }
+  bool SetAppCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kAppCode, lane, v); }
+  bool SetDataPathCode1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kDataPathCode, lane, v);
+  }
+  bool SetExplicitControl1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kExplicitControl, lane, v);
+  }
+  bool SetAdaptiveEqEnable1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kAdaptiveEqEnable, lane, v);
+  }
+  bool SetAdaptiveEqRecall1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kAdaptiveEqRecall, lane, v);
+  }
+  bool SetTxInputEq1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxInputEq, lane, v); }
+  bool SetTxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxCdr, lane, v); }
+  bool SetRxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxCdr, lane, v); }
+  bool SetRxPreCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPreCursor, lane, v); }
+  bool SetRxPostCursor1(int lane, uint8_t v) {
+    return SetStaged(1, Staged::kRxPostCursor, lane, v);
+  }
+  bool SetRxAmplitude1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxAmplitude, lane, v); }
+
+  // ---- Masks ----
+  // Getters read the images (refreshed by ReadMaskImage or a setter); false
+  // for a lane or kind out of range. Setters as the controls.
+  bool GetModuleStateChangedMask() const;
+  bool SetModuleStateChangedMask(bool value);
+  bool GetTempMask(int kind) const;
+  bool SetTempMask(int kind, bool value);
+  bool GetVccMask(int kind) const;
+  bool SetVccMask(int kind, bool value);
+  bool GetDataPathChangedMask(int lane) const;
+  bool SetDataPathChangedMask(int lane, bool value);
+  bool GetTxFaultMask(int lane) const;
+  bool SetTxFaultMask(int lane, bool value);
+  bool GetTxLosMask(int lane) const;
+  bool SetTxLosMask(int lane, bool value);
+  bool GetTxCdrLolMask(int lane) const;
+  bool SetTxCdrLolMask(int lane, bool value);
+  bool GetTxEqFaultMask(int lane) const;
+  bool SetTxEqFaultMask(int lane, bool value);
+  bool GetTxPowerMask(int lane, int kind) const;
+  bool SetTxPowerMask(int lane, int kind, bool value);
+  bool GetTxBiasMask(int lane, int kind) const;
+  bool SetTxBiasMask(int lane, int kind, bool value);
+  bool GetRxLosMask(int lane) const;
+  bool SetRxLosMask(int lane, bool value);
+  bool GetRxCdrLolMask(int lane) const;
+  bool SetRxCdrLolMask(int lane, bool value);
+  bool GetRxPowerMask(int lane, int kind) const;
+  bool SetRxPowerMask(int lane, int kind, bool value);
+
+ protected:
+  // What a module type installs in its constructor.
+  struct TypeConstants {
+    uint32_t password_change = 0, password_entry = 0, timestamp = 0, identity = 0, temp_offset = 0;
+    uint32_t host_password = 0, lock_value = 0;
+    uint32_t threshold_page_code = 0, timestamp_page_code = 0;
+    uint32_t calibration_code1 = 0, calibration_code2 = 0;
+    uint32_t lower_code_a0 = 0, lower_code_a2 = 0;
+  };
+  void Install(int lane_count, const RegisterMap* map, const TypeConstants& constants);
+  void SetPageCode(int table, uint8_t page, uint32_t code);
+  const TypeConstants& Constants() const { return constants_; }
+  const ConfigBlock& Config() const { return config_; }
+
+  // Reads of one refresh operation: each Read zero-fills and reads registers
+  // into a working copy of the images; the bytes read are published together
+  // when the refresh ends (the object goes out of scope).
+  class ImageRefresh {
+   public:
+    explicit ImageRefresh(CSfpBase& module);
+    ~ImageRefresh();
+    ImageRefresh(const ImageRefresh&) = delete;
+    ImageRefresh& operator=(const ImageRefresh&) = delete;
+    // `address` names lower memory, page 10h or page 11h; the run must stay
+    // inside its image.
+    bool Read(uint32_t address, uint8_t length);
+    RawMonitors& Monitors();
+
+   private:
+    CSfpBase& module_;
+    ModuleImages work_;
+    struct Range {
+      uint8_t page, reg, length;
+    };
+    std::vector<Range> ranges_;
+    bool monitors_ = false;
+  };
+
+  // Read-modify-write of one field (see the controls above).
+  bool SetField(const Field& field, int lane, uint8_t value);
+  bool SetKindedField(const KindedField& field, int lane, int kind, bool value);
+  bool GetField(const Field& field, int lane) const;
+  bool GetKindedField(const KindedField& field, int lane, int kind) const;
+
+  // Calibration stores, highest power first.
+  std::array<std::array<float, kCalibrationCoefficients>, kLanes> tx_calibration_{};
+  std::array<std::array<float, kCalibrationCoefficients>, kLanes> rx_calibration_{};
+  void PublishThresholds(const std::array<float, kThresholdSlots>& values);
+
+ private:
+  bool SetModuleBit(const Field& field, uint8_t value);
+  bool WritePasswordEntry(uint32_t value, bool lsb_first);
+
+  ConfigBlock config_;
+  int lane_count_ = 0;
+  static const RegisterMap kNoFields;
+  const RegisterMap* map_ = &kNoFields;
+  TypeConstants constants_;
+  std::array<uint32_t, kPageCodeEntries> page_codes_{};
+
+  mutable std::mutex images_mutex_;
+  ModuleImages images_;
+  std::array<float, kThresholdSlots> thresholds_{};
+
+  bool password_entered_ = false;
+  bool identity_match_ = false;
+  std::array<uint8_t, 10> identity_{};
+  Timestamp timestamp_;
+  float temp_offset_ = 0.0f;
+};

@@ -1,0 +1,417 @@
+// lanewright-cli's module commands against the emulated board, run in-process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cli/cli.h"
+#include "emulator/emulated_board.h"
+#include "module/controls.h"
+#include "tests/module_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+
+std::shared_ptr<emu::EmulatedBoard> QuietBoard() {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  board->Module().SetNoise(false);
+  return board;
+}
+
+CliResult RunCli(std::vector<std::string> args,
+                 std::shared_ptr<emu::EmulatedBoard> board = nullptr) {
+  if (!board) board = QuietBoard();
+  args.insert(args.begin(), "lanewright-cli");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
+  return {status, out.str(), err.str()};
+}
+
+fs::path TempPath(const std::string& name) {
+  return fs::temp_directory_path() / ("lw-module-" + std::to_string(getpid()) + "-" + name);
+}
+
+TEST(CliModule, InfoPrintsTheFourteenRows) {
+  auto r = RunCli({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Module Identifier  QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)\n"
+            "Power Class        Class 4\n"
+            "Max Power          10\n"
+            "Vendor name        VORLANIX\n"
+            "Vendor OUI(Hex)    0x00176A\n"
+            "Part number        LW-QDD-400G-SR8\n"
+            "Serial number      LWX2612090042\n"
+            "Data Code          261209\n"
+            "CLEI Code(IS)\n"
+            "Vendor Revision    A1\n"
+            "Wavelength(nm)     850\n"
+            "Wavelength(nm)     10.00\n"
+            "Device Technology  850 nm VCSEL\n"
+            "Module Type        MPO 1X16\n");
+}
+
+TEST(CliModule, InfoDecodesEdgeValues) {
+  auto board = QuietBoard();
+  const struct {
+    uint8_t reg, value;
+  } pokes[] = {{128, 0x1F}, {200, 0xE0}, {201, 255},  {145, 0xAC},
+               {146, 0xDE}, {147, 0x0B}, {212, 0x10}, {203, 0x29}};
+  for (const auto& p : pokes) board->Module().Poke(0x00, p.reg, p.value);
+  for (int i = 0; i < 10; ++i) board->Module().Poke(0x00, static_cast<uint8_t>(190 + i), 'A' + i);
+  board->Module().Poke(0x00, 131, 0x00);  // the vendor name ends after two characters
+  board->Module().Poke(0x01, 138, 0x66);
+  board->Module().Poke(0x01, 139, 0x6C);
+  board->Module().Poke(0x01, 140, 0x00);
+  board->Module().Poke(0x01, 141, 0x64);
+  auto r = RunCli({"--json", "info"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* row : {
+           "{\"label\": \"Module Identifier\", \"value\": \"\"}",
+           "{\"label\": \"Power Class\", \"value\": \"Class 8\"}",
+           "{\"label\": \"Max Power\", \"value\": \"63\"}",
+           "{\"label\": \"Vendor name\", \"value\": \"VO\"}",
+           "{\"label\": \"Vendor OUI(Hex)\", \"value\": \"0xACDE0B\"}",
+           "{\"label\": \"CLEI Code(IS)\", \"value\": \"ABCDEFGHIJ\"}",
+           "{\"label\": \"Wavelength(nm)\", \"value\": \"1311\"}",
+           "{\"label\": \"Wavelength(nm)\", \"value\": \"0.50\"}",
+           "{\"label\": \"Device Technology\", \"value\": \"Reserved\"}",
+           "{\"label\": \"Module Type\", \"value\": \"Reserved\"}",
+       })
+    EXPECT_NE(r.out.find(row), std::string::npos) << row << "\nin:\n" << r.out;
+}
+
+TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
+  auto board = QuietBoard();
+  board->Module().Poke(0x10, 0x82, 0x04);  // lane 3 Tx disabled
+  auto r = RunCli({"ddm"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "TEMP  38.50 \u2103\n"
+            "VCC   3.29 V\n"
+            "Channel  BIAS (mA)  TX_PWR (dBm)                     RX_PWR (dBm)\n"
+            "1        6.52       -0.80                            -2.10\n"
+            "2        6.61       -1.10                            -2.50\n"
+            "3        6.48       -40.00 [low alarm, low warning]  -1.90\n"
+            "4        6.70       -1.30                            -2.80\n"
+            "5        6.55       -0.90                            -2.20\n"
+            "6        6.63       -0.70                            -2.40\n"
+            "7        6.44       -1.20                            -2.00\n"
+            "8        6.58       -1.00                            -2.60\n");
+  r = RunCli({"ddm", "--json"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(
+      r.out.find("{\"lane\": 3, \"bias\": {\"value\": 6.48, \"text\": \"6.48\", \"unit\": \"mA\", "
+                 "\"flags\": []}, \"tx_power\": {\"value\": -40.00, \"text\": \"-40.00\", "
+                 "\"unit\": \"dBm\", \"flags\": [\"low alarm\", \"low warning\"]}"),
+      std::string::npos)
+      << r.out;
+}
+
+TEST(CliModule, DdmAppendsCsvRowsUnderOneHeader) {
+  const auto path = TempPath("ddm.csv");
+  fs::remove(path);
+  auto board = QuietBoard();
+  ASSERT_EQ(RunCli({"ddm", "--csv", path.string()}, board).status, 0);
+  board->Module().Poke(0x02, 0x84, 0x10);  // temperature high warning at 16 degC
+  ASSERT_EQ(RunCli({"ddm", "--csv", path.string()}, board).status, 0);
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("time,temp_C,vcc_V,bias1_mA,", 0), 0u);
+  EXPECT_NE(lines[0].find(",rx_power8_dBm,flags"), std::string::npos);
+  EXPECT_NE(lines[1].find(",38.50,3.29,6.52,"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[1].back(), ',');  // no flags
+  EXPECT_NE(lines[2].find(",TEMP:high warning"), std::string::npos) << lines[2];
+  EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ','), 27);
+  fs::remove(path);
+}
+
+TEST(CliModule, DdmWatchGoesOnThroughFailuresAndEndsCleanlyOnInterrupt) {
+  auto board = QuietBoard();
+  CliResult r;
+  std::thread watch([&] { r = RunCli({"ddm", "--watch", "0.2"}, board); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  board->SetPlugged(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  board->SetPlugged(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  cli::g_interrupted = true;
+  watch.join();
+  cli::g_interrupted = false;
+  EXPECT_EQ(r.status, 0);
+  size_t blocks = 0;
+  for (size_t at = r.out.find("== "); at != std::string::npos; at = r.out.find("== ", at + 1))
+    ++blocks;
+  EXPECT_GE(blocks, 3u) << r.out;
+  EXPECT_NE(r.err.find("ddm: refresh failed"), std::string::npos) << r.err;
+  // It came back after the board did: the last block is a full one.
+  EXPECT_NE(r.out.rfind("8        6.58"), std::string::npos);
+  EXPECT_GT(r.out.rfind("== "), r.out.find("== "));
+}
+
+TEST(CliModule, FlagsShowsStatesFlagsAndConfigurationStatus) {
+  auto board = QuietBoard();
+  board->Module().SetLive(false);
+  board->Module().Poke(0, 0x03, 0x07);
+  board->Module().Poke(0x11, 0x80, 0x24);  // lane 1 DPActivated, lane 2 DPInit
+  board->Module().Poke(0x11, 0x81, 0x47);  // lane 3 DPInitialized, lane 4 DPActivated
+  board->Module().Poke(0x11, 0x82, 0x00);
+  board->Module().Poke(0x11, 0x83, 0xD1);  // lane 8 code D: no item
+  board->Module().Poke(0x11, 0xCA, 0x21);
+  board->Module().Poke(0x11, 0xCD, 0x70);
+  board->Module().Poke(0x11, 0x93, 0x81);
+  auto r = RunCli({"flags"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("\n\n")),
+            "Module State(0x03)          011 ModReady\n"
+            "Intl(0x03)                  on\n"
+            "Module State Changed(0x08)  off");
+  EXPECT_NE(r.out.find("Rx Los(0x93)                   x    .    .    .    .    .    .    x\n"),
+            std::string::npos)
+      << r.out;
+  const auto lanes = r.out.substr(r.out.find("Lane  "));
+  EXPECT_EQ(lanes,
+            "Lane  Lane Data Path State(0x80~0x83)  Config Error Codes(0xCA~0xCD)\n"
+            "1     4 DPActivated                    1 accepted\n"
+            "2     2 DPInit                         2 rejected unknown\n"
+            "3     7 DPInitialized                  0 No Status\n"
+            "4     4 DPActivated                    0 No Status\n"
+            "5     0 Res                            0 No Status\n"
+            "6     0 Res                            0 No Status\n"
+            "7     1 DPDeactivated                  0 No Status\n"
+            "8     (no item for code D)             7 rejected incomplete\n");
+  r = RunCli({"--json", "flags"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"module-state\": {\"code\": 3, \"text\": \"011 ModReady\"}"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\"rx-los\": [true, false, false, false, false, false, false, true]"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("{\"code\": 13, \"text\": null}"), std::string::npos);
+}
+
+TEST(CliModule, ThresholdsInEngineeringUnits) {
+  auto r = RunCli({"thresholds"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "                    high alarm    low alarm     high warning  low warning\n"
+            "Temperature (\u2103)            75.00         -5.00         70.00          0.00\n"
+            "Supply voltage (V)          3.63          2.97          3.46          3.13\n"
+            "Rx power (dBm)              4.00        -10.30          3.00         -9.30\n"
+            "Tx bias (mA)               13.00          3.00         12.00          4.00\n"
+            "Tx power (dBm)              4.00         -8.40          3.00         -7.40\n");
+}
+
+TEST(CliModule, SetChangesOneFieldOfOneRegister) {
+  const struct {
+    std::vector<std::string> args;
+    uint8_t page, reg, before, after;
+    const char* said;
+  } cases[] = {
+      {{"set", "tx-disable", "3", "on"},
+       0x10,
+       0x82,
+       0x81,
+       0x85,
+       "tx-disable lane 3 = on: wrote 0x85 to page 10h 0x82\n"},
+      {{"set", "tx-eq-store", "6", "2"},
+       0x10,
+       0x88,
+       0xFF,
+       0xFB,
+       "tx-eq-store lane 6 = 2 (10 Loc2): wrote 0xFB to page 10h 0x88\n"},
+      {{"set", "app-code", "8", "3"},
+       0x10,
+       0x98,
+       0x5B,
+       0x3B,
+       "app-code lane 8 = 3 (0011): wrote 0x3B to page 10h 0x98\n"},
+      {{"set", "rx-amplitude", "7", "5"},
+       0x10,
+       0xAD,
+       0x22,
+       0x25,
+       "rx-amplitude lane 7 = 5 (05): wrote 0x25 to page 10h 0xAD\n"},
+      {{"set", "low-power", "on"},
+       0x00,
+       0x1A,
+       0x20,
+       0x60,
+       "low-power = on: wrote 0x60 to lower 0x1A\n"},
+      {{"set", "squelch-method", "Tx Squelch reduces Pave"},
+       0x00,
+       0x1A,
+       0x00,
+       0x20,
+       "squelch-method = 1 (Tx Squelch reduces Pave): wrote 0x20 to lower 0x1A\n"},
+      {{"set", "soft-reset"}, 0x00, 0x1A, 0x40, 0x48, "soft-reset: wrote 0x48 to lower 0x1A\n"},
+  };
+  for (const auto& c : cases) {
+    auto board = QuietBoard();
+    board->Module().SetLive(false);
+    board->Module().Poke(c.page, c.reg, c.before);
+    auto r = RunCli(c.args, board);
+    ASSERT_EQ(r.status, 0) << c.args[1] << ": " << r.err;
+    EXPECT_EQ(r.out, c.said);
+    EXPECT_EQ(board->Module().Peek(c.page, c.reg), c.after) << c.args[1];
+    const auto sent = board->Requests();
+    ASSERT_EQ(sent.size(), 2u) << c.args[1];  // one read, one write
+    EXPECT_EQ(sent[1][3], 0x06);
+  }
+  // All lanes: eight read-modify-writes of the same register, lanes 1 to 8.
+  auto board = QuietBoard();
+  board->Module().SetLive(false);
+  auto r = RunCli({"--json", "set", "apply-immediate", "all", "on"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(board->Module().Peek(0x10, 0x90), 0xFF);
+  EXPECT_EQ(board->Requests().size(), 16u);
+  EXPECT_NE(r.out.find("{\"control\": \"apply-immediate\", \"lane\": 8, \"value\": 1, \"address\": "
+                       "\"0xA01090\", \"byte\": 255}"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(CliModule, SetUsageErrorsWriteNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"set"},
+      {"set", "frobnicate", "1"},
+      {"set", "tx-disable", "9", "on"},
+      {"set", "tx-disable", "0", "on"},
+      {"set", "tx-disable", "3"},
+      {"set", "tx-disable", "3", "maybe"},
+      {"set", "tx-eq-store", "1", "4"},
+      {"set", "app-code", "1", "16"},
+      {"set", "low-power", "2"},
+      {"set", "soft-reset", "1"},
+      {"set", "low-power", "1", "on"},
+  };
+  for (const auto& args : cases) {
+    auto board = QuietBoard();
+    auto r = RunCli(args, board);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+    EXPECT_EQ(board->RequestCount(), 0u) << args.back();
+  }
+}
+
+TEST(CliModule, SetHelpListsEveryControlFromTheTable) {
+  auto r = RunCli({"set", "--help"});
+  ASSERT_EQ(r.status, 0);
+  for (const ControlFamily& f : ControlFamilies()) {
+    EXPECT_NE(r.out.find(std::string("\n") + f.name + " "), std::string::npos) << f.name;
+    if (*f.caption) {
+      EXPECT_NE(r.out.find(f.caption), std::string::npos) << f.caption;
+    }
+  }
+}
+
+TEST(CliModule, DumpRoundTripsThroughTheEmulatedModule) {
+  const auto path = TempPath("dump.txt");
+  fs::remove(path);
+  auto board = QuietBoard();
+  board->Module().Poke(0x00, 0x81, 'Z');
+  auto r = RunCli({"dump", "--pages", "00,01,02,10,11,b1", path.string()}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "wrote lower memory and pages 00 01 02 10 11 B1 to " + path.string() + "\n");
+  std::ifstream in(path);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  emu::ModuleDumpImage image;
+  std::string error;
+  ASSERT_TRUE(emu::ParseModuleDump(text, &image, &error)) << error;
+  EXPECT_EQ(image.pages.size(), 6u);
+  EXPECT_EQ(image.pages.at(0x00), [&] {
+    emu::ModuleModel::Page p;
+    for (int i = 0; i < 128; ++i) p[i] = board->Module().Peek(0x00, static_cast<uint8_t>(0x80 + i));
+    return p;
+  }());
+  // Loaded into a fresh emulated board, the dump shows the same module.
+  auto replay = RunCli({"--emulate-module", path.string(), "info"});
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  EXPECT_NE(replay.out.find("Vendor name        ZORLANIX\n"), std::string::npos) << replay.out;
+  fs::remove(path);
+
+  r = RunCli({"dump", "--pages", "10"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nlower\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\npage 10\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("page 00"), std::string::npos);
+  EXPECT_EQ(RunCli({"dump", "--pages", "1x"}).status, 2);
+}
+
+TEST(CliModule, BoardFailuresExitOne) {
+  for (const char* command : {"info", "ddm", "flags", "thresholds", "dump"}) {
+    auto board = QuietBoard();
+    board->SetPlugged(false);
+    auto r = RunCli({command}, board);
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE(r.err.find("unplugged"), std::string::npos) << r.err;
+  }
+  auto board = QuietBoard();
+  board->DropAnswers(1);
+  auto r = RunCli({"set", "tx-disable", "3", "on"}, board);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("set tx-disable lane 3: "), std::string::npos) << r.err;
+  EXPECT_EQ(board->Requests().size(), 1u);  // the read only
+}
+
+// The lab's dumps, as a user replays them with --emulate-module.
+TEST(CliModule, LabDumpsDecode) {
+  const auto dir = module_test::FixtureDir();
+  if (dir.empty()) GTEST_SKIP() << "no module fixture folder";
+  const auto eoptolink = (dir / "eoptolink_eold-168hg-10-1.txt").string();
+  auto r = RunCli({"--emulate-module", eoptolink, "info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Module Identifier  QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)\n"
+            "Power Class        Class 8\n"
+            "Max Power          16\n"
+            "Vendor name        Eoptolink\n"
+            "Vendor OUI(Hex)    0x70EEA3\n"
+            "Part number        EOLD-168HG-10-1\n"
+            "Serial number      DR4R030015\n"
+            "Data Code          250428\n"
+            "CLEI Code(IS)\n"
+            "Vendor Revision    01\n"
+            "Wavelength(nm)     1301\n"
+            "Wavelength(nm)     36.50\n"
+            "Device Technology  1310 nm EML\n"
+            "Module Type        LC(Lucent Connector)\n");
+  r = RunCli({"--emulate-module", eoptolink, "ddm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("TEMP  49.74 \u2103\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1        110.20     1.72          3.91\n"), std::string::npos) << r.out;
+
+  // The Hisense AOC: a CMIS identifier, four lanes, data-path-state-changed
+  // latched on lanes 1-4 in the dump.
+  r = RunCli({"--emulate-module", (dir / "hisense_def8504-2c02-mb3.txt").string(), "info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Module Identifier  QSFP+ or later with Common Management Interface "
+                       "Specification(CMIS)\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("Vendor OUI(Hex)    0xAC4AFE\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Module Type        No separable connector\n"), std::string::npos);
+
+  // The Acacia ZR+ sits in low power with Rx LOS on lane 1.
+  r = RunCli({"--emulate-module", (dir / "acacia_dp04qsdd-e30-440a_400zrp.txt").string(), "flags"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Module State(0x03)          001 ModLowPwr\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Rx Los(0x93)                   x    .    .    .    .    .    .    .\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("1     1 DPDeactivated                  1 accepted\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,581 @@
+// The module pages on the emulated board: controls write exactly their
+// field, refreshes follow the module without writing back, hidden pages stay
+// quiet, and the information page and diagnostics window show the module.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+#include "app/app_context.h"
+#include "app/dlu.h"
+#include "app/messages.h"
+#include "board/protocol.h"
+#include "emulator/emulated_board.h"
+#include "pages/ctrl_page.h"
+#include "pages/ddm_window.h"
+#include "pages/flag_page.h"
+#include "pages/info_page.h"
+#include "pages/page_kit.h"
+#include "pages/staged_set0_page.h"
+
+namespace {
+
+// Stands in for the main window: keeps the private messages posted to it.
+struct MessageSink : QWidget {
+  std::vector<std::pair<int, QString>> messages;
+  bool event(QEvent* e) override {
+    const int type = e->type();
+    if (type == MSG_REFRESH_DSP || type == MSG_STATUS_TEXT) {
+      messages.emplace_back(type, static_cast<AppMessage*>(e)->text);
+      return true;
+    }
+    return QWidget::event(e);
+  }
+  int Count(int type) const {
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                          [type](const auto& m) { return m.first == type; }));
+  }
+};
+
+struct PagesTest : ::testing::Test {
+  std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
+  std::unique_ptr<AppContext> app;
+  MessageSink sink;
+  QWidget window;  // the pages' parent, as the tab control is
+
+  void SetUp() override {
+    {
+      auto lock = board->Lock();
+      board->Module().SetLive(false);  // plain memory: what a test pokes stays put
+    }
+    app = std::make_unique<AppContext>(board, board);
+    app->SetMainWindow(&sink);
+    ASSERT_GT(app->Device().FindDevices(), 0);
+    ASSERT_TRUE(app->Device().OpenBoard(0));
+    window.resize(Dlu(621), Dlu(400));
+  }
+  void TearDown() override { app->Link().Stop(); }
+
+  void Poke(uint8_t page, uint8_t reg, uint8_t value) {
+    auto lock = board->Lock();
+    board->Module().Poke(page, reg, value);
+  }
+  uint8_t Peek(uint8_t page, uint8_t reg) {
+    auto lock = board->Lock();
+    return board->Module().Peek(page, reg);
+  }
+  // The data bytes of every module register write to `reg` of `page`.
+  std::vector<uint8_t> Writes(uint8_t page, uint8_t reg) const {
+    std::vector<uint8_t> out;
+    for (const emu::Report& r : board->Requests())
+      if (r[3] == board::kModuleWrite && r[5] == page && r[7] == reg) out.push_back(r[9]);
+    return out;
+  }
+  size_t ModuleWrites() const {
+    size_t n = 0;
+    for (const emu::Report& r : board->Requests()) n += r[3] == board::kModuleWrite;
+    return n;
+  }
+
+  template <typename Page>
+  Page* Show() {
+    auto* page = new Page(*app, &window);
+    page->resize(window.size());
+    window.show();
+    page->show();
+    return page;
+  }
+  // What one timer tick does, then waits for its module exchanges.
+  void Refresh(QWidget* page) {
+    page->findChild<pages::PagePoller*>()->Tick();
+    app->Link().Drain();
+  }
+  void Settle() { app->Link().Drain(); }
+
+  template <typename W>
+  static W* Find(QWidget* page, int id) {
+    W* w = page->findChild<W*>(QStringLiteral("id%1").arg(id));
+    EXPECT_NE(w, nullptr) << "no control " << id;
+    return w;
+  }
+  // Picks an item from a list as a user does: open it, move to the item,
+  // press Return.
+  void Choose(QComboBox* list, const QString& item) {
+    const int index = list->findText(item);
+    ASSERT_GE(index, 0) << item.toStdString();
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+    view->setCurrentIndex(view->model()->index(index, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    ASSERT_FALSE(view->isVisible());
+    Settle();
+  }
+  static QStringList Items(QComboBox* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+    return items;
+  }
+};
+
+// ---- Every page: ids, counts, captions, fits ------------------------------
+
+struct PageShape {
+  const char* name;
+  std::function<QWidget*(AppContext&, QWidget*)> make;
+  int check_boxes, lists, buttons;
+  QStringList group_captions;  // some, not all
+};
+
+TEST_F(PagesTest, EveryControlCarriesAUniqueIdAndThePageFitsItsTab) {
+  const PageShape shapes[] = {
+      {"Ctrl",
+       [](AppContext& a, QWidget* p) { return new CCtrl(a, p); },
+       74,
+       18,
+       1,
+       {"DataPathDeinit(0x80)", "Lane Data Path State", "Tx Eq Store(0x87~0x88)",
+        "Rx Squelch Disable(0x8B)"}},
+      {"Set0",
+       [](AppContext& a, QWidget* p) { return new CStagedCtrlSet0(a, p); },
+       50,
+       56,
+       0,
+       {"Apply_DataPathInit(0x8F)", "Lane1(0x91)", "Lane8(0x98)",
+        "Rx output equalization post-tap(0xA6~0xA9)", "Rx output amplitude(0xAA~0xAD)"}},
+      {"Flag",
+       [](AppContext& a, QWidget* p) { return new CFlag(a, p); },
+       74,
+       17,
+       0,
+       {"Bank0 Lane Flag(0x04)", "Lane Data Path State(0x80~0x83)",
+        "Config Error Codes(0xCA~0xCD)"}},
+  };
+  // The tab control's page area: the main window less the tab bar.
+  const QSize area(Dlu(621) - 2, Dlu(400) - 30);
+  for (const PageShape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    std::unique_ptr<QWidget> page(shape.make(*app, nullptr));
+    QSet<int> ids;
+    int checks = 0, lists = 0, buttons = 0;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+      const QVariant id = w->property("controlId");
+      if (!id.isValid()) continue;
+      EXPECT_EQ(w->objectName(), QStringLiteral("id%1").arg(id.toInt()));
+      EXPECT_FALSE(ids.contains(id.toInt())) << "id " << id.toInt() << " twice";
+      ids.insert(id.toInt());
+      checks += qobject_cast<QCheckBox*>(w) != nullptr;
+      lists += qobject_cast<QComboBox*>(w) != nullptr;
+      buttons += qobject_cast<QPushButton*>(w) != nullptr;
+    }
+    EXPECT_EQ(checks, shape.check_boxes);
+    EXPECT_EQ(lists, shape.lists);
+    EXPECT_EQ(buttons, shape.buttons);
+    QStringList captions;
+    for (QGroupBox* g : page->findChildren<QGroupBox*>()) captions << g->title();
+    for (const QString& caption : shape.group_captions)
+      EXPECT_TRUE(captions.contains(caption)) << caption.toStdString();
+    const QSize needed = page->minimumSizeHint();
+    EXPECT_LE(needed.width(), area.width());
+    EXPECT_LE(needed.height(), area.height());
+  }
+  CDDM ddm(*app);
+  EXPECT_LE(ddm.minimumSizeHint().width(), 330);
+  EXPECT_LE(ddm.minimumSizeHint().height(), 500);
+}
+
+// ---- Control page ----------------------------------------------------------
+
+TEST_F(PagesTest, CtrlTxDisableClickChangesOnlyItsLaneBit) {
+  Poke(0x10, 0x82, 0xA1);
+  auto* page = Show<CCtrl>();
+  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  ASSERT_TRUE(tx3);
+  EXPECT_EQ(tx3->text(), "  Tx3");
+  EXPECT_EQ(qobject_cast<QGroupBox*>(tx3->parentWidget())->title(), "Tx Disable(0x82)");
+
+  QTest::mouseClick(tx3, Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(Peek(0x10, 0x82), 0xA5);
+  EXPECT_EQ(Writes(0x10, 0x82), std::vector<uint8_t>{0xA5});
+  EXPECT_EQ(ModuleWrites(), 1u);
+
+  QTest::mouseClick(tx3, Qt::LeftButton);  // and back
+  Settle();
+  EXPECT_EQ(Peek(0x10, 0x82), 0xA1);
+}
+
+TEST_F(PagesTest, CtrlListsWriteTheirField) {
+  auto* page = Show<CCtrl>();
+  // "Tx Eq Store(0x87~0x88)" box 6: bits 3-2 of page 10h byte 136.
+  Poke(0x10, 0x88, 0xC1);
+  QComboBox* store6 = Find<QComboBox>(page, 1391);
+  ASSERT_TRUE(store6);
+  EXPECT_EQ(Items(store6), QStringList({"00 Res", "01 Loc1", "10 Loc2", "11 Res"}));
+  Choose(store6, "10 Loc2");
+  EXPECT_EQ(Peek(0x10, 0x88), 0xC9);
+  EXPECT_EQ(Writes(0x10, 0x88), std::vector<uint8_t>{0xC9});
+
+  // The squelch method: lower byte 26 bit 5, the other bits kept.
+  Poke(0x00, 0x1A, 0x10);
+  QComboBox* squelch = Find<QComboBox>(page, 1793);
+  ASSERT_TRUE(squelch);
+  EXPECT_EQ(Items(squelch), QStringList({"Tx Squelch reduces OMA", "Tx Squelch reduces Pave"}));
+  Choose(squelch, "Tx Squelch reduces Pave");
+  EXPECT_EQ(Peek(0x00, 0x1A), 0x30);
+  Choose(squelch, "Tx Squelch reduces OMA");
+  EXPECT_EQ(Peek(0x00, 0x1A), 0x10);
+
+  // "SoftReset(0x1A)" sets bit 3.
+  QTest::mouseClick(Find<QPushButton>(page, 1632), Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(Peek(0x00, 0x1A), 0x18);
+}
+
+TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
+  Poke(0x00, 0x03, 0x0E);  // module state code 7: no item
+  Poke(0x00, 0x1A, 0x50);  // LowPwr and ForceLowPwr
+  Poke(0x11, 0x80, 0xD4);  // lane 1 DPActivated, lane 2 code 0xD: no item
+  Poke(0x11, 0x81, 0x47);  // lane 3 DPInitialized, lane 4 DPActivated
+  Poke(0x10, 0x82, 0x04);  // Tx3 disabled
+  Poke(0x10, 0x87, 0x80);  // Tx Eq Store lane 4: "10 Loc2"
+  auto* page = Show<CCtrl>();
+  Refresh(page);
+  EXPECT_EQ(Find<QComboBox>(page, 1633)->currentIndex(), -1);
+  EXPECT_TRUE(Find<QCheckBox>(page, 1241)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, 1304)->isChecked());  // LowPwr follows bit 6 too
+  EXPECT_EQ(Find<QComboBox>(page, 1642)->currentText(), "4 DPActivated");
+  EXPECT_EQ(Find<QComboBox>(page, 1643)->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, 1644)->currentText(), "7 DPInitialized");
+  EXPECT_EQ(Find<QComboBox>(page, 1645)->currentText(), "4 DPActivated");
+  EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces OMA");
+  EXPECT_TRUE(Find<QCheckBox>(page, 1324)->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(page, 1323)->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, 1389)->currentText(), "10 Loc2");
+  EXPECT_EQ(ModuleWrites(), 0u);
+
+  // A change on the module side shows at the next tick of the page's timer.
+  Poke(0x10, 0x82, 0x00);
+  Poke(0x00, 0x1A, 0x20);
+  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !tx3->isChecked(); }, CCtrl::kRefreshMs + 500));
+  EXPECT_FALSE(Find<QCheckBox>(page, 1304)->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces Pave");
+  EXPECT_EQ(ModuleWrites(), 0u);
+}
+
+TEST_F(PagesTest, CtrlFollowsTheLiveModuleIntoLowPower) {
+  {
+    auto lock = board->Lock();
+    board->Module().SetLive(true);
+  }
+  auto* page = Show<CCtrl>();
+  Refresh(page);
+  QComboBox* state = Find<QComboBox>(page, 1633);
+  EXPECT_EQ(state->currentText(), "011 ModReady");
+  QTest::mouseClick(Find<QCheckBox>(page, 1304), Qt::LeftButton);  // "LowPwr(0x1A)"
+  Settle();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        Refresh(page);
+        return state->currentText() == "001 ModLowPwr";
+      },
+      3000));
+  EXPECT_TRUE(Find<QCheckBox>(page, 1304)->isChecked());
+}
+
+// ---- Staged control set 0 page --------------------------------------------
+
+TEST_F(PagesTest, Set0AllLanesBoxesWriteTheEightLanesInOrder) {
+  struct Case {
+    int all_id;
+    uint8_t reg;
+    std::vector<int> lane_ids;
+  };
+  const Case cases[] = {
+      {1793, 0x8F, {1696, 1697, 1698, 1699, 1700, 1701, 1702, 1703}},
+      {1794, 0x90, {1783, 1776, 1777, 1778, 1782, 1779, 1780, 1781}},
+  };
+  auto* page = Show<CStagedCtrlSet0>();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.all_id);
+    board->ClearRequests();
+    QTest::mouseClick(Find<QCheckBox>(page, c.all_id), Qt::LeftButton);
+    Settle();
+    for (int id : c.lane_ids) EXPECT_TRUE(Find<QCheckBox>(page, id)->isChecked());
+    EXPECT_EQ(Writes(0x10, c.reg),
+              (std::vector<uint8_t>{0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x7F, 0xFF}));
+    board->ClearRequests();
+    QTest::mouseClick(Find<QCheckBox>(page, c.all_id), Qt::LeftButton);
+    Settle();
+    for (int id : c.lane_ids) EXPECT_FALSE(Find<QCheckBox>(page, id)->isChecked());
+    EXPECT_EQ(Writes(0x10, c.reg),
+              (std::vector<uint8_t>{0xFE, 0xFC, 0xF8, 0xF0, 0xE0, 0xC0, 0x80, 0x00}));
+    EXPECT_EQ(ModuleWrites(), 8u);
+  }
+}
+
+TEST_F(PagesTest, Set0ListsShowAndWriteTheirCodes) {
+  Poke(0x10, 0x91, 0xEB);  // lane 1: app code 14, DP code 5, explicit control
+  Poke(0x10, 0x9A, 0x0C);  // recall lane 2 code 3: no item
+  Poke(0x10, 0xAB, 0x4F);  // amplitude lane 3: 15, lane 4: 4 (lane 4 offers 0-3)
+  Poke(0x10, 0xAD, 0x32);  // amplitude lane 7: 2, lane 8: 3
+  auto* page = Show<CStagedCtrlSet0>();
+  Refresh(page);
+  QComboBox* app1 = Find<QComboBox>(page, 1705);
+  EXPECT_EQ(app1->count(), 16);
+  EXPECT_EQ(app1->itemText(0), "0000 Res");
+  EXPECT_EQ(app1->currentText(), "1110");
+  EXPECT_EQ(Find<QComboBox>(page, 1706)->currentText(), "101b");
+  EXPECT_TRUE(Find<QCheckBox>(page, 1708)->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, 1737)->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, 1802)->currentText(), "15");
+  EXPECT_EQ(Find<QComboBox>(page, 1803)->count(), 4);
+  EXPECT_EQ(Find<QComboBox>(page, 1803)->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, 1806)->currentText(), "02");
+  EXPECT_EQ(Find<QComboBox>(page, 1807)->currentText(), "03");
+  EXPECT_EQ(ModuleWrites(), 0u);
+
+  // Lane 3's configuration byte is page 10h byte 147.
+  Poke(0x10, 0x93, 0x11);
+  Choose(Find<QComboBox>(page, 1711), "1110");
+  EXPECT_EQ(Peek(0x10, 0x93), 0xE1);
+  Choose(Find<QComboBox>(page, 1712), "101b");
+  EXPECT_EQ(Peek(0x10, 0x93), 0xEB);
+  // Rx output amplitude lane 8: the high nibble of byte 173.
+  Choose(Find<QComboBox>(page, 1807), "01");
+  EXPECT_EQ(Peek(0x10, 0xAD), 0x12);
+}
+
+// ---- Flags page ------------------------------------------------------------
+
+TEST_F(PagesTest, FlagPageDecodesTheStatusImage) {
+  Poke(0x00, 0x03, 0x07);  // ModReady, interrupt bit set
+  Poke(0x00, 0x04, 0x81);  // bank-0 lane flags: lanes 1 and 8
+  Poke(0x00, 0x08, 0x01);  // module state changed
+  Poke(0x11, 0x80, 0xF1);  // lane 1 DPDeactivated, lane 2 code 0xF: no item
+  Poke(0x11, 0x81, 0x47);  // lane 3 DPInitialized, lane 4 DPActivated
+  Poke(0x11, 0x88, 0x20);  // Tx LOS lane 6
+  Poke(0x11, 0x94, 0x80);  // Rx CDR LOL lane 8
+  const uint8_t config[] = {0x21, 0x00, 0x00, 0x70};
+  for (int i = 0; i < 4; ++i) Poke(0x11, static_cast<uint8_t>(0xCA + i), config[i]);
+  auto* page = Show<CFlag>();
+  Refresh(page);
+
+  EXPECT_EQ(Find<QComboBox>(page, 1633)->currentText(), "011 ModReady");
+  EXPECT_TRUE(Find<QCheckBox>(page, 1087)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, 1088)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, 1634)->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(page, 1635)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, 1641)->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, 1642)->currentText(), "1 DPDeactivated");
+  EXPECT_EQ(Find<QComboBox>(page, 1643)->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, 1644)->currentText(), "7 DPInitialized");
+  EXPECT_EQ(Find<QComboBox>(page, 1645)->currentText(), "4 DPActivated");
+  const char* statuses[] = {"1 accepted",  "2 rejected unknown",   "0 No Status",
+                            "0 No Status", "0 No Status",          "0 No Status",
+                            "0 No Status", "7 rejected incomplete"};
+  const int config_ids[] = {1725, 1726, 1727, 1728, 1732, 1731, 1730, 1729};
+  for (int lane = 0; lane < 8; ++lane)
+    EXPECT_EQ(Find<QComboBox>(page, config_ids[lane])->currentText(), statuses[lane]) << lane + 1;
+  EXPECT_TRUE(Find<QCheckBox>(page, 1682)->isChecked());   // Tx Los lane 6
+  EXPECT_FALSE(Find<QCheckBox>(page, 1681)->isChecked());  // Tx Los lane 5
+  EXPECT_TRUE(Find<QCheckBox>(page, 1724)->isChecked());   // Rx CDR LOL lane 8
+  EXPECT_EQ(Find<QCheckBox>(page, 1634)->text(), "  Ln1");
+
+  // The boxes show; clicking one changes nothing, in the box or the module.
+  for (int id : {1087, 1634, 1666}) {
+    QCheckBox* box = Find<QCheckBox>(page, id);
+    const bool before = box->isChecked();
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::keyClick(box, Qt::Key_Space);
+    EXPECT_EQ(box->isChecked(), before) << id;
+  }
+  Settle();
+  EXPECT_EQ(ModuleWrites(), 0u);
+}
+
+// ---- Hidden pages ----------------------------------------------------------
+
+TEST_F(PagesTest, HiddenPagesCauseNoModuleTraffic) {
+  std::vector<QWidget*> hidden = {new CCtrl(*app, &window), new CFlag(*app, &window),
+                                  new CStagedCtrlSet0(*app, &window), new CINFO(*app, &window)};
+  auto* ddm = new CDDM(*app, &window);
+  window.show();
+  for (QWidget* page : hidden) page->hide();
+  ddm->StartUpdates();
+  board->ClearRequests();
+
+  for (QWidget* page : hidden)
+    if (auto* poller = page->findChild<pages::PagePoller*>()) poller->Tick();
+  auto* ddm_timer = ddm->findChild<QTimer*>("updateTimer");
+  ASSERT_TRUE(ddm_timer && ddm_timer->isActive());
+  QTimerEvent tick(ddm_timer->timerId());
+  QApplication::sendEvent(ddm_timer, &tick);
+  hidden.back()->update();
+  QTest::qWait(CCtrl::kRefreshMs + 300);  // the pages' own timers fire meanwhile
+  Settle();
+  EXPECT_EQ(board->RequestCount(), 0u);
+  EXPECT_EQ(sink.Count(MSG_REFRESH_DSP), 0);
+  for (QWidget* page : hidden) {
+    if (auto* poller = page->findChild<pages::PagePoller*>()) {
+      EXPECT_TRUE(poller->findChild<QTimer*>("refreshTimer")->isActive());
+    }
+  }
+  EXPECT_EQ(static_cast<CINFO*>(hidden.back())->Passes(), 0);
+}
+
+// ---- Information page ------------------------------------------------------
+
+struct InfoCase {
+  const char* name;
+  std::vector<std::tuple<uint8_t, uint8_t, uint8_t>> bytes;  // page, register, value
+  std::vector<std::pair<int, const char*>> rows;             // row, value shown
+};
+
+TEST_F(PagesTest, InfoPageShowsTheModuleIdentification) {
+  const InfoCase cases[] = {
+      {"QSFP-DD",
+       {{0x00, 128, 0x18},
+        {0x00, 200, 0xE0},
+        {0x00, 201, 45},
+        {0x00, 145, 0x00},
+        {0x00, 146, 0x17},
+        {0x00, 147, 0x6A},
+        {0x01, 138, 0x66},
+        {0x01, 139, 0x6C},
+        {0x01, 140, 0x00},
+        {0x01, 141, 0x64},
+        {0x00, 212, 0x0F},
+        {0x00, 203, 0x07}},
+       {{0, "QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)"},
+        {1, "Class 8"},
+        {2, "11"},
+        {4, "0x00176A"},
+        {10, "1311"},
+        {11, "0.50"},
+        {12, "Coper cable,linear active equalizers"},
+        {13, "LC(Lucent Connector)"}}},
+      {"reserved codes",
+       {{0x00, 128, 0x20},
+        {0x00, 200, 0x1F},
+        {0x00, 145, 0xAC},
+        {0x00, 146, 0xDE},
+        {0x00, 147, 0x0B},
+        {0x00, 212, 0x10},
+        {0x00, 203, 0x1F}},
+       {{0, "Reserved"}, {1, "Class 1"}, {4, "0xACDE0B"}, {12, "Reserved"}, {13, "Reserved"}}},
+  };
+  for (const InfoCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [page, reg, value] : c.bytes) Poke(page, reg, value);
+    std::unique_ptr<CINFO> page(Show<CINFO>());
+    QTest::qWait(1);  // the first paint starts a pass
+    Settle();
+    ASSERT_EQ(page->Rows().size(), 14u);
+    EXPECT_EQ(page->Rows()[0].label, "Module Identifier");
+    EXPECT_EQ(page->Rows()[4].label, "Vendor OUI(Hex)");
+    for (const auto& [row, value] : c.rows) EXPECT_EQ(page->Rows()[row].value, value) << row;
+  }
+}
+
+TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
+  auto* page = Show<CINFO>();
+  QTest::qWait(1);
+  ASSERT_EQ(page->Passes(), 1);
+  page->repaint();  // paints during the pass ask for one more pass, not two
+  page->repaint();
+  Settle();  // the first pass ends, the second one starts
+  Settle();
+  QApplication::processEvents();  // the paint that shows it reads nothing
+  Settle();
+  EXPECT_EQ(page->Passes(), 2);
+
+  // Drawn in the page's colour: labels from x 0, values from x 200, 22 px apart.
+  const QImage image = page->grab().toImage();
+  auto ink_from = [&](int row, int x0) {
+    for (int x = x0; x < image.width(); ++x)
+      for (int y = 22 * row; y < 22 * row + 22; ++y)
+        if (image.pixelColor(x, y) == QColor(0, 96, 245)) return x;
+    return -1;
+  };
+  for (int row : {0, 13}) {
+    const int label = ink_from(row, 0), value = ink_from(row, CINFO::kValueX);
+    EXPECT_GE(label, 0);
+    EXPECT_LT(label, 4) << row;
+    EXPECT_GE(value, CINFO::kValueX) << row;
+    EXPECT_LT(value, CINFO::kValueX + 6) << row;
+  }
+  EXPECT_EQ(ink_from(15, 0), -1);  // fourteen rows, nothing under them
+
+  // Closing the page while a pass runs is safe.
+  page->repaint();
+  ASSERT_EQ(page->Passes(), 3);
+  delete page;
+  Settle();
+}
+
+// ---- Diagnostics window ----------------------------------------------------
+
+TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
+  Poke(0x00, 0x0E, 0x19);  // 25.00 degC
+  Poke(0x00, 0x0F, 0x00);
+  Poke(0x00, 0x09, 0x04);  // temperature high warning only
+  Poke(0x11, 0x8E, 0x04);  // Tx power low warning, lane 3
+  Poke(0x11, 0x95, 0x80);  // Rx power high alarm, lane 8
+  Poke(0x11, 0x9E, 0x27);  // Tx power lane 3: 10000 = 0.00 dBm
+  Poke(0x11, 0x9F, 0x10);
+  Poke(0x11, 0xBA, 0x00);  // Rx power lane 1: 0, shown as the -40 dBm floor
+  Poke(0x11, 0xBB, 0x00);
+  CDDM ddm(*app);
+  ddm.show();
+  auto* timer = ddm.findChild<QTimer*>("updateTimer");
+  ASSERT_TRUE(timer);
+  EXPECT_FALSE(timer->isActive());
+  ddm.StartUpdates();
+  EXPECT_EQ(timer->interval(), CDDM::kFirstPeriodMs);
+  QTimerEvent tick(timer->timerId());
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(timer->interval(), CDDM::kPeriodMs);
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.Count(MSG_REFRESH_DSP), 1);
+
+  auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
+  auto colour = [&](const char* name) { return field(name)->palette().color(QPalette::Text); };
+  const QColor red(255, 0, 0), green(0, 188, 0);
+  EXPECT_EQ(field("TEMP")->text(), "25.00");
+  EXPECT_EQ(field("TX_PWR_3")->text(), "0.00");
+  EXPECT_EQ(field("RX_PWR_1")->text(), "-40.00");
+  EXPECT_EQ(colour("TEMP"), red);
+  EXPECT_EQ(colour("VCC"), green);
+  EXPECT_EQ(colour("TX_PWR_3"), red);
+  EXPECT_EQ(colour("TX_PWR_2"), green);
+  EXPECT_EQ(colour("BIAS_3"), green);
+  EXPECT_EQ(colour("RX_PWR_8"), red);
+  EXPECT_TRUE(field("TEMP")->font().bold());
+
+  // Cleared flags turn the fields green again at the next refresh.
+  Poke(0x00, 0x09, 0x00);
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(colour("TEMP"), green);
+
+  // Stopping clears the status line's message part.
+  ddm.StopUpdates();
+  EXPECT_FALSE(timer->isActive());
+  QApplication::sendPostedEvents(&sink);
+  ASSERT_FALSE(sink.messages.empty());
+  EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
+}
+
+}  // namespace
