@@ -68,16 +68,16 @@ void CDevice::Pause(int ms) const {
 
 bool CDevice::Write(const uint8_t* report) {
   if (hid_.WriteReport(report, kReportSize) == kReportSize) return true;
-  last_failure_ = hid_.LastOutcome();
-  if (last_failure_ == TransferOutcome::kOk) last_failure_ = TransferOutcome::kError;
+  const TransferOutcome outcome = hid_.LastOutcome();
+  last_failure_ = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
   return false;
 }
 
 bool CDevice::Read(uint8_t* report) {
   std::memset(report, 0, kReportSize);
   if (hid_.ReadReport(report, kReportSize) == kReportSize) return true;
-  last_failure_ = hid_.LastOutcome();
-  if (last_failure_ == TransferOutcome::kOk) last_failure_ = TransferOutcome::kError;
+  const TransferOutcome outcome = hid_.LastOutcome();
+  last_failure_ = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
   return false;
 }
 

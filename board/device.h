@@ -2,12 +2,14 @@
 // 20 ms command pause, and answer reports.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "board/fair_mutex.h"
 #include "board/hid.h"
 
 // Sleeps for the given milliseconds. Production uses the real clock; tests
@@ -55,8 +57,9 @@ class CDevice {
   CHid hid_;
   mutable std::mutex path_mutex_;
   std::string open_path_;
-  // One call's request and answer reports stay together against other threads.
-  std::recursive_mutex call_mutex_;
+  // One call's request and answer reports stay together against other
+  // threads, and callers are served in the order they came.
+  FairMutex call_mutex_;
   PauseFn pause_;
-  TransferOutcome last_failure_ = TransferOutcome::kOk;
+  std::atomic<TransferOutcome> last_failure_{TransferOutcome::kOk};
 };

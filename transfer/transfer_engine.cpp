@@ -188,10 +188,6 @@ void TransferEngine::ShowProgress(size_t done, size_t total) {
 
 bool TransferEngine::Exchanged(bool ok) {
   if (!ok) failure_ = device_.LastError();
-  // The board object's lock does not queue its callers: a thread that takes
-  // it again at once would keep the pages' polling out for the whole load.
-  // A moment between two exchanges lets a waiting call in.
-  std::this_thread::sleep_for(std::chrono::microseconds(kHandOffUs));
   return ok;
 }
 

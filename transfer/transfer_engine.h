@@ -40,7 +40,6 @@ constexpr int kMaxRetries = 200;        // polls in a row fail when this many ha
 constexpr int kEndPolls = 200;          // polls for the board to confirm the end of a load
 constexpr int kServeWaitMs = 100;       // after asking for a block to read back
 constexpr int kPollPauseMs = 1;
-constexpr int kHandOffUs = 100;  // after each exchange, for the other users of the board
 }  // namespace mailbox
 
 enum class Job { kConversion, kLoad, kCheck };
