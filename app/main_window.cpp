@@ -189,7 +189,10 @@ QWidget* CLanewrightDlg::Page(int tab) const { return tabs_ ? tabs_->widget(tab)
 QString CLanewrightDlg::StatusText() const { return status_label_->text(); }
 
 void CLanewrightDlg::RefreshStatusLabel() {
-  status_label_->setText(QString::fromStdString(status_.Text()));
+  const QString text = QString::fromStdString(status_.Text());
+  status_label_->setText(text);
+  // The message part can run past the window's edge: the whole line is in the tooltip.
+  status_label_->setToolTip(text.simplified());
 }
 
 void CLanewrightDlg::SetBoardState(const QString& text) {
