@@ -3,7 +3,7 @@
 
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
             libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei
-SCREENSHOT_PACKAGES := xvfb x11-apps imagemagick
+SCREENSHOT_PACKAGES := xvfb
 
 BUILD_DIR := build
 CLI := $(BUILD_DIR)/cli/lanewright-cli

@@ -2,7 +2,25 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+// LANEWRIGHT_TRACE=1 prints every report moved on the link as hex on stderr.
+const bool kTrace = [] {
+  const char* v = std::getenv("LANEWRIGHT_TRACE");
+  return v && *v && *v != '0';
+}();
+
+void Trace(const char* dir, const uint8_t* report, int count) {
+  if (!kTrace) return;
+  char line[3 * 65 + 16];
+  int n = std::snprintf(line, sizeof line, "%s", dir);
+  for (int i = 0; i < count && i < 65; ++i) n += std::snprintf(line + n, sizeof line - n, " %02x", report[i]);
+  std::fprintf(stderr, "%s\n", line);
+}
+}  // namespace
 
 const char* OutcomeText(TransferOutcome outcome) {
   switch (outcome) {
@@ -87,6 +105,7 @@ int CHid::WriteReport(const uint8_t* buffer, int count) {
   uint8_t stale[CHid::kReportSize];
   for (int i = 0; i < 64 && connection_->Read(stale, sizeof stale, 0) > 0; ++i) {
   }
+  Trace("hid >", buffer, count);
   int n = connection_->Write(buffer, static_cast<size_t>(count));
   last_outcome_ = n == count ? TransferOutcome::kOk : TransferOutcome::kError;
   return n < 0 ? -1 : n;
@@ -103,6 +122,7 @@ int CHid::ReadReport(uint8_t* buffer, int count) {
   // id byte, which we put back at buffer[0] for our callers.
   int n = connection_->Read(buffer + 1, static_cast<size_t>(count - 1), kTransferLimitMs);
   if (n == 0) {
+    if (kTrace) std::fprintf(stderr, "hid < timeout\n");
     last_outcome_ = TransferOutcome::kTimeout;
     return -1;
   }
@@ -111,6 +131,7 @@ int CHid::ReadReport(uint8_t* buffer, int count) {
     return -1;
   }
   buffer[0] = 0;
+  Trace("hid <", buffer, n + 1);
   last_outcome_ = TransferOutcome::kOk;
   return n + 1;
 }

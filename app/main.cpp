@@ -1,0 +1,86 @@
+// lanewright: the desktop application.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "app/screenshots.h"
+#include "emulator/emulated_board.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("lanewright");
+  QApplication::setApplicationVersion("1.0");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Tests 400G QSFP-DD (CMIS) modules through the Lanewright USB test board.\n"
+      "Without --emulate the first matching USB board (0483:0211 version 0200) is used.");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption emulate(
+      "emulate",
+      "Use the built-in emulated board. --emulate=FILE keeps its non-volatile state "
+      "(module memory, saved DSP block, EEPROM) in FILE across runs.",
+      "FILE");
+  QCommandLineOption module_dump("emulate-module",
+                                 "Load a module memory dump into the emulated board.", "FILE");
+  QCommandLineOption screenshots(
+      "screenshots", "Render every tab and the diagnostics window into DIR as PNG files, then exit.",
+      "DIR");
+  parser.addOption(screenshots);
+  parser.addOption(emulate);
+  parser.addOption(module_dump);
+  // Plain "--emulate" without a value is allowed too.
+  QStringList args = app.arguments();
+  for (auto& a : args)
+    if (a == "--emulate") a = "--emulate=";
+  parser.process(args);
+
+  std::shared_ptr<emu::EmulatedBoard> board;
+  if (parser.isSet(emulate) || parser.isSet(module_dump)) {
+    board = std::make_shared<emu::EmulatedBoard>();
+    const QString state = parser.value(emulate);
+    std::string error;
+    if (!state.isEmpty() && !board->LoadState(state.toStdString(), &error)) {
+      std::fprintf(stderr, "lanewright: emulated board state: %s\n", error.c_str());
+      QMessageBox::critical(nullptr, CLanewrightDlg::kCaption,
+                            QString::fromStdString("Emulated board state: " + error));
+      return 1;
+    }
+    if (parser.isSet(module_dump)) {
+      QFile f(parser.value(module_dump));
+      if (!f.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "lanewright: cannot open %s\n", qPrintable(f.fileName()));
+        return 1;
+      }
+      auto lock = board->Lock();
+      if (!board->Module().LoadDump(f.readAll().toStdString(), &error)) {
+        std::fprintf(stderr, "lanewright: %s: %s\n", qPrintable(f.fileName()), error.c_str());
+        return 1;
+      }
+    }
+  }
+
+  int status = 0;
+  {
+    std::shared_ptr<HidBackend> backend =
+        board ? std::shared_ptr<HidBackend>(board) : MakeHidapiBackend();
+    CLanewrightDlg window(backend, board);
+    window.Initialize();
+    window.show();
+    if (parser.isSet(screenshots)) TakeScreenshots(&window, parser.value(screenshots));
+    status = app.exec();
+  }
+  if (board) {
+    std::string error;
+    if (!board->SaveState(&error)) {
+      std::fprintf(stderr, "lanewright: cannot save the emulated board state: %s\n",
+                   error.c_str());
+      return 1;
+    }
+  }
+  return status;
+}

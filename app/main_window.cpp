@@ -1,0 +1,316 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMoveEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "app/dlu.h"
+#include "app/messages.h"
+#include "app/power_inhibit.h"
+#include "board/device_watcher.h"
+#include "emulator/emulated_board.h"
+#include "pages/ctrl_page.h"
+#include "pages/ddm_window.h"
+#include "pages/flag_page.h"
+#include "pages/info_page.h"
+#include "pages/staged_set0_page.h"
+#include "signal/ui/dsp_page.h"
+#include "signal/ui/line_check_page.h"
+#include "transfer/ui/transfer_page.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+QIcon Dot(const QColor& color) {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QRadialGradient g(12, 12, 16);
+  g.setColorAt(0, color.lighter(170));
+  g.setColorAt(1, color);
+  p.setBrush(g);
+  p.setPen(QPen(color.darker(160), 1.5));
+  p.drawEllipse(QRectF(3, 3, 26, 26));
+  return QIcon(pixmap);
+}
+
+struct TabInfo {
+  const char* label;
+  QColor colour;
+};
+// Tabs 0 and 1 carry red labels, the others blue, all on white.
+const TabInfo kTabs[] = {
+    {"Checker", QColor(237, 28, 36)}, {"Dsp", QColor(237, 28, 36)},
+    {"Ctrl", QColor(0, 128, 255)},    {"Flag", QColor(0, 128, 255)},
+    {"Set0", QColor(0, 128, 255)},    {"INFO", QColor(0, 128, 255)},
+    {"File", QColor(0, 128, 255)},
+};
+
+}  // namespace
+
+CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
+                               std::shared_ptr<emu::EmulatedBoard> emulated, QWidget* parent)
+    : QDialog(parent),
+      power_(std::make_unique<PowerInhibit>()),
+      context_(std::make_unique<AppContext>(std::move(backend), std::move(emulated))),
+      status_([this] { return context_->Device().FindDevices(); }) {
+  context_->SetMainWindow(this);
+  setWindowTitle(kCaption);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(Dlu(621), Dlu(421));
+
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName("id1032");
+  tabs_->setProperty("controlId", 1032);
+  tabs_->setGeometry(0, 0, Dlu(621), Dlu(400));
+  tabs_->setStyleSheet(
+      "QTabBar::tab { background: white; padding: 3px 14px 3px 8px; border: 1px solid #b8b8b8;"
+      " border-bottom: none; margin-right: 1px; }"
+      "QTabBar::tab:selected { border-color: #808080; font-weight: bold; }");
+
+  status_label_ = new QLabel(QString::fromUtf8("静态"), this);
+  status_label_->setObjectName("id1097");
+  status_label_->setProperty("controlId", 1097);
+  status_label_->setGeometry(0, Dlu(401), Dlu(620), Dlu(18));
+  QFont font = status_label_->font();
+  font.setPixelSize(24);
+  font.setWeight(QFont::Bold);
+  font.setStyleHint(QFont::SansSerif);
+  status_label_->setFont(font);
+  status_label_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(status_label_, &QWidget::customContextMenuRequested, this,
+          &CLanewrightDlg::ShowStatusMenu);
+}
+
+CLanewrightDlg::~CLanewrightDlg() {
+  UnregisterDeviceNotify();
+  // Nothing may still be queued for the pages when they go.
+  context_->Link().Stop();
+  DestroyPages();
+}
+
+void CLanewrightDlg::Initialize() {
+  app_icon_ = Dot(QColor(0, 96, 245));
+  setWindowIcon(app_icon_);
+  locked_icon_ = Dot(QColor(0, 176, 0));
+  unlocked_icon_ = Dot(QColor(230, 0, 0));
+
+  QPointer<CLanewrightDlg> self(this);
+  notify_registered_ = RegisterDeviceNotify(
+      context_->Backend(), [self](DeviceWatcher::Event e, const std::string& path) {
+        // Runs on the watcher's thread: hand it to the UI thread.
+        if (self)
+          PostAppMessage(self, MSG_DEVICE_CHANGE, e == DeviceWatcher::Event::kArrival ? 1 : 0,
+                         QString::fromStdString(path));
+      });
+  if (!notify_registered_) SetBoardState(board_state::kRegisterFailed);
+  SetBoardState(board_state::kDeviceStatus);
+  SetupBoard();
+  CreatePages();
+
+  if (context_->Emulated()) {
+    auto* badge = new QLabel("  EMULATED BOARD  ", tabs_);
+    badge->setObjectName("emulatedBadge");
+    badge->setToolTip(tr("The built-in emulated test board is in use, not USB hardware.\n"
+                         "Right-click the status line to plug, unplug or inject faults."));
+    badge->setStyleSheet(
+        "QLabel { background: #fff3cd; color: #8a5300; border: 1px solid #e0b050;"
+        " border-radius: 3px; font-weight: bold; }");
+    tabs_->setCornerWidget(badge, Qt::TopRightCorner);
+  }
+  if (auto* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+}
+
+void CLanewrightDlg::SetupBoard() {
+  CDevice& device = context_->Device();
+  if (device.FindDevices() > 0) {
+    device.OpenBoard(0);
+    SetBoardState(board_state::kConnected);  // also when the open failed
+  } else {
+    SetBoardState(board_state::kDisconnected);
+  }
+}
+
+void CLanewrightDlg::CreatePages() {
+  tabs_->clear();
+  AppContext& app = *context_;
+  line_check_ = new CLineCheck(app, nullptr);
+  dsp_ = new CDsp(app, nullptr);
+  dsp_->SetLineCheckWindow(line_check_);
+  ctrl_ = new CCtrl(app, nullptr);
+  flag_ = new CFlag(app, nullptr);
+  set0_ = new CStagedCtrlSet0(app, nullptr);
+  info_ = new CINFO(app, nullptr);
+  file_ = new CTransferFile(app, nullptr);
+  QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_};
+  for (int i = 0; i < kTabCount; ++i) {
+    tabs_->insertTab(i, pages[i], kTabs[i].label);
+    tabs_->tabBar()->setTabTextColor(i, kTabs[i].colour);
+  }
+  tabs_->setCurrentIndex(kChecker);
+  connect(tabs_, &QTabWidget::currentChanged, this, &CLanewrightDlg::OnTabChanged);
+}
+
+void CLanewrightDlg::DestroyPages() {
+  delete ddm_;
+  ddm_ = nullptr;
+  if (tabs_) {
+    while (tabs_->count()) {
+      QWidget* page = tabs_->widget(0);
+      tabs_->removeTab(0);
+      delete page;
+    }
+  }
+  line_check_ = nullptr;
+  dsp_ = nullptr;
+  ctrl_ = nullptr;
+  flag_ = nullptr;
+  set0_ = nullptr;
+  info_ = nullptr;
+  file_ = nullptr;
+}
+
+QWidget* CLanewrightDlg::Page(int tab) const { return tabs_ ? tabs_->widget(tab) : nullptr; }
+
+QString CLanewrightDlg::StatusText() const { return status_label_->text(); }
+
+void CLanewrightDlg::RefreshStatusLabel() {
+  status_label_->setText(QString::fromStdString(status_.Text()));
+}
+
+void CLanewrightDlg::SetBoardState(const QString& text) {
+  status_.SetBoardState(text.toStdString());
+  RefreshStatusLabel();
+}
+
+void CLanewrightDlg::ComposeStatus(const QString& left, const QString& right) {
+  status_.ComposeStatus(left.toStdString(), right.toStdString());
+  RefreshStatusLabel();
+}
+
+void CLanewrightDlg::OnTabChanged(int index) {
+  if (index == kChecker) {
+    if (dsp_ && dsp_->ResendFlag() && line_check_)
+      line_check_->ApplyPattern(line_check_->LastAppliedPattern());
+    ShowDdm(true);
+  } else {
+    ShowDdm(false);
+    if (line_check_) line_check_->StopIfRunning();
+  }
+}
+
+void CLanewrightDlg::ShowDdm(bool show) {
+  if (!show) {
+    if (ddm_) ddm_->hide();
+    return;
+  }
+  if (ddm_) {
+    ddm_->show();
+    return;
+  }
+  ddm_ = new CDDM(*context_, this);
+  PlaceDdm();
+  ddm_->show();
+  if (context_->Device().FindDevices() > 0) ddm_->StartUpdates();
+}
+
+void CLanewrightDlg::PlaceDdm() {
+  if (ddm_) ddm_->move(frameGeometry().topLeft() + QPoint(20, 82));
+}
+
+void CLanewrightDlg::moveEvent(QMoveEvent* event) {
+  QDialog::moveEvent(event);
+  PlaceDdm();
+}
+
+void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
+  CDevice& device = context_->Device();
+  const std::string path = qpath.toStdString();
+  if (arrival) {
+    device.FindDevices();
+    const int index = device.Hid().FindDevicePath(path);
+    if (device.CheckBoardPath(path) != 0 || index < 0) return;
+    // Opening waits for any exchange in flight: do it on the board worker.
+    context_->Link().Run(
+        this, [&device, index] { return device.OpenBoard(index); },
+        [this](bool opened) {
+          if (!opened) return;
+          if (ddm_) ddm_->StartUpdates();
+          if (dsp_) dsp_->SetResendFlag(true);
+          SetBoardState(board_state::kConnected);
+        });
+  } else {
+    if (device.CheckBoardPath(path) != 1) return;
+    device.CloseBoard();
+    if (ddm_) ddm_->StopUpdates();
+    if (line_check_) line_check_->StopIfRunning();
+    SetBoardState(board_state::kDisconnected);
+  }
+}
+
+bool CLanewrightDlg::event(QEvent* event) {
+  switch (static_cast<int>(event->type())) {
+    case MSG_SHOW_DDM:
+      ShowDdm(static_cast<AppMessage*>(event)->wparam != 0);
+      return true;
+    case MSG_REFRESH_DSP:
+      if (dsp_) dsp_->Refresh();
+      return true;
+    case MSG_STATUS_TEXT:
+      status_.SetMessage(static_cast<AppMessage*>(event)->text.toStdString());
+      RefreshStatusLabel();
+      return true;
+    case MSG_DEVICE_CHANGE: {
+      auto* m = static_cast<AppMessage*>(event);
+      OnDeviceChange(m->wparam != 0, m->text);
+      return true;
+    }
+    default:
+      return QDialog::event(event);
+  }
+}
+
+bool CLanewrightDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+#ifdef Q_OS_WIN
+  // A double click on the title bar turns on the line check's error scale.
+  auto* msg = static_cast<MSG*>(message);
+  if (msg->message == WM_NCLBUTTONDBLCLK && line_check_) line_check_->SetDivideByTen();
+#endif
+  return QDialog::nativeEvent(type, message, result);
+}
+
+void CLanewrightDlg::ShowStatusMenu(const QPoint& pos) {
+  QMenu menu(this);
+  auto* scale = menu.addAction(tr("Show errors and BER divided by ten (until exit)"));
+  scale->setCheckable(true);
+  if (line_check_) {
+    connect(scale, &QAction::triggered, this, [this] { if (line_check_) line_check_->SetDivideByTen(); });
+  }
+  auto board = context_->Emulated();
+  if (board) {
+    menu.addSeparator()->setText(tr("Emulated board"));
+    const bool plugged = board->Plugged();
+    menu.addAction(plugged ? tr("Unplug the emulated board") : tr("Plug the emulated board in"),
+                   this, [board, plugged] { board->SetPlugged(!plugged); });
+    menu.addAction(tr("Drop the next 3 answers"), this, [board] { board->DropAnswers(3); });
+    menu.addAction(tr("Answer the next request late"), this, [board] { board->AnswerLate(1); });
+    menu.addAction(tr("Corrupt the next answer's header"), this,
+                   [board] { board->CorruptNextHeader(1); });
+    menu.addAction(tr("Fail the next write"), this, [board] { board->FailNextWrite(1); });
+  }
+  menu.exec(status_label_->mapToGlobal(pos));
+}

@@ -1,0 +1,12 @@
+#include "pages/flag_page.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "app/app_context.h"
+
+CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("Module flags: not built yet"), this), 0, Qt::AlignCenter);
+}
+

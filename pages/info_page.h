@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QWidget>
+
+class AppContext;
+
+class CINFO : public QWidget {
+  Q_OBJECT
+ public:
+  CINFO(AppContext& app, QWidget* parent = nullptr);
+
+ private:
+  AppContext& app_;
+};
