@@ -62,8 +62,10 @@ std::string FieldJson(const DspBlock& block, const DspField& f, int entry) {
 }
 
 // Reads one field's value; false with an error naming the path.
-bool FieldValue(const json::Value& v, const DspField& f, int entry, const std::string& path,
-                unsigned* out, std::string* error) {
+// A value beyond the list is accepted only when it is the one already there
+// (what `dsp read --json` printed for a value the page has no entry for).
+bool FieldValue(const json::Value& v, const DspField& f, int entry, const DspBlock& current,
+                const std::string& path, unsigned* out, std::string* error) {
   const unsigned max = DspMaxValue(f, entry);
   if (f.control == DspControl::kCheck) {
     if (v.type == json::Value::Type::kBool) {
@@ -83,7 +85,8 @@ bool FieldValue(const json::Value& v, const DspField& f, int entry, const std::s
     return false;
   }
   if (v.type == json::Value::Type::kNumber) {
-    if (v.number < 0 || v.number > max || std::floor(v.number) != v.number) {
+    const bool kept = v.number == GetDsp(current, f, entry);
+    if (v.number < 0 || (v.number > max && !kept) || std::floor(v.number) != v.number) {
       *error = path + ": " + v.text + " is out of range (0-" + std::to_string(max) + ")";
       return false;
     }
@@ -144,7 +147,8 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
           const int i = IndexOf(DspRateNames(s), value.text);
           if (i >= 0) code = 4 + i;
         }
-      } else if (value.type == json::Value::Type::kNumber && (value.number == 4 || value.number == 5)) {
+      } else if (value.type == json::Value::Type::kNumber &&
+                 (value.number == 4 || value.number == 5 || value.number == next[kDspRateCode])) {
         code = static_cast<int>(value.number);
       }
       if (code < 0) {
@@ -190,7 +194,7 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
             return false;
           }
           unsigned n = 0;
-          if (!FieldValue(v, *f, entry, path, &n, error)) return false;
+          if (!FieldValue(v, *f, entry, next, path, &n, error)) return false;
           SetDsp(next, *f, entry, n);
         }
       }
@@ -202,7 +206,7 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
       return false;
     }
     unsigned n = 0;
-    if (!FieldValue(value, *f, 0, key, &n, error)) return false;
+    if (!FieldValue(value, *f, 0, next, key, &n, error)) return false;
     SetDsp(next, *f, 0, n);
   }
   next[kDspWriteMarker] = 1;
