@@ -2,16 +2,8 @@
 
 #include <cstdio>
 
-#include "signal/line_check.h"
 
 namespace sigtest {
-
-void BerHistory::Sample(const LineCheck& check) {
-  for (int chart = 0; chart < kLanes; ++chart) {
-    const auto& lane = check.Lane(kCharts[chart].lane);
-    Add(chart, lane.seconds, lane.ber);
-  }
-}
 
 void BerHistory::Add(int chart, uint32_t seconds, double ber) {
   charts_[chart].push_back({seconds, ber});

@@ -11,8 +11,6 @@
 
 namespace sigtest {
 
-class LineCheck;
-
 class BerHistory {
  public:
   static constexpr double kAxisMin = 1e-13;
@@ -23,8 +21,6 @@ class BerHistory {
     double ber;
   };
 
-  // One point per chart from the line check's lanes (the diagram's timer).
-  void Sample(const LineCheck& check);
   void Add(int chart /* 0-7 */, uint32_t seconds, double ber);
   const std::vector<Point>& Points(int chart) const { return charts_[chart]; }
   size_t Size() const;

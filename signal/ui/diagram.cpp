@@ -34,6 +34,10 @@ QCustomPlot* MakeChart(QWidget* parent, const sigtest::ChartInfo& info, int inde
   plot->setInteractions({});  // no zooming or panning
   plot->legend->setVisible(false);
   plot->setNoAntialiasingOnDrag(true);
+  // A day holds 86,400 points a chart: fast polylines and no antialiasing of
+  // the series keep a redraw of all eight charts within a frame.
+  plot->setPlottingHint(QCP::phFastPolylines, true);
+  plot->setNotAntialiasedElements(QCP::aePlottables);
 
   plot->plotLayout()->insertRow(0);
   auto* title = new QCPTextElement(plot, info.title);
@@ -154,9 +158,9 @@ bool CDiagram::SaveCsv(const QString& path) {
 }
 
 void CDiagram::closeEvent(QCloseEvent* event) {
+  // Closing hides the window; it stays, with its points, for the next Show.
   timer_.stop();
-  hide();
-  event->ignore();  // kept, with its points, for the next Show
+  event->accept();
 }
 
 void CDiagram::keyPressEvent(QKeyEvent* event) {

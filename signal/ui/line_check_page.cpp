@@ -177,7 +177,7 @@ void CLineCheck::RunTick() {
 }
 
 void CLineCheck::Render() {
-  const QIcon green = sigui::LampIcon(true), red = sigui::LampIcon(false);
+  static const QIcon green = sigui::LampIcon(true), red = sigui::LampIcon(false);
   for (int lane = 1; lane <= kLanes; ++lane) {
     const Group& g = groups_[lane - 1];
     const auto& shown = engine_.ShownLane(lane);
