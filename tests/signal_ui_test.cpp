@@ -219,6 +219,25 @@ TEST_F(PageFixture, ConfigDialogSendsTheGeneratorsAndStoresOnClose) {
   EXPECT_EQ(engine.Checkers()[0][sigtest::checker::kTwo], 2);
 }
 
+TEST_F(PageFixture, PatternOf128OrMoreOpensTheDialogWithoutWaitingOnIt) {
+  CLineCheck page(app);
+  page.show();
+  page.ApplyPattern(0xFF);  // returns at once
+  EXPECT_EQ(page.ConfigDialog(), nullptr);
+  QCoreApplication::sendPostedEvents();
+  CConfigCheck* dialog = page.ConfigDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(Sent(board::kGeneratorConfig).size(), 0u);
+  Find<QComboBox>(dialog, CConfigCheck::kIdCheckerLsb)->setCurrentIndex(3);
+  Find<QPushButton>(dialog, CConfigCheck::kIdClose)->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(page.ConfigDialog(), nullptr);
+  // Closed: lane 1's store reached every lane.
+  EXPECT_EQ(page.Engine().Checkers()[7][sigtest::checker::kLsbPattern], 3);
+  EXPECT_EQ(page.Engine().Checkers()[7][sigtest::checker::kLane], 8);
+}
+
 TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   Sink line_check;
   CDsp page(app);

@@ -131,9 +131,18 @@ void CLineCheck::StopIfRunning() {
 }
 
 void CLineCheck::OnConfig() {
-  CConfigCheck dialog(app_, engine_.Checkers()[0], engine_.Generators(), 1, this);
-  dialog.exec();
-  engine_.SpreadFirstLane();
+  // Modal for the user, but not a nested loop: the page's ticks and board
+  // results go on while the dialog is up, and nothing waits on it.
+  if (config_dialog_) {
+    config_dialog_->raise();
+    return;
+  }
+  auto* dialog = new CConfigCheck(app_, engine_.Checkers()[0], engine_.Generators(), 1, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  config_dialog_ = dialog;
+  // Whatever closed it, lane 1's records go to the other lanes.
+  connect(dialog, &QDialog::finished, this, [this] { engine_.SpreadFirstLane(); });
+  dialog->open();
 }
 
 void CLineCheck::ApplyPattern(uint8_t index) {
@@ -143,7 +152,9 @@ void CLineCheck::ApplyPattern(uint8_t index) {
     Send(engine_.ApplyPattern(index));
     return;
   }
-  OnConfig();
+  // The manual dialog opens from the event loop, not from inside the caller
+  // (a tab switch may be tearing the pages down).
+  QMetaObject::invokeMethod(this, &CLineCheck::OnConfig, Qt::QueuedConnection);
 }
 
 void CLineCheck::SetDivideByTen() {

@@ -3,12 +3,14 @@
 // result, and ticks never pile up.
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 
 #include "signal/line_check.h"
+#include "signal/ui/config_dialog.h"
 
 class AppContext;
 class CDiagram;
@@ -37,6 +39,8 @@ class CLineCheck : public QWidget {
 
   const sigtest::LineCheck& Engine() const { return engine_; }
   CDiagram* Diagram() const { return diagram_; }
+  // The manual configuration dialog while it is open, else null.
+  CConfigCheck* ConfigDialog() const { return config_dialog_; }
   // One tick now (the timer's work): runs the exchanges unless a tick is
   // still out, in which case it follows that one.
   void Tick();
@@ -65,6 +69,7 @@ class CLineCheck : public QWidget {
   QComboBox* clock_;
   QLabel* scale_;
   CDiagram* diagram_ = nullptr;
+  QPointer<CConfigCheck> config_dialog_;
   QTimer timer_;
   bool tick_in_flight_ = false;
   bool tick_due_ = false;
