@@ -169,6 +169,8 @@ void CLanewrightDlg::DestroyPages() {
   delete ddm_;
   ddm_ = nullptr;
   if (tabs_) {
+    // Removing tabs changes the current one: no page may be called meanwhile.
+    disconnect(tabs_, &QTabWidget::currentChanged, this, nullptr);
     while (tabs_->count()) {
       QWidget* page = tabs_->widget(0);
       tabs_->removeTab(0);

@@ -1,16 +1,307 @@
 #include "signal/ui/dsp_page.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "app/app_context.h"
+#include "app/dlu.h"
+#include "app/messages.h"
+#include "signal/ui/widgets.h"
 
-CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("DSP registers: not built yet"), this), 0, Qt::AlignCenter);
+using namespace sigtest;
+using sigui::Tag;
+
+namespace {
+
+QWidget* MakeControl(QWidget* parent, const DspControlRef& c, int id) {
+  switch (c.field->control) {
+    case DspControl::kList: {
+      auto* box = Tag(new QComboBox(parent), id);
+      for (const char* name : DspListFor(*c.field, c.entry)) box->addItem(name);
+      // "AFE Trim" lists are editable; the position still decides the value.
+      if (std::string(c.field->key) == "afe_trim") {
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+      }
+      return box;
+    }
+    case DspControl::kCheck: {
+      auto* check = Tag(new QCheckBox(parent), id);
+      check->setAccessibleName(c.field->label);
+      return check;
+    }
+    case DspControl::kNumber: {
+      auto* edit = Tag(new QLineEdit(parent), id);
+      // Decimal 0-65535: digits only here; WRITE checks the range.
+      edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), edit));
+      edit->setMaximumWidth(Dlu(34));
+      edit->setAccessibleName(c.field->label);
+      return edit;
+    }
+  }
+  return nullptr;
 }
 
-void CDsp::SetLineCheckWindow(QObject*) {}
-void CDsp::Refresh() {}
-bool CDsp::ResendFlag() const { return false; }
-void CDsp::SetResendFlag(bool) {}
+QString Label(const char* text) { return QString::fromUtf8(text); }
+
+}  // namespace
+
+CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
+  const auto& refs = DspControls();
+  controls_.resize(refs.size(), nullptr);
+  auto control_index = [&](const DspField* field, int entry) {
+    for (size_t i = 0; i < refs.size(); ++i)
+      if (refs[i].field == field && refs[i].entry == entry) return i;
+    return refs.size();
+  };
+
+  // Mode, rate, pattern, power and the buttons.
+  auto* top = new QGridLayout;
+  int column = 0;
+  for (size_t i = 0; i < refs.size(); ++i) {
+    if (refs[i].field->section != DspSection::kGlobal) continue;
+    controls_[i] = MakeControl(this, refs[i], kIdTable + static_cast<int>(i));
+    const bool monclk = std::string(refs[i].field->key).rfind("monclk", 0) == 0;
+    if (monclk && std::string(refs[i].field->key) == "monclk0_div")
+      top->addWidget(new QLabel("Div Ratio", this), 1, 0);
+    const int row = monclk ? 1 : 0;
+    const int col = monclk ? 1 + 2 * (refs[i].field->key[6] - '0') : column;
+    top->addWidget(new QLabel(Label(refs[i].field->label), this), row, col, Qt::AlignRight);
+    top->addWidget(controls_[i], row, col + 1);
+    if (!monclk) column += 2;
+  }
+  rate_ = Tag(new QComboBox(this), kIdRate);
+  pattern_ = Tag(new QComboBox(this), kIdPattern);
+  for (const char* name : kPatternListNames) pattern_->addItem(name);
+  top->addWidget(new QLabel("Rate:", this), 0, column, Qt::AlignRight);
+  top->addWidget(rate_, 0, column + 1);
+  top->addWidget(new QLabel("Pat Sel:", this), 1, 5, Qt::AlignRight);
+  top->addWidget(pattern_, 1, 6);
+  auto* power = new QHBoxLayout;
+  volts_ = Tag(new QLineEdit(this), kIdVolts);
+  amps_ = Tag(new QLineEdit(this), kIdAmps);
+  watts_ = Tag(new QLineEdit(this), kIdWatts);
+  for (auto [label, edit] : {std::pair{"V:", volts_}, {"I:", amps_}, {"P:", watts_}}) {
+    edit->setReadOnly(true);
+    edit->setMaximumWidth(Dlu(34));
+    power->addWidget(new QLabel(label, this));
+    power->addWidget(edit);
+  }
+  power->addStretch();
+  auto* read = Tag(new QPushButton("READ", this), kIdRead);
+  auto* write = Tag(new QPushButton("WRITE", this), kIdWrite);
+  auto* save = Tag(new QPushButton("SAVE", this), kIdSave);
+  for (auto* b : {read, write, save}) {
+    b->setAutoDefault(false);
+    power->addWidget(b);
+  }
+
+  // The two row sections, their columns from the table.
+  auto section_box = [&](DspSection section, const char* title, std::span<const DspRow> rows) {
+    auto* box = new QGroupBox(title, this);
+    auto* grid = new QGridLayout(box);
+    grid->setVerticalSpacing(1);
+    grid->setContentsMargins(4, 2, 4, 2);
+    int col = 1;
+    for (const auto& field : DspFields()) {
+      if (field.section != section) continue;
+      grid->addWidget(new QLabel(Label(field.label), box), 0, col, Qt::AlignCenter);
+      for (size_t r = 0; r < rows.size(); ++r) {
+        const size_t i = control_index(&field, rows[r].entry);
+        controls_[i] = MakeControl(box, refs[i], kIdTable + static_cast<int>(i));
+        grid->addWidget(controls_[i], static_cast<int>(r) + 1, col,
+                        field.control == DspControl::kCheck ? Qt::AlignCenter : Qt::Alignment());
+      }
+      ++col;
+    }
+    for (size_t r = 0; r < rows.size(); ++r)
+      grid->addWidget(new QLabel(rows[r].label, box), static_cast<int>(r) + 1, 0);
+    return box;
+  };
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setSpacing(2);
+  layout->addLayout(top);
+  layout->addLayout(power);
+  layout->addWidget(section_box(DspSection::kTx, "Line TX:", kTxRows));
+  layout->addWidget(section_box(DspSection::kRx, "Line RX:", kRxRows));
+  layout->addStretch();
+  for (QComboBox* box : findChildren<QComboBox*>()) box->setMaximumHeight(Dlu(13));
+  for (QComboBox* box : {rate_, pattern_}) box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  for (size_t i = 0; i < refs.size(); ++i)
+    if (refs[i].field->section == DspSection::kGlobal)
+      static_cast<QComboBox*>(controls_[i])->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+
+  connect(read, &QPushButton::clicked, this, &CDsp::Read);
+  connect(write, &QPushButton::clicked, this, &CDsp::Write);
+  connect(save, &QPushButton::clicked, this, &CDsp::Save);
+  const size_t signalling = control_index(FindDspField(DspSection::kGlobal, "signalling"), 0);
+  connect(static_cast<QComboBox*>(controls_[signalling]), &QComboBox::currentIndexChanged, this,
+          [this](int index) {
+            if (index != 0 && index != 1) return;
+            FillRates(index, 0);
+            ReportFromSelections();
+          });
+  connect(rate_, &QComboBox::currentIndexChanged, this, [this] { ReportFromSelections(); });
+  connect(pattern_, &QComboBox::currentIndexChanged, this, [this] { ReportFromSelections(); });
+
+  Read();
+}
+
+CDsp::~CDsp() = default;
+
+void CDsp::SetLineCheckWindow(QObject* line_check) { line_check_ = line_check; }
+
+int CDsp::Selection(const char* key) const {
+  const auto& refs = DspControls();
+  for (size_t i = 0; i < refs.size(); ++i)
+    if (refs[i].field->section == DspSection::kGlobal && std::string(refs[i].field->key) == key)
+      return static_cast<QComboBox*>(controls_[i])->currentIndex();
+  return -1;
+}
+
+void CDsp::FillRates(int signalling, int selection) {
+  QSignalBlocker block(rate_);
+  rate_->clear();
+  for (const char* name : DspRateNames(signalling)) rate_->addItem(name);
+  rate_->setCurrentIndex(selection);
+}
+
+void CDsp::ShowBlock() {
+  std::vector<std::unique_ptr<QSignalBlocker>> blockers;
+  for (QWidget* w : findChildren<QWidget*>()) blockers.push_back(std::make_unique<QSignalBlocker>(w));
+  const auto values = model_.Values();
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    const DspValue& v = values[i];
+    switch (DspControls()[i].field->control) {
+      case DspControl::kList: static_cast<QComboBox*>(controls_[i])->setCurrentIndex(v.selection); break;
+      case DspControl::kCheck: static_cast<QCheckBox*>(controls_[i])->setChecked(v.checked); break;
+      case DspControl::kNumber: static_cast<QLineEdit*>(controls_[i])->setText(QString::fromStdString(v.text)); break;
+    }
+  }
+  FillRates(model_.Signalling(), model_.RateSelection());
+}
+
+void CDsp::ShowPower() {
+  const auto& p = model_.Power();
+  volts_->setText(QString::asprintf("%.2f", static_cast<double>(p.volts)));
+  amps_->setText(QString::asprintf("%.2f", static_cast<double>(p.amps)));
+  watts_->setText(QString::asprintf("%.2f", static_cast<double>(p.watts)));
+}
+
+std::vector<DspValue> CDsp::Values() const {
+  std::vector<DspValue> values(controls_.size());
+  for (size_t i = 0; i < controls_.size(); ++i) {
+    switch (DspControls()[i].field->control) {
+      case DspControl::kList: values[i].selection = static_cast<QComboBox*>(controls_[i])->currentIndex(); break;
+      case DspControl::kCheck: values[i].checked = static_cast<QCheckBox*>(controls_[i])->isChecked(); break;
+      case DspControl::kNumber: values[i].text = static_cast<QLineEdit*>(controls_[i])->text().toStdString(); break;
+    }
+  }
+  return values;
+}
+
+void CDsp::Read() {
+  struct Result {
+    DspBlock block;
+    PowerReading power;
+  };
+  CDevice* device = &app_.Device();
+  DspBlock block = model_.Block();  // parts not received keep what they held
+  app_.Link().Run(
+      this,
+      [device, block]() mutable {
+        ReadDspBlock(*device, block);
+        return Result{block, ReadPower(*device)};
+      },
+      [this](const Result& r) {
+        model_.Block() = r.block;
+        model_.SetPower(r.power);
+        ShowBlock();
+        ShowPower();
+        QSignalBlocker block(pattern_);
+        pattern_->setCurrentIndex(model_.Pattern());
+      });
+}
+
+bool CDsp::Write() {
+  if (auto error = model_.PrepareWrite(Values(), rate_->currentIndex())) {
+    Message(tr("Nothing was written. %1").arg(QString::fromStdString(*error)), true);
+    return false;
+  }
+  CDevice* device = &app_.Device();
+  const DspBlock block = model_.Block();
+  app_.Link().Run([device, block] { WriteDspBlock(*device, block); });
+  ReportFromSelections();
+  return true;
+}
+
+void CDsp::Save() {
+  struct Result {
+    bool sent;
+    std::string reason;
+  };
+  CDevice* device = &app_.Device();
+  app_.Link().Run(
+      this,
+      [device] {
+        const bool sent = SaveDsp(*device);
+        return Result{sent, sent ? std::string() : device->LastError()};
+      },
+      [this](const Result& r) { Message(QString::fromStdString(SaveMessage(r.sent, r.reason)), !r.sent); });
+}
+
+void CDsp::Refresh() {
+  CDevice* device = &app_.Device();
+  app_.Link().Run(
+      this, [device] { return ReadPower(*device); },
+      [this](const PowerReading& power) {
+        model_.SetPower(power);
+        ShowPower();
+        if (isVisible()) {
+          FillRates(model_.Signalling(), model_.RateSelection());
+          QSignalBlocker block(pattern_);
+          pattern_->setCurrentIndex(model_.Pattern());
+        }
+        SendReport(model_.PeriodicReport());
+      });
+}
+
+void CDsp::ReportFromSelections() {
+  SendReport(model_.ReportFromSelections(pattern_->currentIndex(), rate_->currentIndex(),
+                                         Selection("signalling")));
+}
+
+void CDsp::SendReport(const ModeReport& report) {
+  const auto record = report.Record();
+  PostAppMessage(line_check_, MSG_MODE_REPORT, report.Word(), {},
+                 QByteArray(reinterpret_cast<const char*>(record.data()), static_cast<int>(record.size())));
+}
+
+void CDsp::Message(const QString& text, bool warning) {
+  last_message_ = text;
+  // Not modal to the event loop: the page goes on while the box is up.
+  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, "Dsp", text,
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void CDsp::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}

@@ -1,17 +1,68 @@
+// "Dsp": the DSP register page, a view over sigtest::DspPageModel. Its
+// controls are built from the DSP block table; board work runs on the
+// board worker and the controls are set from the results with signals
+// blocked, so a refresh never echoes a write.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <vector>
+
+#include "signal/dsp_page_model.h"
 
 class AppContext;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
 
 class CDsp : public QWidget {
   Q_OBJECT
  public:
+  // Control ids: the table's controls are kIdTable + their index in
+  // sigtest::DspControls().
+  enum Id {
+    kIdRead = 1901, kIdWrite, kIdSave, kIdRate, kIdPattern, kIdVolts, kIdAmps, kIdWatts,
+    kIdTable = 2000,
+  };
+
   CDsp(AppContext& app, QWidget* parent = nullptr);
+  ~CDsp() override;
+
   void SetLineCheckWindow(QObject* line_check);
+  // Every diagnostics refresh: power, then the periodic mode report.
   void Refresh();
-  bool ResendFlag() const;
-  void SetResendFlag(bool on);
+  bool ResendFlag() const { return model_.ResendFlag() != 0; }
+  void SetResendFlag(bool on) { model_.SetResendFlag(on ? 1 : 0); }
+
+  void Read();
+  // Returns false (and sends nothing) when a sixteen-bit field is not a number.
+  bool Write();
+  void Save();
+
+  const sigtest::DspPageModel& Model() const { return model_; }
+  QWidget* Control(size_t index) const { return controls_[index]; }
+  QComboBox* RateList() const { return rate_; }
+  QComboBox* PatternList() const { return pattern_; }
+  QString LastMessage() const { return last_message_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  void ShowBlock();
+  void ShowPower();
+  void FillRates(int signalling, int selection);
+  std::vector<sigtest::DspValue> Values() const;
+  int Selection(const char* key) const;
+  void SendReport(const sigtest::ModeReport& report);
+  void ReportFromSelections();
+  void Message(const QString& text, bool warning);
+
   AppContext& app_;
+  sigtest::DspPageModel model_;
+  QPointer<QObject> line_check_;
+  std::vector<QWidget*> controls_;  // aligned with sigtest::DspControls()
+  QComboBox *rate_, *pattern_;
+  QLineEdit *volts_, *amps_, *watts_;
+  QString last_message_;
 };

@@ -1,19 +1,255 @@
 #include "signal/ui/line_check_page.h"
 
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 
 #include "app/app_context.h"
+#include "app/dlu.h"
 #include "app/messages.h"
+#include "signal/board_steps.h"
+#include "signal/ui/config_dialog.h"
+#include "signal/ui/diagram.h"
+#include "signal/ui/widgets.h"
 
-CLineCheck::CLineCheck(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Line check: not built yet"), this), 0, Qt::AlignCenter);
+using sigtest::kLanes;
+using sigui::Tag;
+
+namespace {
+constexpr int kGroupLeft = 238, kGroupWidth = 170, kGroupHeight = 86, kGroupGap = 4, kTop = 26;
+const char* const kFieldLabels[] = {"Type", "BER", "Errors", "Time"};
+}  // namespace
+
+CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
+    : QWidget(parent), app_(app) {
+  // Top row: Config, Start, Clear, Relock, and the hidden clock selector.
+  int x = kGroupLeft;
+  auto button = [&](const char* caption, int id) {
+    auto* b = Tag(new QPushButton(caption, this), id);
+    b->setGeometry(Dlu(x), Dlu(4), Dlu(50), Dlu(16));
+    b->setAutoDefault(false);
+    x += 56;
+    return b;
+  };
+  config_ = button("Config", kIdConfig);
+  start_ = button("Start", kIdStart);
+  clear_ = button("Clear", kIdClear);
+  relock_ = button("Relock", kIdRelock);
+  auto* clock_label = Tag(new QLabel("Clock Sel:", this), kIdClockLabel);
+  clock_ = Tag(new QComboBox(this), kIdClock);
+  for (const char* name : sigtest::kReferenceClocks) clock_->addItem(name);
+  clock_->setCurrentIndex(sigtest::kDefaultReferenceClock);  // nothing sent
+  clock_label->setGeometry(Dlu(10), Dlu(6), Dlu(40), Dlu(12));
+  clock_->setGeometry(Dlu(50), Dlu(4), Dlu(70), Dlu(14));
+  clock_label->hide();
+  clock_->hide();
+  scale_ = Tag(new QLabel(tr("Errors and BER shown \u00F710"), this), kIdScale);
+  scale_->setStyleSheet("QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; }");
+  scale_->setGeometry(Dlu(x), Dlu(5), Dlu(110), Dlu(14));
+  scale_->setToolTip(tr("The scale turned on by a double click on the title bar: the counts\n"
+                        "keep their true values; the page shows them divided by ten."));
+  scale_->hide();
+
+  // Channel groups: 1-4 on the left column, 5-8 on the right.
+  for (int channel = 1; channel <= kLanes; ++channel) {
+    const int lane = sigtest::LaneOfChannel(channel);
+    const int base = kIdGroup + 10 * (channel - 1);
+    const int column = (channel - 1) / 4, row = (channel - 1) % 4;
+    auto* box = Tag(new QGroupBox(QStringLiteral("Channel %1").arg(channel), this), base);
+    box->setGeometry(Dlu(kGroupLeft + column * (kGroupWidth + kGroupGap)),
+                     Dlu(kTop + row * (kGroupHeight + kGroupGap)), Dlu(kGroupWidth), Dlu(kGroupHeight));
+    Group& g = groups_[lane - 1];
+    g.lamp = Tag(new QLabel(box), base + kFieldLamp);
+    g.lamp->setGeometry(Dlu(6), Dlu(12), Dlu(16), Dlu(16));
+    QLineEdit** fields[] = {&g.type, &g.ber, &g.errors, &g.time};
+    for (int f = 0; f < 4; ++f) {
+      auto* label = new QLabel(kFieldLabels[f], box);
+      label->setGeometry(Dlu(28), Dlu(12 + 18 * f), Dlu(34), Dlu(14));
+      auto* edit = Tag(new QLineEdit(box), base + kFieldType + f);
+      edit->setReadOnly(true);
+      edit->setAlignment(Qt::AlignCenter);
+      edit->setGeometry(Dlu(64), Dlu(11 + 18 * f), Dlu(98), Dlu(15));
+      QFont bold = edit->font();
+      bold.setWeight(QFont::Bold);
+      edit->setFont(bold);
+      *fields[f] = edit;
+    }
+    // A double click on BER or Type opens the charts.
+    g.ber->installEventFilter(this);
+    g.type->installEventFilter(this);
+  }
+
+  diagram_ = new CDiagram(engine_, this);
+  diagram_->hide();
+
+  timer_.setInterval(sigtest::LineCheck::kTickMs);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (isVisible()) Tick();
+  });
+  connect(start_, &QPushButton::clicked, this, &CLineCheck::OnStart);
+  connect(config_, &QPushButton::clicked, this, &CLineCheck::OnConfig);
+  connect(clear_, &QPushButton::clicked, this, [this] {
+    engine_.Clear();
+    Render();
+  });
+  connect(relock_, &QPushButton::clicked, this, [this] { Send(engine_.Relock()); });
+  connect(clock_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { Send(sigtest::LineCheck::SelectClock(index)); });
+
   // Asks the main window to show the diagnostics window beside this page.
   PostAppMessage(app.MainWindow(), MSG_SHOW_DDM, 1);
 }
 
-void CLineCheck::StopIfRunning() {}
-void CLineCheck::ApplyPattern(uint8_t) {}
-uint8_t CLineCheck::LastAppliedPattern() const { return 0xFF; }
-void CLineCheck::SetDivideByTen() {}
+CLineCheck::~CLineCheck() = default;
+
+void CLineCheck::Send(const sigtest::BoardSteps& steps) {
+  if (steps.empty()) return;
+  CDevice* device = &app_.Device();
+  app_.Link().Run([device, steps] { sigtest::RunSteps(*device, steps); });
+}
+
+void CLineCheck::OnStart() {
+  if (!engine_.Running()) {
+    Send(engine_.Start());
+    timer_.start();
+  } else {
+    timer_.stop();
+    Send(engine_.Stop());
+  }
+  start_->setText(engine_.StartCaption());
+}
+
+void CLineCheck::StopIfRunning() {
+  if (!engine_.Running()) return;
+  timer_.stop();
+  Send(engine_.Stop());
+  start_->setText(engine_.StartCaption());
+}
+
+void CLineCheck::OnConfig() {
+  // Modal for the user, but not a nested loop: the page's ticks and board
+  // results go on while the dialog is up, and nothing waits on it.
+  if (config_dialog_) {
+    config_dialog_->raise();
+    return;
+  }
+  auto* dialog = new CConfigCheck(app_, engine_.Checkers()[0], engine_.Generators(), 1, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  config_dialog_ = dialog;
+  // Whatever closed it, lane 1's records go to the other lanes.
+  connect(dialog, &QDialog::finished, this, [this] { engine_.SpreadFirstLane(); });
+  dialog->open();
+}
+
+void CLineCheck::ApplyPattern(uint8_t index) {
+  if (sigtest::LineCheck::AppliesAutomatically(index)) {
+    // Without a window: the records change now, the sends (with their
+    // 500 ms pause) run on the board worker.
+    Send(engine_.ApplyPattern(index));
+    return;
+  }
+  // The manual dialog opens from the event loop, not from inside the caller
+  // (a tab switch may be tearing the pages down).
+  QMetaObject::invokeMethod(this, &CLineCheck::OnConfig, Qt::QueuedConnection);
+}
+
+void CLineCheck::SetDivideByTen() {
+  engine_.SetDivideByTen();
+  scale_->show();
+  Render();
+}
+
+void CLineCheck::Tick() {
+  if (tick_in_flight_) {
+    tick_due_ = true;  // the next one waits for this one
+    return;
+  }
+  RunTick();
+}
+
+void CLineCheck::RunTick() {
+  tick_in_flight_ = true;
+  CDevice* device = &app_.Device();
+  app_.Link().Run(
+      this, [device] { return sigtest::ReadTick(*device); },
+      [this](const sigtest::TickSample& sample) {
+        engine_.ApplyTick(sample);
+        Render();
+        tick_in_flight_ = false;
+        if (tick_due_) {
+          tick_due_ = false;
+          if (engine_.Running()) RunTick();
+        }
+      });
+}
+
+void CLineCheck::Render() {
+  static const QIcon green = sigui::LampIcon(true), red = sigui::LampIcon(false);
+  for (int lane = 1; lane <= kLanes; ++lane) {
+    const Group& g = groups_[lane - 1];
+    const auto& shown = engine_.ShownLane(lane);
+    g.type->setText(QString::fromStdString(shown.type));
+    g.ber->setText(QString::fromStdString(shown.ber));
+    g.errors->setText(QString::fromStdString(shown.errors));
+    g.time->setText(QString::fromStdString(shown.time));
+    const QColor colour = engine_.TextTone(lane) == sigtest::LineCheck::Tone::kGreen
+                              ? sigui::GoodColour() : sigui::BadColour();
+    for (QLineEdit* e : {g.type, g.ber, g.errors}) {
+      QPalette p = e->palette();
+      p.setColor(QPalette::Text, colour);
+      e->setPalette(p);
+    }
+    switch (shown.lamp) {
+      case sigtest::LineCheck::Lamp::kNone: g.lamp->clear(); break;
+      case sigtest::LineCheck::Lamp::kGreen: g.lamp->setPixmap(green.pixmap(Dlu(16), Dlu(16))); break;
+      case sigtest::LineCheck::Lamp::kRed: g.lamp->setPixmap(red.pixmap(Dlu(16), Dlu(16))); break;
+    }
+    g.lamp->setProperty("lamp", static_cast<int>(shown.lamp));
+  }
+}
+
+bool CLineCheck::event(QEvent* event) {
+  switch (static_cast<int>(event->type())) {
+    case MSG_MODE_REPORT: {
+      auto* m = static_cast<AppMessage*>(event);
+      if (m->data.size() < 6) return true;
+      const auto report = sigtest::ModeReport::FromMessage(
+          static_cast<uint16_t>(m->wparam), reinterpret_cast<const uint8_t*>(m->data.constData()));
+      const auto outcome = engine_.HandleModeReport(report);
+      if (outcome.apply) ApplyPattern(outcome.pattern);
+      PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, QString::fromStdString(outcome.text));
+      return true;
+    }
+    case MSG_OPEN_CHART:
+      diagram_->ShowLane(static_cast<int>(static_cast<AppMessage*>(event)->wparam));
+      return true;
+    default:
+      return QWidget::event(event);
+  }
+}
+
+bool CLineCheck::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    for (int lane = 1; lane <= kLanes; ++lane) {
+      const Group& g = groups_[lane - 1];
+      if (watched == g.ber || watched == g.type) {
+        PostAppMessage(this, MSG_OPEN_CHART, lane);
+        break;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void CLineCheck::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();  // a page neither closes nor presses anything on these
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}

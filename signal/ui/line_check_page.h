@@ -1,18 +1,76 @@
+// "Checker": the line check page, a view over sigtest::LineCheck. Board work
+// runs on the board worker; a tick's eight status exchanges come back as one
+// result, and ticks never pile up.
 #pragma once
 
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 
+#include "signal/line_check.h"
+#include "signal/ui/config_dialog.h"
+
 class AppContext;
+class CDiagram;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class CLineCheck : public QWidget {
   Q_OBJECT
  public:
+  // Control ids. Channel group n (1-8): base + 10 (n - 1) + field.
+  enum Id {
+    kIdConfig = 1001, kIdStart, kIdClear, kIdRelock, kIdClock, kIdClockLabel, kIdScale,
+    kIdGroup = 1100,  // + 10 (n - 1): the group box
+    kFieldLamp = 1, kFieldType, kFieldBer, kFieldErrors, kFieldTime,
+  };
+
   CLineCheck(AppContext& app, QWidget* parent = nullptr);
+  ~CLineCheck() override;
+
   void StopIfRunning();
   void ApplyPattern(uint8_t index);
-  uint8_t LastAppliedPattern() const;
+  uint8_t LastAppliedPattern() const { return engine_.LastAppliedPattern(); }
   void SetDivideByTen();
+
+  const sigtest::LineCheck& Engine() const { return engine_; }
+  CDiagram* Diagram() const { return diagram_; }
+  // The manual configuration dialog while it is open, else null.
+  CConfigCheck* ConfigDialog() const { return config_dialog_; }
+  // One tick now (the timer's work): runs the exchanges unless a tick is
+  // still out, in which case it follows that one.
+  void Tick();
+  bool TickInFlight() const { return tick_in_flight_; }
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  struct Group {
+    QLabel* lamp;
+    QLineEdit *type, *ber, *errors, *time;
+  };
+  void Send(const sigtest::BoardSteps& steps);
+  void OnStart();
+  void OnConfig();
+  void Render();
+  void RunTick();
+
   AppContext& app_;
+  sigtest::LineCheck engine_;
+  std::array<Group, sigtest::kLanes> groups_{};  // by DSP lane
+  QPushButton *config_, *start_, *clear_, *relock_;
+  QComboBox* clock_;
+  QLabel* scale_;
+  CDiagram* diagram_ = nullptr;
+  QPointer<CConfigCheck> config_dialog_;
+  QTimer timer_;
+  bool tick_in_flight_ = false;
+  bool tick_due_ = false;
 };

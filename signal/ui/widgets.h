@@ -1,0 +1,26 @@
+// Small helpers shared by the signal test's views.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+#include <QWidget>
+
+namespace sigui {
+
+// Every control carries its id: property "controlId" and objectName "id<N>".
+template <typename W>
+W* Tag(W* widget, int id) {
+  widget->setProperty("controlId", id);
+  widget->setObjectName(QStringLiteral("id%1").arg(id));
+  return widget;
+}
+
+// The lock lamps: a green and a red dot.
+QIcon LampIcon(bool locked);
+
+// Text colours of the channel fields (0x9B00 and 0xFF as 0x00BBGGRR).
+inline QColor GoodColour() { return QColor(0, 155, 0); }
+inline QColor BadColour() { return QColor(255, 0, 0); }
+
+}  // namespace sigui

@@ -1,0 +1,184 @@
+// lanewright-cli's ber, dsp and power commands against the emulated board.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "board/protocol.h"
+#include "cli/cli.h"
+#include "emulator/emulated_board.h"
+#include "signal/mini_json.h"
+
+namespace {
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+
+CliResult RunCli(std::vector<std::string> args, std::shared_ptr<emu::EmulatedBoard> board) {
+  args.insert(args.begin(), "lanewright-cli");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
+  return {status, out.str(), err.str()};
+}
+
+std::string TempPath(const char* name) {
+  return (::testing::TempDir() + "/") + name + std::to_string(::getpid());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+const sigtest::json::Value& Member(const sigtest::json::Value& v, const std::string& key) {
+  for (const auto& [k, m] : v.members)
+    if (k == key) return m;
+  static const sigtest::json::Value none;
+  ADD_FAILURE() << "no member " << key;
+  return none;
+}
+
+TEST(CliBer, MeasuresALaneAtOneInAMillionWithinStatisticalBounds) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  {
+    auto lock = board->Lock();
+    for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, 0);
+    board->Prbs().SetLaneBer(2, 1e-6);  // shown as Channel 8
+    board->Prbs().SetNoSignal(5, true);  // Channel 5
+  }
+  const std::string csv = TempPath("ber.csv");
+  auto r = RunCli({"--json", "ber", "--seconds", "2", "--pattern", "prbs23", "--csv", csv}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  sigtest::json::Value doc;
+  std::string error;
+  ASSERT_TRUE(sigtest::json::Parse(r.out, &doc, &error)) << error << r.out;
+  EXPECT_EQ(Member(doc, "pattern").text, "PRBS23");
+  const auto& channels = Member(doc, "channels").items;
+  ASSERT_EQ(channels.size(), 8u);
+  const auto& ch8 = channels[7];
+  EXPECT_EQ(Member(ch8, "lane").number, 2);
+  const double bits = Member(ch8, "bits").number;
+  const double errors = Member(ch8, "errors").number;
+  EXPECT_GT(bits, 1e10);  // two seconds at 51.5625 Gb/s
+  // Poisson: errors within six standard deviations of 1e-6 x bits.
+  EXPECT_NEAR(errors, 1e-6 * bits, 6 * std::sqrt(1e-6 * bits));
+  EXPECT_EQ(Member(channels[4], "type").text, "Unlock");
+  EXPECT_EQ(Member(channels[0], "type").text, "PRBS23");
+  EXPECT_EQ(Member(channels[0], "ber").number, 0);
+
+  // The checkers were stopped at the end.
+  const auto requests = board->Requests();
+  ASSERT_GE(requests.size(), 8u);
+  for (size_t i = requests.size() - 8; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i][3], board::kCheckerConfig);
+    EXPECT_EQ(requests[i][4 + 2], 0);
+  }
+
+  // CSV: a header, then one row per lane per second whose increments add up.
+  std::ifstream in(csv);
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto rows = Lines(text.str());
+  ASSERT_EQ(rows.size(), 1u + 2 * 8);
+  EXPECT_EQ(rows[0], "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber");
+  unsigned long long t, ch, lane, locked, de, db, e, b;
+  ASSERT_EQ(std::sscanf(rows[16].c_str(), "%llu,%llu,%llu,%llu,%llu,%llu,%llu,%llu", &t, &ch, &lane,
+                        &locked, &de, &db, &e, &b), 8);
+  EXPECT_EQ(t, 2u);
+  EXPECT_EQ(ch, 8u);
+  EXPECT_EQ(lane, 2u);
+  EXPECT_EQ(static_cast<double>(b), bits);
+  std::remove(csv.c_str());
+}
+
+TEST(CliBer, PrintsOneLinePerChannelAndRefusesBadOptions) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  auto r = RunCli({"ber", "--seconds", "1"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "PRBS31, 1 s");
+  EXPECT_EQ(lines[2].substr(0, 14), "1        7    ");
+  EXPECT_NE(lines[2].find("00:00:01"), std::string::npos);
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"ber", "--seconds", "0"}, {"ber", "--pattern", "NONE"}, {"ber", "--pattern", "PRBS99"},
+           {"ber", "extra"}, {"ber", "--csv", "/nonexistent/dir/x.csv"}}) {
+    auto quiet = std::make_shared<emu::EmulatedBoard>();
+    auto bad = RunCli(args, quiet);
+    EXPECT_EQ(bad.status, 2) << args[1];
+    EXPECT_EQ(quiet->RequestCount(), 0u);
+  }
+}
+
+TEST(CliDsp, WriteChangesNamedFieldsOnlyAndBadFilesSendNothing) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  const auto before = board->Dsp().Current();
+  const std::string file = TempPath("dsp.json");
+  std::ofstream(file) << R"({"rate": "26.5625GBd", "tx": {"lane3": {"pre": 4, "invert": true}}})";
+  auto r = RunCli({"dsp", "write", file}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto after = board->Dsp().Current();
+  for (int i = 0; i < 193; ++i) {
+    if (i == 61) EXPECT_EQ(after[i], 4);
+    else if (i == 43) EXPECT_EQ(after[i], before[i] | 0x20);
+    else if (i == 161) EXPECT_EQ(after[i], 1);
+    else if (i == 164) EXPECT_EQ(after[i], 5);
+    else EXPECT_EQ(after[i], before[i]) << i;
+  }
+  // What `dsp read --json` prints is what `dsp write` takes.
+  r = RunCli({"dsp", "read", "--json"}, board);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"lane3\": {\"row\": \"3\", \"lut_mode\": \"3TAP\", \"pre\": 4,"), std::string::npos)
+      << r.out;
+  std::ofstream(file) << r.out;
+  board->ClearRequests();
+  ASSERT_EQ(RunCli({"dsp", "write", file}, board).status, 0);
+  EXPECT_EQ(board->Dsp().Current(), after);
+
+  std::ofstream(file) << R"({"tx": {"lane3": {"pre": 70000}}})";
+  board->ClearRequests();
+  r = RunCli({"dsp", "write", file}, board);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("tx.lane3.pre: 70000 is out of range"), std::string::npos) << r.err;
+  EXPECT_EQ(board->RequestCount(), 0u);
+  std::remove(file.c_str());
+
+  r = RunCli({"dsp", "save"}, board);
+  EXPECT_EQ(r.out, "Save successfully!\n");
+  EXPECT_EQ(board->Dsp().Saved(), after);
+  board->SetPlugged(false);
+  r = RunCli({"dsp", "save"}, board);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(CliDsp, ReadAndPowerShowThePageValues) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  auto r = RunCli({"power"}, board);
+  EXPECT_EQ(r.out, "V: 3.31\nI: 2.72\nP: 8.99\n");
+  r = RunCli({"dsp", "read"}, board);
+  ASSERT_EQ(r.status, 0);
+  const auto lines = Lines(r.out);
+  EXPECT_EQ(lines[0], "Signalling: PAM");
+  EXPECT_EQ(lines[5], "Rate: 25.78125GBd");
+  // TX row "5" is block lane 1: pre 0, main 160, post 4.
+  bool found = false;
+  for (const auto& line : lines)
+    if (line.rfind("5  ", 0) == 0 && line.find("3TAP") != std::string::npos) {
+      EXPECT_NE(line.find("0    160   4 "), std::string::npos) << line;
+      found = true;
+    }
+  EXPECT_TRUE(found) << r.out;
+}
+
+}  // namespace

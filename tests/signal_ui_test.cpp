@@ -1,0 +1,290 @@
+// The Checker and Dsp pages, the configuration dialog and the BER diagram on
+// the offscreen platform, driving the emulated board through the board worker.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <qcustomplot.h>
+
+#include "app/app_context.h"
+#include "app/messages.h"
+#include "board/protocol.h"
+#include "emulator/emulated_board.h"
+#include "signal/ui/config_dialog.h"
+#include "signal/ui/diagram.h"
+#include "signal/ui/dsp_page.h"
+#include "signal/ui/line_check_page.h"
+
+namespace {
+
+// Stands in for the main window (and the line check page, for the Dsp page):
+// records the private messages it receives.
+class Sink : public QWidget {
+ public:
+  std::vector<std::pair<int, AppMessage>> got;
+  bool event(QEvent* e) override {
+    const int type = static_cast<int>(e->type());
+    if (type == MSG_SHOW_DDM || type == MSG_STATUS_TEXT || type == MSG_MODE_REPORT) {
+      auto* m = static_cast<AppMessage*>(e);
+      got.emplace_back(type, AppMessage(type, m->wparam, m->text, m->data));
+      return true;
+    }
+    return QWidget::event(e);
+  }
+  const AppMessage* Last(int type) const {
+    for (auto it = got.rbegin(); it != got.rend(); ++it)
+      if (it->first == type) return &it->second;
+    return nullptr;
+  }
+};
+
+struct PageFixture : ::testing::Test {
+  std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
+  AppContext app{board, board};
+  Sink main_window;
+  void SetUp() override {
+    app.SetMainWindow(&main_window);
+    ASSERT_EQ(app.Device().FindDevices(), 1);
+    ASSERT_TRUE(app.Device().OpenBoard(0));
+    app.Device().SetPause([](int) {});
+  }
+  void Settle() {
+    for (int i = 0; i < 5; ++i) {
+      app.Link().Drain();
+      QCoreApplication::sendPostedEvents();
+    }
+  }
+  std::vector<emu::Report> Sent(uint8_t code) {
+    std::vector<emu::Report> out;
+    for (const auto& r : board->Requests())
+      if (r[3] == code) out.push_back(r);
+    return out;
+  }
+  template <typename W>
+  W* Find(QWidget* in, int id) {
+    auto* w = in->findChild<W*>(QStringLiteral("id%1").arg(id));
+    EXPECT_NE(w, nullptr) << id;
+    return w;
+  }
+};
+
+QLineEdit* Field(QWidget* page, int channel, int field) {
+  return page->findChild<QLineEdit*>(
+      QStringLiteral("id%1").arg(CLineCheck::kIdGroup + 10 * (channel - 1) + field));
+}
+
+TEST_F(PageFixture, CheckerRunsTheTestFromAModeReport) {
+  CLineCheck page(app);
+  page.show();
+  Settle();
+  ASSERT_NE(main_window.Last(MSG_SHOW_DDM), nullptr);
+  EXPECT_EQ(main_window.Last(MSG_SHOW_DDM)->wparam, 1);
+
+  // The first mode report applies its pattern and names the mode.
+  sigtest::ModeReport report{8, 0, 4, 8.99f, 0};
+  const auto record = report.Record();
+  PostAppMessage(&page, MSG_MODE_REPORT, report.Word(), {},
+                 QByteArray(reinterpret_cast<const char*>(record.data()), 6));
+  Settle();
+  EXPECT_EQ(Sent(board::kGeneratorConfig).size(), 16u);
+  ASSERT_NE(main_window.Last(MSG_STATUS_TEXT), nullptr);
+  EXPECT_EQ(main_window.Last(MSG_STATUS_TEXT)->text,
+            "PAM4            25.78125 GBd            PRBS31            8.99w");
+
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->text(), "");
+  auto* start = Find<QPushButton>(&page, CLineCheck::kIdStart);
+  start->click();
+  EXPECT_EQ(start->text(), "Stop");
+  page.Tick();
+  Settle();
+  const auto starts = Sent(board::kCheckerConfig);
+  ASSERT_EQ(starts.size(), 8u);
+  EXPECT_EQ(starts[7][4], 1);  // device 1
+  EXPECT_EQ(starts[7][5], 8);  // lane 8
+  EXPECT_EQ(starts[7][6], 1);  // run
+  // Channel 2 is DSP lane 1 (clean): locked, BER 0, green.
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldType)->text(), "PRBS31");
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->text(), "0.00e+00");
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldTime)->text(), "00:00:01");
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->palette().color(QPalette::Text), QColor(0, 155, 0));
+  EXPECT_EQ(Find<QLabel>(&page, CLineCheck::kIdGroup + 10 + CLineCheck::kFieldLamp)->property("lamp").toInt(),
+            static_cast<int>(sigtest::LineCheck::Lamp::kGreen));
+
+  // The scale is shown once turned on.
+  EXPECT_FALSE(Find<QLabel>(&page, CLineCheck::kIdScale)->isVisibleTo(&page));
+  page.SetDivideByTen();
+  EXPECT_TRUE(Find<QLabel>(&page, CLineCheck::kIdScale)->isVisibleTo(&page));
+
+  board->ClearRequests();
+  page.StopIfRunning();
+  Settle();
+  EXPECT_EQ(start->text(), "Start");
+  for (const auto& r : Sent(board::kCheckerConfig)) EXPECT_EQ(r[6], 0);
+  EXPECT_EQ(Sent(board::kCheckerConfig).size(), 8u);
+}
+
+TEST_F(PageFixture, TicksNeverPileUp) {
+  CLineCheck page(app);
+  page.show();
+  Find<QPushButton>(&page, CLineCheck::kIdStart)->click();
+  Settle();
+  board->ClearRequests();
+  // Three ticks asked while the first is still out: one follows it, no more.
+  page.Tick();
+  EXPECT_TRUE(page.TickInFlight());
+  page.Tick();
+  page.Tick();
+  Settle();
+  EXPECT_FALSE(page.TickInFlight());
+  EXPECT_EQ(page.Engine().Lane(1).seconds, 2u);
+  EXPECT_EQ(Sent(board::kCheckerStatus).size(), 16u);
+}
+
+TEST_F(PageFixture, DoubleClickOnBerOpensTheChartsWhichKeepEveryPoint) {
+  CLineCheck page(app);
+  page.show();
+  CDiagram* diagram = page.Diagram();
+  QTest::mouseDClick(Field(&page, 3, CLineCheck::kFieldTime), Qt::LeftButton);
+  Settle();
+  EXPECT_FALSE(diagram->isVisible());
+  QTest::mouseDClick(Field(&page, 3, CLineCheck::kFieldBer), Qt::LeftButton);
+  Settle();
+  ASSERT_TRUE(diagram->isVisible());
+  EXPECT_TRUE(diagram->Running());
+  for (int i = 0; i < 8; ++i) {
+    auto* title = qobject_cast<QCPTextElement*>(diagram->Chart(i)->plotLayout()->element(0, 0));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), sigtest::kCharts[i].title);
+    EXPECT_EQ(diagram->Chart(i)->yAxis->scaleType(), QCPAxis::stLogarithmic);
+    EXPECT_DOUBLE_EQ(diagram->Chart(i)->yAxis->range().lower, 1e-13);
+    EXPECT_DOUBLE_EQ(diagram->Chart(i)->yAxis->range().upper, 1e-4);
+  }
+  // Before any bit the BER is 1.0: drawn at the top edge; a clean lane at the bottom.
+  diagram->AddPoints();
+  diagram->AddPoint(1, 5, 0.0);
+  diagram->AddPoint(1, 6, 3e-9);
+  const auto* data = diagram->Chart(1)->graph(0)->data().data();
+  ASSERT_EQ(data->size(), 3);
+  EXPECT_DOUBLE_EQ(data->at(0)->value, 1e-4);
+  EXPECT_DOUBLE_EQ(data->at(1)->value, 1e-13);
+  EXPECT_DOUBLE_EQ(data->at(2)->value, 3e-9);
+  // Closing keeps the points; the export holds the true values.
+  diagram->close();
+  EXPECT_FALSE(diagram->isVisible());
+  EXPECT_FALSE(diagram->Running());
+  const QString csv = QString::fromStdString(::testing::TempDir()) + "/ber_points.csv";
+  ASSERT_TRUE(diagram->SaveCsv(csv));
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  EXPECT_EQ(lines.size(), 1 + 8 + 2);
+  EXPECT_EQ(lines[0], "channel,lane,seconds,ber");
+  EXPECT_TRUE(lines.contains("2,1,5,0.000000e+00"));
+  const QString png = QString::fromStdString(::testing::TempDir()) + "/ber_charts.png";
+  ASSERT_TRUE(diagram->SavePng(png));
+  EXPECT_FALSE(QImage(png).isNull());
+  QFile::remove(csv);
+  QFile::remove(png);
+}
+
+TEST_F(PageFixture, ConfigDialogSendsTheGeneratorsAndStoresOnClose) {
+  sigtest::LineCheck engine;
+  CConfigCheck dialog(app, engine.Checkers()[0], engine.Generators(), 1);
+  auto* button = Find<QPushButton>(&dialog, CConfigCheck::kIdGeneratorStart);
+  EXPECT_FALSE(Find<QComboBox>(&dialog, CConfigCheck::kIdGeneratorLsb)->isEnabled());  // Combined
+  Find<QComboBox>(&dialog, CConfigCheck::kIdGeneratorMsb)->setCurrentIndex(4);
+  button->click();
+  EXPECT_EQ(button->text(), "Stop");
+  Settle();
+  const auto sent = Sent(board::kGeneratorConfig);
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_EQ(sent[0][4 + 6], 4);
+  EXPECT_EQ(board->Prbs().GeneratorRecord(8)[2], 1);
+  Find<QCheckBox>(&dialog, CConfigCheck::kIdGeneratorMsbLsb)->click();
+  EXPECT_TRUE(Find<QComboBox>(&dialog, CConfigCheck::kIdGeneratorLsb)->isEnabled());
+  EXPECT_FALSE(Find<QCheckBox>(&dialog, CConfigCheck::kIdGeneratorCombined)->isChecked());
+
+  Find<QComboBox>(&dialog, CConfigCheck::kIdCheckerMsb)->setCurrentIndex(2);
+  Find<QComboBox>(&dialog, CConfigCheck::kIdErrorThreshold)->setCurrentIndex(200);
+  Find<QPushButton>(&dialog, CConfigCheck::kIdClose)->click();
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_EQ(engine.Checkers()[0][sigtest::checker::kMsbPattern], 2);
+  EXPECT_EQ(engine.Checkers()[0][sigtest::checker::kErrorThreshold], 200);
+  EXPECT_EQ(engine.Checkers()[0][sigtest::checker::kTwo], 2);
+}
+
+TEST_F(PageFixture, PatternOf128OrMoreOpensTheDialogWithoutWaitingOnIt) {
+  CLineCheck page(app);
+  page.show();
+  page.ApplyPattern(0xFF);  // returns at once
+  EXPECT_EQ(page.ConfigDialog(), nullptr);
+  QCoreApplication::sendPostedEvents();
+  CConfigCheck* dialog = page.ConfigDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(Sent(board::kGeneratorConfig).size(), 0u);
+  Find<QComboBox>(dialog, CConfigCheck::kIdCheckerLsb)->setCurrentIndex(3);
+  Find<QPushButton>(dialog, CConfigCheck::kIdClose)->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(page.ConfigDialog(), nullptr);
+  // Closed: lane 1's store reached every lane.
+  EXPECT_EQ(page.Engine().Checkers()[7][sigtest::checker::kLsbPattern], 3);
+  EXPECT_EQ(page.Engine().Checkers()[7][sigtest::checker::kLane], 8);
+}
+
+TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
+  Sink line_check;
+  CDsp page(app);
+  page.SetLineCheckWindow(&line_check);
+  Settle();
+  const auto& controls = sigtest::DspControls();
+  auto index = [&](sigtest::DspSection s, const char* key, int entry) {
+    for (size_t i = 0; i < controls.size(); ++i)
+      if (controls[i].field->section == s && std::string(controls[i].field->key) == key && controls[i].entry == entry)
+        return i;
+    return controls.size();
+  };
+  auto* post = static_cast<QLineEdit*>(page.Control(index(sigtest::DspSection::kTx, "post", 2)));
+  EXPECT_EQ(post->text(), "6");  // block lane 3, shown in TX row "3"
+  EXPECT_EQ(page.findChild<QLineEdit*>(QStringLiteral("id%1").arg(CDsp::kIdWatts))->text(), "8.99");
+  EXPECT_EQ(page.RateList()->currentText(), "25.78125GBd");
+
+  const auto before = board->Dsp().Current();
+  static_cast<QCheckBox*>(page.Control(index(sigtest::DspSection::kRx, "invert", 6)))->setChecked(true);
+  EXPECT_TRUE(page.Write());
+  Settle();
+  const auto after = board->Dsp().Current();
+  EXPECT_EQ(after[33 + 6], before[33 + 6] | 0x04);
+  EXPECT_EQ(after[161], 1);
+  EXPECT_TRUE(std::equal(after.begin() + 165, after.end(), before.begin() + 165));
+  const AppMessage* report = line_check.Last(MSG_MODE_REPORT);
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(report->wparam, 8);       // PAM, PRBS31
+  EXPECT_EQ(report->data.at(5), 1);   // the resend flag rides on it
+  EXPECT_FALSE(page.ResendFlag());
+
+  board->ClearRequests();
+  post->setText("70000");
+  EXPECT_FALSE(page.Write());
+  Settle();
+  EXPECT_EQ(board->RequestCount(), 0u);
+  EXPECT_TRUE(page.LastMessage().contains("Line TX row 3 Post")) << page.LastMessage().toStdString();
+
+  page.Save();
+  Settle();
+  EXPECT_EQ(page.LastMessage(), "Save successfully!");
+  board->SetPlugged(false);
+  page.Save();
+  Settle();
+  EXPECT_NE(page.LastMessage(), "Save successfully!");
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qobject_cast<QMessageBox*>(w)) w->close();
+}
+
+}  // namespace
