@@ -10,6 +10,8 @@
 using namespace board;
 
 namespace {
+thread_local bool t_headers_ok = true;
+
 void RealPause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 struct Report {
@@ -121,9 +123,12 @@ bool CDevice::WriteModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t
   return true;
 }
 
+bool CDevice::LastAnswersPassedHeaderTest() { return t_headers_ok; }
+
 bool CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t* buffer,
                           uint8_t length) {
   std::lock_guard call(call_mutex_);
+  t_headers_ok = true;
   const int chunk = ChunkSize(code);
   uint8_t answer[kReportSize];
   switch (code) {
@@ -160,6 +165,7 @@ bool CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t
         Pause(command_delay_);
         if (!Read(answer)) return false;
         if (PassesHeaderTest(answer, code)) std::memcpy(buffer + chunk * i, answer + 4, n);
+        else t_headers_ok = false;
       }
       return true;
     case kCheckerStatus: {
@@ -176,6 +182,7 @@ bool CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t
         return false;
       }
       if (PassesHeaderTest(answer, code)) std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
+      else t_headers_ok = false;
       return true;
     }
     case kPowerRead: {
@@ -184,6 +191,7 @@ bool CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t
       Pause(command_delay_);
       if (!Read(answer)) return false;
       if (PassesHeaderTest(answer, code)) std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
+      else t_headers_ok = false;
       return true;
     }
     case kDspSave: {

@@ -43,6 +43,10 @@ class CDevice {
   CHid& Hid() { return hid_; }
   int FindDevices() { return hid_.FindDevices(); }
 
+  // False when an answer of the calling thread's last SendCommand failed the
+  // header test (the call still returns true and copies nothing for it).
+  static bool LastAnswersPassedHeaderTest();
+
   // Why the last failed call of this object failed, in words.
   std::string LastError() const;
 

@@ -21,20 +21,16 @@ bool RunSteps(CDevice& device, const BoardSteps& steps) {
 }
 
 LaneStatus ReadLaneStatus(CDevice& device, int lane) {
-  // Only bytes 0 and 1 travel in the request. The rest of the buffer is
-  // filled with a marker: an answer that fails the header test is not copied,
-  // so a buffer still holding the marker tells a rejected answer from a real
-  // one (which would otherwise read as "locked" from the lane byte).
-  constexpr uint8_t kUnanswered = 0xFF;
-  StatusRecord request;
-  request.fill(kUnanswered);
-  request[0] = DeviceOfLane(lane);
-  request[1] = static_cast<uint8_t>(lane);
   LaneStatus result;
-  result.bytes = request;
+  result.bytes.fill(0);
+  result.bytes[0] = DeviceOfLane(lane);
+  result.bytes[1] = static_cast<uint8_t>(lane);
+  // An answer that fails the header test copies nothing: the buffer would
+  // still hold the request and read as "locked". It counts as a failed
+  // exchange for the lane.
   const bool sent = device.SendCommand(board::kCheckerStatus, 0, 0, result.bytes.data(),
                                        static_cast<uint8_t>(result.bytes.size()));
-  result.ok = sent && result.bytes != request;
+  result.ok = sent && CDevice::LastAnswersPassedHeaderTest();
   if (!result.ok) result.bytes.fill(0);
   return result;
 }
