@@ -2,7 +2,7 @@
 # everything they need on a fresh Debian 12 machine.
 
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
-            libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei
+            libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei fonts-liberation2
 SCREENSHOT_PACKAGES := xvfb
 
 BUILD_DIR := build

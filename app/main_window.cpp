@@ -83,10 +83,15 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
   status_label_->setObjectName("id1097");
   status_label_->setProperty("controlId", 1097);
   status_label_->setGeometry(0, Dlu(401), Dlu(620), Dlu(18));
-  QFont font = status_label_->font();
-  font.setPixelSize(24);
-  font.setWeight(QFont::Bold);
+  // A bold Swiss font 24 pixels high from cell top to bottom (ascent plus
+  // descent), not 24 pixels to the em: about 21 pixels for an Arial face.
+  QFont font(QStringLiteral("Arial"));
   font.setStyleHint(QFont::SansSerif);
+  font.setWeight(QFont::Bold);
+  for (int em = kStatusFontHeight; em > 8; --em) {
+    font.setPixelSize(em);
+    if (QFontMetrics(font).height() <= kStatusFontHeight) break;
+  }
   status_label_->setFont(font);
   status_label_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(status_label_, &QWidget::customContextMenuRequested, this,

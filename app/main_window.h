@@ -26,6 +26,7 @@ class CLanewrightDlg : public QDialog {
   Q_OBJECT
  public:
   static constexpr const char* kCaption = "Vorlanix 400Gbps Lanewright V1.0";
+  static constexpr int kStatusFontHeight = 24;  // cell height in pixels
   enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kTabCount };
 
   explicit CLanewrightDlg(std::shared_ptr<HidBackend> backend,
