@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
@@ -10,6 +11,9 @@
 
 #include "app/main_window.h"
 #include "pages/ddm_window.h"
+#include "signal/ui/config_dialog.h"
+#include "signal/ui/diagram.h"
+#include "signal/ui/line_check_page.h"
 
 namespace {
 
@@ -24,20 +28,53 @@ QPixmap GrabWindow(QWidget* w) {
   return w->grab();
 }
 
+void Save(QWidget* w, const QString& name) {
+  if (!GrabWindow(w).save(name)) std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+}
+
+// The line check running: the page after a few ticks, the BER diagram after
+// a few points, and the Config dialog; then everything is stopped and closed.
+void RunningShots(CLanewrightDlg* window, QString dir) {
+  CLineCheck* page = window->LineCheck();
+  auto* start = page->findChild<QPushButton*>(QStringLiteral("id%1").arg(CLineCheck::kIdStart));
+  if (!start) {
+    QTimer::singleShot(200, qApp, &QApplication::quit);
+    return;
+  }
+  start->click();
+  QTimer::singleShot(5000, window, [window, page, start, dir] {
+    Save(window, dir + "/tab0-Checker-running.png");
+    page->Diagram()->ShowLane(1);
+    QTimer::singleShot(4000, window, [window, page, start, dir] {
+      Save(page->Diagram(), dir + "/ber-diagram.png");
+      page->Diagram()->close();
+      page->findChild<QPushButton*>(QStringLiteral("id%1").arg(CLineCheck::kIdConfig))->click();
+      QTimer::singleShot(1000, window, [window, page, start, dir] {
+        if (QWidget* dialog = page->ConfigDialog()) {
+          Save(dialog, dir + "/config-dialog.png");
+          dialog->close();
+        }
+        start->click();  // stop
+        QTimer::singleShot(500, qApp, &QApplication::quit);
+      });
+    });
+  });
+}
+
 void Step(CLanewrightDlg* window, QString dir, int tab) {
   auto* tabs = window->Tabs();
   if (tab < tabs->count()) {
     tabs->setCurrentIndex(tab);
     QTimer::singleShot(2000, window, [window, dir, tab] {
       const QString name = QString("%1/tab%2-%3.png").arg(dir).arg(tab).arg(window->Tabs()->tabText(tab));
-      if (!GrabWindow(window).save(name)) std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+      Save(window, name);
       if (tab == 0 && window->Ddm()) window->Ddm()->grab().save(dir + "/ddm.png");
       Step(window, dir, tab + 1);
     });
     return;
   }
   tabs->setCurrentIndex(0);
-  QTimer::singleShot(200, qApp, &QApplication::quit);
+  QTimer::singleShot(1000, window, [window, dir] { RunningShots(window, dir); });
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Renders every tab and the diagnostics window into PNG files, for the README.
+// Renders every tab, the diagnostics window and the line check at work
+// (running page, BER diagram, Config dialog) into PNG files, for the README.
 #pragma once
 
 #include <QString>
@@ -6,5 +7,7 @@
 class CLanewrightDlg;
 
 // Steps through the tabs after the pages have had time to refresh, writes
-// DIR/tabN-LABEL.png and DIR/ddm.png, then quits the application.
+// DIR/tabN-LABEL.png and DIR/ddm.png, then runs the line check for a few
+// seconds and writes DIR/tab0-Checker-running.png, DIR/ber-diagram.png and
+// DIR/config-dialog.png, then quits the application.
 void TakeScreenshots(CLanewrightDlg* window, const QString& dir);

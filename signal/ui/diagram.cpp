@@ -56,6 +56,11 @@ QCustomPlot* MakeChart(QWidget* parent, const sigtest::ChartInfo& info, int inde
   label_font.setPixelSize(13);
   y->setTickLabelFont(label_font);
   plot->xAxis->setTickLabelFont(label_font);
+  // Whole seconds on the bottom axis.
+  auto seconds = QSharedPointer<QCPAxisTickerFixed>::create();
+  seconds->setTickStep(1);
+  seconds->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
+  plot->xAxis->setTicker(seconds);
   plot->xAxis->setRange(0, 1);
   plot->yAxis2->setVisible(true);  // the right wall
   plot->yAxis2->setTickLabels(false);

@@ -13,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <tuple>
 
 #include "app/app_context.h"
 #include "app/dlu.h"
@@ -66,28 +67,29 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
     return refs.size();
   };
 
-  // Mode, rate, pattern, power and the buttons.
-  auto* top = new QGridLayout;
-  int column = 0;
+  // The top area, three rows: the mode lists and "Rate:"; the divider lists
+  // and "Pat Sel:"; power and the buttons. Each row is its own box so every
+  // list keeps the width of its longest entry.
+  auto* mode_row = new QHBoxLayout;
+  auto* divider_row = new QHBoxLayout;
+  divider_row->addWidget(new QLabel("Div Ratio", this));
   for (size_t i = 0; i < refs.size(); ++i) {
     if (refs[i].field->section != DspSection::kGlobal) continue;
     controls_[i] = MakeControl(this, refs[i], kIdTable + static_cast<int>(i));
     const bool monclk = std::string(refs[i].field->key).rfind("monclk", 0) == 0;
-    if (monclk && std::string(refs[i].field->key) == "monclk0_div")
-      top->addWidget(new QLabel("Div Ratio", this), 1, 0);
-    const int row = monclk ? 1 : 0;
-    const int col = monclk ? 1 + 2 * (refs[i].field->key[6] - '0') : column;
-    top->addWidget(new QLabel(Label(refs[i].field->label), this), row, col, Qt::AlignRight);
-    top->addWidget(controls_[i], row, col + 1);
-    if (!monclk) column += 2;
+    QHBoxLayout* row = monclk ? divider_row : mode_row;
+    row->addSpacing(monclk ? 6 : (row->isEmpty() ? 0 : 12));
+    row->addWidget(new QLabel(Label(refs[i].field->label), this));
+    row->addWidget(controls_[i]);
   }
   rate_ = Tag(new QComboBox(this), kIdRate);
   pattern_ = Tag(new QComboBox(this), kIdPattern);
   for (const char* name : kPatternListNames) pattern_->addItem(name);
-  top->addWidget(new QLabel("Rate:", this), 0, column, Qt::AlignRight);
-  top->addWidget(rate_, 0, column + 1);
-  top->addWidget(new QLabel("Pat Sel:", this), 1, 5, Qt::AlignRight);
-  top->addWidget(pattern_, 1, 6);
+  for (auto [row, label, list] : {std::tuple{mode_row, "Rate:", rate_}, {divider_row, "Pat Sel:", pattern_}}) {
+    row->addStretch();
+    row->addWidget(new QLabel(label, this));
+    row->addWidget(list);
+  }
   auto* power = new QHBoxLayout;
   volts_ = Tag(new QLineEdit(this), kIdVolts);
   amps_ = Tag(new QLineEdit(this), kIdAmps);
@@ -132,7 +134,8 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
 
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(2);
-  layout->addLayout(top);
+  layout->addLayout(mode_row);
+  layout->addLayout(divider_row);
   layout->addLayout(power);
   layout->addWidget(section_box(DspSection::kTx, "Line TX:", kTxRows));
   layout->addWidget(section_box(DspSection::kRx, "Line RX:", kRxRows));

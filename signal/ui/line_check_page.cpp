@@ -49,7 +49,9 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   clock_->hide();
   scale_ = Tag(new QLabel(tr("Errors and BER shown \u00F710"), this), kIdScale);
   scale_->setStyleSheet("QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; }");
-  scale_->setGeometry(Dlu(x), Dlu(5), Dlu(110), Dlu(14));
+  scale_->move(Dlu(x), Dlu(5));
+  scale_->setMinimumHeight(Dlu(14));
+  scale_->adjustSize();  // the whole text, whatever the font
   scale_->setToolTip(tr("The scale turned on by a double click on the title bar: the counts\n"
                         "keep their true values; the page shows them divided by ten."));
   scale_->hide();
