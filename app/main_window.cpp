@@ -108,8 +108,6 @@ CLanewrightDlg::~CLanewrightDlg() {
 void CLanewrightDlg::Initialize() {
   app_icon_ = Dot(QColor(0, 96, 245));
   setWindowIcon(app_icon_);
-  locked_icon_ = Dot(QColor(0, 176, 0));
-  unlocked_icon_ = Dot(QColor(230, 0, 0));
 
   QPointer<CLanewrightDlg> self(this);
   notify_registered_ = RegisterDeviceNotify(

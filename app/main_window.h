@@ -44,8 +44,6 @@ class CLanewrightDlg : public QDialog {
   CDsp* Dsp() const { return dsp_; }
   CDDM* Ddm() const { return ddm_; }
   QWidget* Page(int tab) const;
-  const QIcon& LockedIcon() const { return locked_icon_; }
-  const QIcon& UnlockedIcon() const { return unlocked_icon_; }
 
   void SetupBoard();
   void CreatePages();
@@ -71,7 +69,7 @@ class CLanewrightDlg : public QDialog {
   StatusLine status_;
   QTabWidget* tabs_ = nullptr;
   QLabel* status_label_ = nullptr;
-  QIcon app_icon_, locked_icon_, unlocked_icon_;
+  QIcon app_icon_;
   CLineCheck* line_check_ = nullptr;
   CDsp* dsp_ = nullptr;
   CCtrl* ctrl_ = nullptr;

@@ -222,13 +222,16 @@ void CDsp::Read() {
   };
   CDevice* device = &app_.Device();
   DspBlock block = model_.Block();  // parts not received keep what they held
+  const uint64_t writes = writes_;
   app_.Link().Run(
       this,
       [device, block]() mutable {
         ReadDspBlock(*device, block);
         return Result{block, ReadPower(*device)};
       },
-      [this](const Result& r) {
+      [this, writes](const Result& r) {
+        // A WRITE pressed since this READ went out holds newer values.
+        if (writes != writes_) return;
         model_.Block() = r.block;
         model_.SetPower(r.power);
         ShowBlock();
@@ -245,6 +248,7 @@ bool CDsp::Write() {
   }
   CDevice* device = &app_.Device();
   const DspBlock block = model_.Block();
+  ++writes_;
   app_.Link().Run([device, block] { WriteDspBlock(*device, block); });
   ReportFromSelections();
   return true;

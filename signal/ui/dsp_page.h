@@ -65,4 +65,5 @@ class CDsp : public QWidget {
   QComboBox *rate_, *pattern_;
   QLineEdit *volts_, *amps_, *watts_;
   QString last_message_;
+  uint64_t writes_ = 0;  // WRITE presses, so a READ older than a WRITE is dropped
 };
