@@ -251,12 +251,16 @@ void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
   CDevice& device = context_->Device();
   const std::string path = qpath.toStdString();
   if (arrival) {
-    device.FindDevices();
-    const int index = device.Hid().FindDevicePath(path);
-    if (device.CheckBoardPath(path) != 0 || index < 0) return;
-    // Opening waits for any exchange in flight: do it on the board worker.
+    // Opening waits for any exchange in flight: do it on the board worker,
+    // by path, since the list may change before the job runs.
     context_->Link().Run(
-        this, [&device, index] { return device.OpenBoard(index); },
+        this,
+        [&device, path] {
+          if (device.CheckBoardPath(path) != 0) return false;  // a board is open already
+          device.FindDevices();
+          const int index = device.Hid().FindDevicePath(path);
+          return index >= 0 && device.OpenBoard(index);
+        },
         [this](bool opened) {
           if (!opened) return;
           if (ddm_) ddm_->StartUpdates();

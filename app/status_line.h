@@ -17,7 +17,6 @@ class StatusLine {
   void SetMessage(const std::string& text);
   void ComposeStatus(const std::string& left, const std::string& right);
   const std::string& Text() const { return line_; }
-  void SetText(const std::string& text) { line_ = text; }
 
  private:
   std::function<int()> count_boards_;

@@ -10,7 +10,9 @@
 using namespace board;
 
 namespace {
+// Per calling thread: each user of the board asks about its own last call.
 thread_local bool t_headers_ok = true;
+thread_local TransferOutcome t_last_failure = TransferOutcome::kOk;
 
 void RealPause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -34,10 +36,10 @@ CDevice::~CDevice() { CloseBoard(); }
 
 bool CDevice::OpenBoard(int index) {
   std::lock_guard call(call_mutex_);
-  if (!hid_.Open(index)) return false;
-  auto paths = hid_.DevicePaths();
+  std::string path;
+  if (!hid_.Open(index, &path)) return false;
   std::lock_guard lock(path_mutex_);
-  open_path_ = index < static_cast<int>(paths.size()) ? paths[index] : std::string();
+  open_path_ = path;
   return true;
 }
 
@@ -60,7 +62,7 @@ std::string CDevice::OpenPath() const {
   return open_path_;
 }
 
-std::string CDevice::LastError() const { return OutcomeText(last_failure_); }
+std::string CDevice::LastError() const { return OutcomeText(t_last_failure); }
 
 void CDevice::SetPause(PauseFn pause) { pause_ = pause ? std::move(pause) : PauseFn(RealPause); }
 
@@ -71,7 +73,7 @@ void CDevice::Pause(int ms) const {
 bool CDevice::Write(const uint8_t* report) {
   if (hid_.WriteReport(report, kReportSize) == kReportSize) return true;
   const TransferOutcome outcome = hid_.LastOutcome();
-  last_failure_ = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
+  t_last_failure = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
   return false;
 }
 
@@ -79,7 +81,7 @@ bool CDevice::Read(uint8_t* report) {
   std::memset(report, 0, kReportSize);
   if (hid_.ReadReport(report, kReportSize) == kReportSize) return true;
   const TransferOutcome outcome = hid_.LastOutcome();
-  last_failure_ = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
+  t_last_failure = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
   return false;
 }
 

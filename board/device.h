@@ -47,7 +47,7 @@ class CDevice {
   // header test (the call still returns true and copies nothing for it).
   static bool LastAnswersPassedHeaderTest();
 
-  // Why the last failed call of this object failed, in words.
+  // Why the calling thread's last failed call failed, in words.
   std::string LastError() const;
 
   void SetPause(PauseFn pause);
@@ -65,5 +65,4 @@ class CDevice {
   // threads, and callers are served in the order they came.
   FairMutex call_mutex_;
   PauseFn pause_;
-  std::atomic<TransferOutcome> last_failure_{TransferOutcome::kOk};
 };

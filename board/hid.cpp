@@ -74,7 +74,7 @@ std::vector<HidDeviceInfo> CHid::MatchingDevices() const {
   return devices_;
 }
 
-bool CHid::Open(int index) {
+bool CHid::Open(int index, std::string* opened_path) {
   std::string path;
   {
     std::lock_guard lock(list_mutex_);
@@ -84,6 +84,7 @@ bool CHid::Open(int index) {
   auto connection = backend_->Open(path);
   std::lock_guard guard(transfer_guard_);
   connection_ = std::move(connection);
+  if (connection_ && opened_path) *opened_path = path;
   return connection_ != nullptr;
 }
 
@@ -91,8 +92,6 @@ void CHid::Close() {
   std::lock_guard guard(transfer_guard_);
   connection_.reset();
 }
-
-bool CHid::IsOpen() const { return connection_ != nullptr; }
 
 int CHid::WriteReport(const uint8_t* buffer, int count) {
   std::lock_guard guard(transfer_guard_);

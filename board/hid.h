@@ -38,9 +38,9 @@ class CHid {
   std::vector<std::string> DevicePaths() const;
   std::vector<HidDeviceInfo> MatchingDevices() const;
 
-  bool Open(int index);
+  // Opens the listed device at `index`; `opened_path` receives its path.
+  bool Open(int index, std::string* opened_path = nullptr);
   void Close();
-  bool IsOpen() const;
 
   // Byte 0 of the buffer is the report id 0 in both directions.
   int WriteReport(const uint8_t* buffer, int count);

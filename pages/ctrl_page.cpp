@@ -21,7 +21,7 @@ const GroupSpec kSquelchMethod = {"squelch-method", {1793}};
 
 // The lane groups and where they sit: row and column of the page's grid.
 struct Placed {
-  GroupSpec spec;
+  GroupSpec group;
   int row, column, column_span;
   bool status;  // display only
 };
@@ -57,9 +57,9 @@ CCtrl::CCtrl(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   auto* module_column = new QVBoxLayout;
   auto* module_box = new QGroupBox(this);
   auto* module_layout = new QVBoxLayout(module_box);
-  for (const GroupSpec* spec : {&kForceLowPwr, &kLowPwr}) {
-    const ControlFamily& family = Control(spec->name);
-    module_layout->addWidget(controls_.Check(family, 0, spec->ids[0], family.caption));
+  for (const GroupSpec* group : {&kForceLowPwr, &kLowPwr}) {
+    const ControlFamily& family = Control(group->name);
+    module_layout->addWidget(controls_.Check(family, 0, group->ids[0], family.caption));
   }
   module_layout->addWidget(controls_.Button(Control(kSoftReset.name), kSoftReset.ids[0]));
   module_column->addWidget(module_box);
@@ -72,7 +72,7 @@ CCtrl::CCtrl(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
 
   for (const Placed& placed : kGroups) {
     QGroupBox* group =
-        placed.status ? controls_.StatusGroup(placed.spec) : controls_.ControlGroup(placed.spec);
+        placed.status ? controls_.StatusGroup(placed.group) : controls_.ControlGroup(placed.group);
     grid->addWidget(group, placed.row, placed.column, 1, placed.column_span);
   }
   for (int column = 0; column < 5; ++column) grid->setColumnStretch(column, 1);

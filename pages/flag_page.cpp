@@ -54,9 +54,9 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   const StatusField& state = Status(kModuleState.name);
   module_layout->addWidget(new QLabel(state.caption, this));
   module_layout->addWidget(controls_.List(state, 0, kModuleState.ids[0]));
-  for (const GroupSpec* spec : {&kInterrupt, &kStateChanged}) {
-    const StatusField& field = Status(spec->name);
-    module_layout->addWidget(controls_.Check(field, 0, spec->ids[0], field.caption));
+  for (const GroupSpec* group : {&kInterrupt, &kStateChanged}) {
+    const StatusField& field = Status(group->name);
+    module_layout->addWidget(controls_.Check(field, 0, group->ids[0], field.caption));
   }
   left->addWidget(module_box);
   left->addWidget(controls_.StatusGroup(kLaneGroups[0]));
@@ -74,8 +74,8 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   for (int lane = 1; lane <= kLanes; ++lane)
     grid->addWidget(new QLabel(QStringLiteral("Ln%1").arg(lane), this), lane, 0);
   int column = 1;
-  for (const GroupSpec& spec : kFlagColumns) {
-    const StatusField& field = Status(spec.name);
+  for (const GroupSpec& group : kFlagColumns) {
+    const StatusField& field = Status(group.name);
     auto* caption = new QLabel(field.caption, this);
     caption->setWordWrap(true);
     caption->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
@@ -83,7 +83,7 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
     grid->addWidget(caption, 0, column, Qt::AlignHCenter | Qt::AlignBottom);
     grid->setColumnStretch(column, 1);
     for (int lane = 1; lane <= kLanes; ++lane)
-      grid->addWidget(controls_.Check(field, lane, spec.ids[lane - 1], QString()), lane, column,
+      grid->addWidget(controls_.Check(field, lane, group.ids[lane - 1], QString()), lane, column,
                       Qt::AlignHCenter);
     ++column;
   }

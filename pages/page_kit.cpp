@@ -107,27 +107,27 @@ QComboBox* PageControls::List(const StatusField& field, int lane, int id) {
   return list;
 }
 
-QGroupBox* PageControls::ControlGroup(const GroupSpec& spec) {
-  const ControlFamily& family = Control(spec.name);
+QGroupBox* PageControls::ControlGroup(const GroupSpec& group) {
+  const ControlFamily& family = Control(group.name);
   return MakeLaneGroup(
-      spec.caption ? spec.caption : family.caption, spec.columns,
+      group.caption ? group.caption : family.caption, group.columns,
       [&](int lane) -> LaneCell {
         const QString label = QString::fromStdString(family.LaneLabel(lane));
         if (family.kind == ControlKind::kCheck)
-          return {Check(family, lane, spec.ids[lane - 1], label)};
-        return {List(family, lane, spec.ids[lane - 1]), new QLabel(label, page_)};
+          return {Check(family, lane, group.ids[lane - 1], label)};
+        return {List(family, lane, group.ids[lane - 1]), new QLabel(label, page_)};
       },
       page_);
 }
 
-QGroupBox* PageControls::StatusGroup(const GroupSpec& spec) {
-  const StatusField& field = Status(spec.name);
+QGroupBox* PageControls::StatusGroup(const GroupSpec& group) {
+  const StatusField& field = Status(group.name);
   return MakeLaneGroup(
-      spec.caption ? spec.caption : field.caption, spec.columns,
+      group.caption ? group.caption : field.caption, group.columns,
       [&](int lane) -> LaneCell {
         const QString label = QString::fromStdString(field.LaneLabel(lane));
-        if (!field.items) return {Check(field, lane, spec.ids[lane - 1], label)};
-        return {List(field, lane, spec.ids[lane - 1]), new QLabel(label, page_)};
+        if (!field.items) return {Check(field, lane, group.ids[lane - 1], label)};
+        return {List(field, lane, group.ids[lane - 1]), new QLabel(label, page_)};
       },
       page_);
 }

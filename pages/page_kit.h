@@ -95,8 +95,8 @@ class PageControls {
 
   // A group box with the eight lanes of a row: check boxes carrying the
   // lane captions, or lists with the lane captions beside them.
-  QGroupBox* ControlGroup(const GroupSpec& spec);
-  QGroupBox* StatusGroup(const GroupSpec& spec);
+  QGroupBox* ControlGroup(const GroupSpec& group);
+  QGroupBox* StatusGroup(const GroupSpec& group);
 
   // Calls the family's setter on the board worker (in order, result ignored).
   void Apply(const ControlFamily& family, int lane, uint8_t value);

@@ -13,7 +13,7 @@ using pages::GroupSpec;
 
 // The apply triggers, each with the id of its all-lanes box.
 struct Trigger {
-  GroupSpec spec;
+  GroupSpec group;
   int all_lanes_id;
 };
 const Trigger kTriggers[] = {
@@ -32,7 +32,7 @@ const GroupSpec kLaneConfig[] = {
 // The signal integrity groups, each with its lanes in rows of four (or two
 // columns of four), and the row of the page it sits in.
 struct SignalGroup {
-  GroupSpec spec;
+  GroupSpec group;
   int row;
 };
 const SignalGroup kSignalGroups[] = {
@@ -62,13 +62,13 @@ CStagedCtrlSet0::CStagedCtrlSet0(AppContext& app, QWidget* parent)
   // eight lane boxes to its own state and writes the lanes 1 to 8 in order.
   auto* triggers = new QHBoxLayout;
   for (const Trigger& trigger : kTriggers) {
-    QGroupBox* group = controls_.ControlGroup(trigger.spec);
+    QGroupBox* group = controls_.ControlGroup(trigger.group);
     group->layout()->setSpacing(2);  // eight lanes across half the page
     std::vector<QCheckBox*> lanes;
-    for (int id : trigger.spec.ids)
+    for (int id : trigger.group.ids)
       lanes.push_back(group->findChild<QCheckBox*>(QStringLiteral("id%1").arg(id)));
     auto* all = pages::Tag(new QCheckBox(this), trigger.all_lanes_id);
-    const ControlFamily& family = Control(trigger.spec.name);
+    const ControlFamily& family = Control(trigger.group.name);
     connect(all, &QCheckBox::clicked, this, [this, &family, lanes](bool checked) {
       for (int lane = 1; lane <= kLanes; ++lane) {
         pages::ShowChecked(lanes[lane - 1], checked);
@@ -96,9 +96,9 @@ CStagedCtrlSet0::CStagedCtrlSet0(AppContext& app, QWidget* parent)
     grid->setContentsMargins(8, 4, 8, 6);
     grid->setSpacing(4);
     std::vector<QHBoxLayout*> rows;
-    for (const GroupSpec& spec : kLaneConfig) {
-      const ControlFamily& family = Control(spec.name);
-      const int id = spec.ids[lane - 1];
+    for (const GroupSpec& group : kLaneConfig) {
+      const ControlFamily& family = Control(group.name);
+      const int id = group.ids[lane - 1];
       if (family.kind == ControlKind::kCheck) {  // beside the list above it
         rows.back()->addWidget(controls_.Check(family, lane, id, family.caption));
         continue;
@@ -120,7 +120,7 @@ CStagedCtrlSet0::CStagedCtrlSet0(AppContext& app, QWidget* parent)
     auto* row = new QHBoxLayout;
     row->setSpacing(6);
     for (const SignalGroup& group : kSignalGroups)
-      if (group.row == r) row->addWidget(controls_.ControlGroup(group.spec));
+      if (group.row == r) row->addWidget(controls_.ControlGroup(group.group));
     page->addLayout(row);
   }
   page->addStretch();

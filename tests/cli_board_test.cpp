@@ -1,6 +1,8 @@
 // lanewright-cli's board commands against the emulated board, run in-process.
 #include <gtest/gtest.h>
 
+#include "tests/cli_test_support.h"
+
 #include <sstream>
 
 #include "cli/cli.h"
@@ -8,20 +10,8 @@
 
 namespace {
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-CliResult RunCli(std::vector<std::string> args, std::shared_ptr<emu::EmulatedBoard> board = nullptr) {
-  if (!board) board = std::make_shared<emu::EmulatedBoard>();
-  args.insert(args.begin(), "lanewright-cli");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
-  return {status, out.str(), err.str()};
-}
+using cli_test::CliResult;
+using cli_test::RunCli;
 
 TEST(CliBoard, ListsTheEmulatedBoard) {
   auto r = RunCli({"boards"});

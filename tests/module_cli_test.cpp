@@ -1,5 +1,7 @@
 // lanewright-cli's module commands against the emulated board, run in-process.
 #include <gtest/gtest.h>
+
+#include "tests/cli_test_support.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,26 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
 std::shared_ptr<emu::EmulatedBoard> QuietBoard() {
   auto board = std::make_shared<emu::EmulatedBoard>();
   board->Module().SetNoise(false);
   return board;
 }
 
+using cli_test::CliResult;
+
 CliResult RunCli(std::vector<std::string> args,
                  std::shared_ptr<emu::EmulatedBoard> board = nullptr) {
-  if (!board) board = QuietBoard();
-  args.insert(args.begin(), "lanewright-cli");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
-  return {status, out.str(), err.str()};
+  return cli_test::RunCli(std::move(args), board ? board : QuietBoard());
 }
 
 fs::path TempPath(const std::string& name) {

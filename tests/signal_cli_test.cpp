@@ -1,6 +1,8 @@
 // lanewright-cli's ber, dsp and power commands against the emulated board.
 #include <gtest/gtest.h>
 
+#include "tests/cli_test_support.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -13,19 +15,8 @@
 
 namespace {
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-CliResult RunCli(std::vector<std::string> args, std::shared_ptr<emu::EmulatedBoard> board) {
-  args.insert(args.begin(), "lanewright-cli");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
-  return {status, out.str(), err.str()};
-}
+using cli_test::CliResult;
+using cli_test::RunCli;
 
 std::string TempPath(const char* name) {
   return (::testing::TempDir() + "/") + name + std::to_string(::getpid());

@@ -1,6 +1,8 @@
 // `lanewright-cli eeprom load|check` run in-process against the emulated board,
 // with the real 20 ms command pause: exit status, log lines, the state file.
 #include <gtest/gtest.h>
+
+#include "tests/cli_test_support.h"
 #include <unistd.h>
 
 #include <atomic>
@@ -17,19 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-CliResult RunCli(std::vector<std::string> args, std::shared_ptr<emu::EmulatedBoard> board) {
-  args.insert(args.begin(), "lanewright-cli");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = cli::Run(static_cast<int>(argv.size()), argv.data(), out, err, board);
-  return {status, out.str(), err.str()};
-}
+using cli_test::CliResult;
+using cli_test::RunCli;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -69,7 +60,7 @@ struct TransferCli : ::testing::Test {
 TEST_F(TransferCli, LoadThenCheckThroughTheStateFileInTwoRuns) {
   const auto image = Image("image.txt", 10);  // 40 bytes: a full block and 8 bytes
   const std::string state = "--emulate=" + (dir / "board.state").string();
-  auto r = RunCli({state, "eeprom", "load", image}, nullptr);
+  auto r = cli_test::RunCliOn(nullptr, {state, "eeprom", "load", image});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "loaded 40 bytes from " + image + "\n");
   EXPECT_EQ(r.err,
@@ -77,14 +68,14 @@ TEST_F(TransferCli, LoadThenCheckThroughTheStateFileInTwoRuns) {
             "写入数据块数据  Address:0x0    DataSize:2048\n"
             "写入数据块数据  Address:20    DataSize:8\n写入数据完成!\n");
 
-  r = RunCli({state, "eeprom", "check", image}, nullptr);
+  r = cli_test::RunCliOn(nullptr, {state, "eeprom", "check", image});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "checked 40 bytes from " + image + ": intact\n");
   EXPECT_TRUE(Has(r.err, "数据校验正常! 已校验字节数据地址:0x0\n数据校验成功,无异常!\n")) << r.err;
 
   // Another image against the same board: the check finds the first difference.
   const auto other = Image("other.txt", 10, 0x1001);
-  r = RunCli({state, "--json", "eeprom", "check", other}, nullptr);
+  r = cli_test::RunCliOn(nullptr, {state, "--json", "eeprom", "check", other});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Has(r.err, "数据校验异常,异常字节数据地址:0x0，请检查!\n")) << r.err;
   EXPECT_TRUE(Has(r.out, "\"outcome\": \"mismatch\"")) << r.out;

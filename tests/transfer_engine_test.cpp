@@ -476,6 +476,20 @@ TEST_F(TransferTest, ALoadPressedDuringACheckWaitsForIt) {
   EXPECT_EQ(board->Mailbox().Violations(), 0);
 }
 
+TEST_F(TransferTest, ACheckPressedDuringAConversionComparesTheNewImage) {
+  const auto image = Pattern(8 * 1024);
+  ASSERT_TRUE(engine->SetPageText(transfer::JoinDataLines(PageFor(image))));
+  {
+    auto lock = board->Lock();
+    std::copy(image.begin(), image.end(), board->Mailbox().Eeprom().begin());
+  }
+  ASSERT_TRUE(engine->StartConversion());
+  ASSERT_TRUE(engine->StartCheck());
+  engine->Wait(Job::kCheck);
+  EXPECT_EQ(engine->LastResult(Job::kCheck).outcome, Outcome::kDone);
+  EXPECT_EQ(engine->ReadBack(), image);
+}
+
 TEST_F(TransferTest, OtherBoardUsersInterleaveCallByCallDuringALoad) {
   // A page polling the module while a load runs: its calls get in between the
   // load's, each call whole, and the load still writes every byte.

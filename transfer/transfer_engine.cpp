@@ -131,8 +131,8 @@ bool TransferEngine::StartLoad() {
 bool TransferEngine::StartCheck() {
   std::lock_guard lock(mutex_);
   if (stop_ || At(Job::kCheck).Running()) return false;
-  const uint64_t load = At(Job::kLoad).started;
-  Launch(Job::kCheck, [this, load] { return Check(load); });
+  const uint64_t conversion = At(Job::kConversion).started, load = At(Job::kLoad).started;
+  Launch(Job::kCheck, [this, conversion, load] { return Check(conversion, load); });
   return true;
 }
 
@@ -328,10 +328,14 @@ Result TransferEngine::Load(uint64_t conversion, uint64_t check) {
   return {Outcome::kBoardFailure, poll_failure.empty() ? cause : cause + ": " + poll_failure};
 }
 
-Result TransferEngine::Check(uint64_t load) {
+Result TransferEngine::Check(uint64_t conversion, uint64_t load) {
   {
+    // The image is compared only once the conversion that builds it is over.
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || At(Job::kLoad).finished >= load; });
+    changed_.wait(lock, [&] {
+      return stop_ ||
+             (At(Job::kConversion).finished >= conversion && At(Job::kLoad).finished >= load);
+    });
     read_back_.clear();
   }
   const Result stopped{Outcome::kStopped, {}};

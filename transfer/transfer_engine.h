@@ -132,7 +132,7 @@ class TransferEngine {
 
   Result Convert();
   Result Load(uint64_t conversion, uint64_t check);
-  Result Check(uint64_t load);
+  Result Check(uint64_t conversion, uint64_t load);
 
   // One board exchange each; false when it failed, with the cause in failure_.
   bool WriteMailbox(uint8_t address, const uint8_t* data, size_t count);

@@ -149,6 +149,8 @@ void CTransferFile::ShowActivity(const transfer::Activity& activity) {
 
 void CTransferFile::ShowMessage(const QString& text) {
   QWidget* owner = app_.MainWindow() ? app_.MainWindow() : this;
-  QMessageBox box(QMessageBox::Warning, owner->windowTitle(), text, QMessageBox::Ok, this);
-  box.exec();
+  // Window-modal without a nested event loop: engine events keep flowing.
+  auto* box = new QMessageBox(QMessageBox::Warning, owner->windowTitle(), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
