@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   QCommandLineOption module_dump("emulate-module",
                                  "Load a module memory dump into the emulated board.", "FILE");
   QCommandLineOption screenshots(
-      "screenshots", "Render every tab and the diagnostics window into DIR as PNG files, then exit.",
+      "screenshots",
+      "Render every tab, the diagnostics window and a short line check into DIR as PNG files, then exit.",
       "DIR");
   parser.addOption(screenshots);
   parser.addOption(emulate);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders each tab and the diagnostics window on the emulated board under a
-# virtual X server: packaging/screenshots.sh GUI OUTDIR
+# Renders each tab, the diagnostics window, the line check at work, the BER
+# diagram and the Config dialog on the emulated board under a virtual X
+# server: packaging/screenshots.sh GUI OUTDIR
 set -euo pipefail
 gui=${1:?usage: screenshots.sh GUI OUTDIR}
 out=${2:?usage: screenshots.sh GUI OUTDIR}
