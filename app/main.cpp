@@ -4,12 +4,19 @@
 #include <QFile>
 #include <QMessageBox>
 #include <cstdio>
+#include <string>
 
 #include "app/main_window.h"
 #include "app/screenshots.h"
 #include "emulator/emulated_board.h"
 
 int main(int argc, char** argv) {
+  // --help and --version need no display.
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version")
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("lanewright");
   QApplication::setApplicationVersion("1.0");
@@ -22,8 +29,9 @@ int main(int argc, char** argv) {
   parser.addVersionOption();
   QCommandLineOption emulate(
       "emulate",
-      "Use the built-in emulated board. --emulate=FILE keeps its non-volatile state "
-      "(module memory, saved DSP block, EEPROM) in FILE across runs.",
+      "Use the built-in emulated board. Plain --emulate keeps its state in memory; "
+      "--emulate=FILE keeps its non-volatile state (module memory, saved DSP block, "
+      "EEPROM) in FILE across runs.",
       "FILE");
   QCommandLineOption module_dump("emulate-module",
                                  "Load a module memory dump into the emulated board.", "FILE");
