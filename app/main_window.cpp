@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMoveEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
@@ -22,6 +21,7 @@
 #include "pages/staged_set0_page.h"
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
+#include "signal/ui/widgets.h"
 #include "transfer/ui/transfer_page.h"
 
 #ifdef Q_OS_WIN
@@ -29,20 +29,6 @@
 #endif
 
 namespace {
-
-QIcon Dot(const QColor& color) {
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  QRadialGradient g(12, 12, 16);
-  g.setColorAt(0, color.lighter(170));
-  g.setColorAt(1, color);
-  p.setBrush(g);
-  p.setPen(QPen(color.darker(160), 1.5));
-  p.drawEllipse(QRectF(3, 3, 26, 26));
-  return QIcon(pixmap);
-}
 
 struct TabInfo {
   const char* label;
@@ -106,7 +92,7 @@ CLanewrightDlg::~CLanewrightDlg() {
 }
 
 void CLanewrightDlg::Initialize() {
-  app_icon_ = Dot(QColor(0, 96, 245));
+  app_icon_ = sigui::DotIcon(QColor(0, 96, 245));
   setWindowIcon(app_icon_);
 
   QPointer<CLanewrightDlg> self(this);

@@ -6,8 +6,7 @@
 
 namespace sigui {
 
-QIcon LampIcon(bool locked) {
-  const QColor colour = locked ? QColor(0, 176, 0) : QColor(230, 0, 0);
+QIcon DotIcon(const QColor& colour) {
   QPixmap pixmap(32, 32);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
@@ -20,5 +19,7 @@ QIcon LampIcon(bool locked) {
   p.drawEllipse(QRectF(3, 3, 26, 26));
   return QIcon(pixmap);
 }
+
+QIcon LampIcon(bool locked) { return DotIcon(locked ? QColor(0, 176, 0) : QColor(230, 0, 0)); }
 
 }  // namespace sigui

@@ -16,6 +16,9 @@ W* Tag(W* widget, int id) {
   return widget;
 }
 
+// A shaded dot of one colour (lamps, the application icon).
+QIcon DotIcon(const QColor& colour);
+
 // The lock lamps: a green and a red dot.
 QIcon LampIcon(bool locked);
 
