@@ -243,7 +243,7 @@ void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
           if (device.CheckBoardPath(path) != 0) return false;  // a board is open already
           device.FindDevices();
           const int index = device.Hid().FindDevicePath(path);
-          return index >= 0 && device.OpenBoard(index);
+          return index >= 0 && device.OpenBoard(index).ok();
         },
         [this](bool opened) {
           if (!opened) return;

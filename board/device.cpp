@@ -10,9 +10,6 @@
 using namespace board;
 
 namespace {
-// Per calling thread: each user of the board asks about its own last call.
-thread_local bool t_headers_ok = true;
-thread_local TransferOutcome t_last_failure = TransferOutcome::kOk;
 
 void RealPause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -25,6 +22,17 @@ struct Report {
     bytes[3] = code;
   }
 };
+
+BoardStatus StatusOf(TransferOutcome outcome) {
+  switch (outcome) {
+    case TransferOutcome::kOk: return BoardStatus::kOk;
+    case TransferOutcome::kTimeout: return BoardStatus::kTimeout;
+    case TransferOutcome::kError: return BoardStatus::kTransferError;
+    case TransferOutcome::kNotOpen: return BoardStatus::kNotOpen;
+  }
+  return BoardStatus::kTransferError;
+}
+
 }  // namespace
 
 CDevice::CDevice(std::shared_ptr<HidBackend> backend)
@@ -34,13 +42,30 @@ CDevice::CDevice(std::shared_ptr<HidBackend> backend)
 
 CDevice::~CDevice() { CloseBoard(); }
 
-bool CDevice::OpenBoard(int index) {
+BoardResult CDevice::OpenBoard(int index) {
   std::lock_guard call(call_mutex_);
+  const auto paths = hid_.DevicePaths();
+  if (index < 0 || index >= static_cast<int>(paths.size()))
+    return BoardResult::Fail(BoardStatus::kOpenFailed);
+  ProcessLock lock;
+  const std::string lock_path = hid_.Backend().LockPath(paths[index]);
+  if (!lock_path.empty()) {
+    switch (lock.TryLock(lock_path, false)) {
+      case ProcessLock::State::kHeld: break;
+      case ProcessLock::State::kBusy: {
+        BoardResult busy = BoardResult::Fail(BoardStatus::kBusy);
+        busy.holder_pid = lock.HolderPid();
+        return busy;
+      }
+      case ProcessLock::State::kError: return BoardResult::Fail(BoardStatus::kOpenFailed);
+    }
+  }
   std::string path;
-  if (!hid_.Open(index, &path)) return false;
-  std::lock_guard lock(path_mutex_);
+  if (!hid_.Open(index, &path)) return BoardResult::Fail(BoardStatus::kOpenFailed);
+  std::lock_guard guard(path_mutex_);
   open_path_ = path;
-  return true;
+  board_lock_ = std::move(lock);
+  return BoardResult::Ok();
 }
 
 void CDevice::CloseBoard() {
@@ -49,6 +74,7 @@ void CDevice::CloseBoard() {
   hid_.Close();
   std::lock_guard lock(path_mutex_);
   open_path_.clear();
+  board_lock_.Release();
 }
 
 int CDevice::CheckBoardPath(const std::string& path) const {
@@ -62,180 +88,161 @@ std::string CDevice::OpenPath() const {
   return open_path_;
 }
 
-std::string CDevice::LastError() const { return OutcomeText(t_last_failure); }
-
 void CDevice::SetPause(PauseFn pause) { pause_ = pause ? std::move(pause) : PauseFn(RealPause); }
 
 void CDevice::Pause(int ms) const {
   if (ms > 0) pause_(ms);
 }
 
-bool CDevice::Write(const uint8_t* report) {
-  if (hid_.WriteReport(report, kReportSize) == kReportSize) return true;
-  const TransferOutcome outcome = hid_.LastOutcome();
-  t_last_failure = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
-  return false;
+BoardResult CDevice::Exchange(uint8_t* request, uint8_t* answer, bool header_test, int index,
+                              int count) {
+  const uint8_t code = request[3];
+  TransferOutcome outcome = TransferOutcome::kOk;
+  if (hid_.WriteReport(request, kReportSize, &outcome) != kReportSize)
+    return BoardResult::Fail(outcome == TransferOutcome::kOk ? BoardStatus::kTransferError
+                                                             : StatusOf(outcome),
+                             code, index, count);
+  Pause(command_delay_);
+  if (!answer) return BoardResult::Ok();
+  std::memset(answer, 0, kReportSize);
+  if (hid_.ReadReport(answer, kReportSize, &outcome) != kReportSize)
+    return BoardResult::Fail(outcome == TransferOutcome::kOk ? BoardStatus::kTransferError
+                                                             : StatusOf(outcome),
+                             code, index, count);
+  if (header_test && !PassesHeaderTest(answer, code))
+    return BoardResult::Fail(BoardStatus::kHeaderFailed, code, index, count);
+  return BoardResult::Ok();
 }
 
-bool CDevice::Read(uint8_t* report) {
-  std::memset(report, 0, kReportSize);
-  if (hid_.ReadReport(report, kReportSize) == kReportSize) return true;
-  const TransferOutcome outcome = hid_.LastOutcome();
-  t_last_failure = outcome == TransferOutcome::kOk ? TransferOutcome::kError : outcome;
-  return false;
-}
-
-bool CDevice::ReadModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
-                         uint8_t* buffer, uint8_t length) {
-  std::lock_guard call(call_mutex_);
-  const int chunk = ChunkSize(kModuleRead);
-  for (int i = 0; i < ReportCount(length, chunk); ++i) {
-    const int n = ReportLength(length, chunk, i);
-    Report request(kModuleRead);
-    request.bytes[4] = channel;
-    request.bytes[5] = page;
-    request.bytes[6] = device;
-    request.bytes[7] = static_cast<uint8_t>(reg + chunk * i);
-    request.bytes[8] = static_cast<uint8_t>(n);
-    if (!Write(request.bytes)) return false;
-    Pause(command_delay_);
-    uint8_t answer[kReportSize];
-    if (!Read(answer)) return false;
-    std::memcpy(buffer + chunk * i, answer + 5, n);
-  }
-  return true;
-}
-
-bool CDevice::WriteModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
-                          const uint8_t* data, uint8_t length) {
-  std::lock_guard call(call_mutex_);
-  const int chunk = ChunkSize(kModuleWrite);
-  for (int i = 0; i < ReportCount(length, chunk); ++i) {
-    const int n = ReportLength(length, chunk, i);
-    Report request(kModuleWrite);
-    request.bytes[4] = channel;
-    request.bytes[5] = page;
-    request.bytes[6] = device;
-    request.bytes[7] = static_cast<uint8_t>(reg + chunk * i);
-    request.bytes[8] = static_cast<uint8_t>(n);
-    std::memcpy(request.bytes + 9, data + chunk * i, n);
-    if (!Write(request.bytes)) return false;
-    Pause(kCommandDelayMs);
-  }
-  return true;
-}
-
-bool CDevice::LastAnswersPassedHeaderTest() { return t_headers_ok; }
-
-bool CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t* buffer,
-                          uint8_t length) {
-  std::lock_guard call(call_mutex_);
-  t_headers_ok = true;
+BoardResult CDevice::Chunked(uint8_t code, int length, bool header_test,
+                             const std::function<void(uint8_t*, int, int, int)>& fill,
+                             const std::function<void(const uint8_t*, int, int)>& take) {
   const int chunk = ChunkSize(code);
+  const int count = ReportCount(length, chunk);
+  uint8_t answer[kReportSize];
+  for (int i = 0; i < count; ++i) {
+    const int n = ReportLength(length, chunk, i);
+    Report request(code);
+    fill(request.bytes, i, chunk * i, n);
+    if (auto r = Exchange(request.bytes, take ? answer : nullptr, header_test, i, count); !r)
+      return r;
+    if (take) take(answer, chunk * i, n);
+  }
+  return BoardResult::Ok();
+}
+
+BoardResult CDevice::ReadModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
+                                uint8_t* buffer, uint8_t length) {
+  std::lock_guard call(call_mutex_);
+  return Chunked(
+      kModuleRead, length, false,
+      [&](uint8_t* q, int, int offset, int n) {
+        q[4] = channel;
+        q[5] = page;
+        q[6] = device;
+        q[7] = static_cast<uint8_t>(reg + offset);
+        q[8] = static_cast<uint8_t>(n);
+      },
+      // Module read answers carry their data from byte 5; bytes 1-4 are the
+      // board's own and are not looked at.
+      [&](const uint8_t* a, int offset, int n) { std::memcpy(buffer + offset, a + 5, n); });
+}
+
+BoardResult CDevice::WriteModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
+                                 const uint8_t* data, uint8_t length) {
+  std::lock_guard call(call_mutex_);
+  return Chunked(
+      kModuleWrite, length, false,
+      [&](uint8_t* q, int, int offset, int n) {
+        q[4] = channel;
+        q[5] = page;
+        q[6] = device;
+        q[7] = static_cast<uint8_t>(reg + offset);
+        q[8] = static_cast<uint8_t>(n);
+        std::memcpy(q + 9, data + offset, n);
+      },
+      nullptr);
+}
+
+BoardResult CDevice::SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t* buffer,
+                                 uint8_t length) {
+  std::lock_guard call(call_mutex_);
   uint8_t answer[kReportSize];
   switch (code) {
     case kClockSelect:
     case kGeneratorConfig:
     case kCheckerConfig:
-      for (int i = 0; i < ReportCount(length, chunk); ++i) {
-        Report request(code);
-        std::memcpy(request.bytes + 4, buffer + chunk * i, ReportLength(length, chunk, i));
-        if (!Write(request.bytes)) return false;
-        Pause(command_delay_);
-      }
-      return true;
+      return Chunked(
+          code, length, false,
+          [&](uint8_t* q, int, int offset, int n) { std::memcpy(q + 4, buffer + offset, n); },
+          nullptr);
     case kDspWrite:
-      for (int i = 0; i < ReportCount(length, chunk); ++i) {
-        const int n = ReportLength(length, chunk, i);
-        Report request(code);
-        request.bytes[4] = value;
-        request.bytes[5] = static_cast<uint8_t>(address + chunk * i);
-        request.bytes[6] = static_cast<uint8_t>(n);
-        std::memcpy(request.bytes + 7, buffer + chunk * i, n);
-        if (!Write(request.bytes)) return false;
-        Pause(command_delay_);
-      }
-      return true;
+      return Chunked(
+          code, length, false,
+          [&](uint8_t* q, int, int offset, int n) {
+            q[4] = value;
+            q[5] = static_cast<uint8_t>(address + offset);
+            q[6] = static_cast<uint8_t>(n);
+            std::memcpy(q + 7, buffer + offset, n);
+          },
+          nullptr);
     case kDspRead:
-      for (int i = 0; i < ReportCount(length, chunk); ++i) {
-        const int n = ReportLength(length, chunk, i);
-        Report request(code);
-        request.bytes[4] = value;
-        request.bytes[5] = static_cast<uint8_t>(address + chunk * i);
-        request.bytes[6] = static_cast<uint8_t>(n);
-        if (!Write(request.bytes)) return false;
-        Pause(command_delay_);
-        if (!Read(answer)) return false;
-        if (PassesHeaderTest(answer, code)) std::memcpy(buffer + chunk * i, answer + 4, n);
-        else t_headers_ok = false;
-      }
-      return true;
+      return Chunked(
+          code, length, true,
+          [&](uint8_t* q, int, int offset, int n) {
+            q[4] = value;
+            q[5] = static_cast<uint8_t>(address + offset);
+            q[6] = static_cast<uint8_t>(n);
+          },
+          [&](const uint8_t* a, int offset, int n) { std::memcpy(buffer + offset, a + 4, n); });
     case kCheckerStatus: {
       Report request(code);
       request.bytes[4] = buffer[0];
       request.bytes[5] = buffer[1];
-      if (!Write(request.bytes)) {
+      const auto r = Exchange(request.bytes, answer, true, 0, 1);
+      if (r.status == BoardStatus::kHeaderFailed) return r;  // buffer left as it was
+      if (!r) {
         std::memset(buffer, 0, length);
-        return false;
+        return r;
       }
-      Pause(command_delay_);
-      if (!Read(answer)) {
-        std::memset(buffer, 0, length);
-        return false;
-      }
-      if (PassesHeaderTest(answer, code)) std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
-      else t_headers_ok = false;
-      return true;
+      std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
+      return r;
     }
     case kPowerRead: {
       Report request(code);
-      if (!Write(request.bytes)) return false;
-      Pause(command_delay_);
-      if (!Read(answer)) return false;
-      if (PassesHeaderTest(answer, code)) std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
-      else t_headers_ok = false;
-      return true;
+      const auto r = Exchange(request.bytes, answer, true, 0, 1);
+      if (r) std::memcpy(buffer, answer + 4, std::min<int>(length, 61));
+      return r;
     }
     case kDspSave: {
       Report request(code);
       request.bytes[4] = value;
-      if (!Write(request.bytes)) return false;
-      Pause(command_delay_);
-      return true;
+      return Exchange(request.bytes, nullptr, false, 0, 1);
     }
     default:
-      return false;
+      return BoardResult::Fail(BoardStatus::kRefused, code);
   }
 }
 
-bool CDevice::WriteMailbox(uint8_t address, const uint8_t* data, uint8_t length) {
+BoardResult CDevice::WriteMailbox(uint8_t address, const uint8_t* data, uint8_t length) {
   std::lock_guard call(call_mutex_);
-  const int chunk = ChunkSize(kMailboxWrite);
-  for (int i = 0; i < ReportCount(length, chunk); ++i) {
-    const int n = ReportLength(length, chunk, i);
-    Report request(kMailboxWrite);
-    request.bytes[4] = static_cast<uint8_t>(address + chunk * i);
-    request.bytes[5] = static_cast<uint8_t>(n);
-    std::memcpy(request.bytes + 6, data + chunk * i, n);
-    if (!Write(request.bytes)) return false;
-    Pause(kCommandDelayMs);
-  }
-  return true;
+  return Chunked(
+      kMailboxWrite, length, false,
+      [&](uint8_t* q, int, int offset, int n) {
+        q[4] = static_cast<uint8_t>(address + offset);
+        q[5] = static_cast<uint8_t>(n);
+        std::memcpy(q + 6, data + offset, n);
+      },
+      nullptr);
 }
 
-bool CDevice::ReadMailbox(uint8_t address, uint8_t* buffer, uint8_t length) {
+BoardResult CDevice::ReadMailbox(uint8_t address, uint8_t* buffer, uint8_t length) {
   std::lock_guard call(call_mutex_);
-  const int chunk = ChunkSize(kMailboxRead);
-  for (int i = 0; i < ReportCount(length, chunk); ++i) {
-    const int n = ReportLength(length, chunk, i);
-    Report request(kMailboxRead);
-    request.bytes[4] = static_cast<uint8_t>(address + chunk * i);
-    request.bytes[5] = static_cast<uint8_t>(n);
-    if (!Write(request.bytes)) return false;
-    Pause(kCommandDelayMs);
-    uint8_t answer[kReportSize];
-    if (!Read(answer)) return false;
-    std::memcpy(buffer + chunk * i, answer + 4, n);
-  }
-  return true;
+  return Chunked(
+      kMailboxRead, length, false,
+      [&](uint8_t* q, int, int offset, int n) {
+        q[4] = static_cast<uint8_t>(address + offset);
+        q[5] = static_cast<uint8_t>(n);
+      },
+      [&](const uint8_t* a, int offset, int n) { std::memcpy(buffer + offset, a + 4, n); });
 }

@@ -1,5 +1,7 @@
 // The board object: turns every board operation into request reports, the
-// 20 ms command pause, and answer reports.
+// 20 ms command pause, and answer reports. Every operation returns a
+// BoardResult saying whether each of its reports went through and, if not,
+// which one failed and how.
 #pragma once
 
 #include <atomic>
@@ -9,8 +11,10 @@
 #include <mutex>
 #include <string>
 
+#include "board/board_result.h"
 #include "board/fair_mutex.h"
 #include "board/hid.h"
+#include "board/process_lock.h"
 
 // Sleeps for the given milliseconds. Production uses the real clock; tests
 // of long exchanges may substitute a faster one.
@@ -25,42 +29,46 @@ class CDevice {
   CDevice(const CDevice&) = delete;
   CDevice& operator=(const CDevice&) = delete;
 
-  bool OpenBoard(int index);
+  // Opens the listed device at `index`. A board that another process holds
+  // is not opened: the result is kBusy with the holder's PID where known.
+  BoardResult OpenBoard(int index);
   void CloseBoard();
   // 0 no board open, 1 the path is the open board's (ignoring case), 2 otherwise.
   int CheckBoardPath(const std::string& path) const;
   std::string OpenPath() const;
 
-  bool ReadModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer,
-                  uint8_t length);
-  bool WriteModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
-                   const uint8_t* data, uint8_t length);
-  bool SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t* buffer,
-                   uint8_t length);
-  bool WriteMailbox(uint8_t address, const uint8_t* data, uint8_t length);
-  bool ReadMailbox(uint8_t address, uint8_t* buffer, uint8_t length);
+  BoardResult ReadModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
+                         uint8_t* buffer, uint8_t length);
+  BoardResult WriteModule(uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
+                          const uint8_t* data, uint8_t length);
+  // Every other command. An answer that fails the header test (0x0A, 0x11,
+  // 0x14) fails the command with kHeaderFailed; nothing is copied for it.
+  BoardResult SendCommand(uint8_t code, uint8_t value, uint16_t address, uint8_t* buffer,
+                          uint8_t length);
+  BoardResult WriteMailbox(uint8_t address, const uint8_t* data, uint8_t length);
+  BoardResult ReadMailbox(uint8_t address, uint8_t* buffer, uint8_t length);
 
   CHid& Hid() { return hid_; }
   int FindDevices() { return hid_.FindDevices(); }
-
-  // False when an answer of the calling thread's last SendCommand failed the
-  // header test (the call still returns true and copies nothing for it).
-  static bool LastAnswersPassedHeaderTest();
-
-  // Why the calling thread's last failed call failed, in words.
-  std::string LastError() const;
 
   void SetPause(PauseFn pause);
   void Pause(int ms) const;
 
  private:
-  bool Write(const uint8_t* report);
-  bool Read(uint8_t* report);
+  // Writes `request` (report `index` of `count`), pauses, and when `answer`
+  // is given reads it, testing its header when `header_test` is set.
+  BoardResult Exchange(uint8_t* request, uint8_t* answer, bool header_test, int index, int count);
+  // The chunked commands: `fill(request, i, offset, n)` builds report i,
+  // `take(answer, offset, n)` (when given) stores its answer.
+  BoardResult Chunked(uint8_t code, int length, bool header_test,
+                      const std::function<void(uint8_t*, int, int, int)>& fill,
+                      const std::function<void(const uint8_t*, int, int)>& take);
 
   int command_delay_ = kCommandDelayMs;
   CHid hid_;
   mutable std::mutex path_mutex_;
   std::string open_path_;
+  ProcessLock board_lock_;
   // One call's request and answer reports stay together against other
   // threads, and callers are served in the order they came.
   FairMutex call_mutex_;

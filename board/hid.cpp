@@ -84,6 +84,7 @@ bool CHid::Open(int index, std::string* opened_path) {
   auto connection = backend_->Open(path);
   std::lock_guard guard(transfer_guard_);
   connection_ = std::move(connection);
+  dirty_ = false;
   if (connection_ && opened_path) *opened_path = path;
   return connection_ != nullptr;
 }
@@ -93,44 +94,74 @@ void CHid::Close() {
   connection_.reset();
 }
 
-int CHid::WriteReport(const uint8_t* buffer, int count) {
+int CHid::WriteReport(const uint8_t* buffer, int count, TransferOutcome* outcome) {
+  TransferOutcome local;
+  TransferOutcome& result = outcome ? *outcome : local;
   std::lock_guard guard(transfer_guard_);
   if (!connection_) {
-    last_outcome_ = TransferOutcome::kNotOpen;
+    result = TransferOutcome::kNotOpen;
     return -1;
+  }
+  uint8_t stale[CHid::kReportSize];
+  if (dirty_) {
+    // A read timed out: wait out the guard time, discarding every report
+    // that arrives, so that its late answer cannot pair with this request.
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            dirty_until_ - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) break;
+      const int n = connection_->Read(stale, sizeof stale, static_cast<int>(left));
+      if (n < 0) break;  // unplugged: the write below fails as it should
+      if (n > 0) {
+        ++discarded_;
+        Trace("hid < discarded late", stale, n);
+      }
+    }
+    dirty_ = false;
   }
   // Discard input reports already queued, so that an answer that came after
   // its time limit is never taken for the answer to this request.
-  uint8_t stale[CHid::kReportSize];
-  for (int i = 0; i < 64 && connection_->Read(stale, sizeof stale, 0) > 0; ++i) {
-  }
+  for (int i = 0; i < 64 && connection_->Read(stale, sizeof stale, 0) > 0; ++i) ++discarded_;
   Trace("hid >", buffer, count);
   int n = connection_->Write(buffer, static_cast<size_t>(count));
-  last_outcome_ = n == count ? TransferOutcome::kOk : TransferOutcome::kError;
+  result = n == count ? TransferOutcome::kOk : TransferOutcome::kError;
   return n < 0 ? -1 : n;
 }
 
-int CHid::ReadReport(uint8_t* buffer, int count) {
+int CHid::ReadReport(uint8_t* buffer, int count, TransferOutcome* outcome) {
+  TransferOutcome local;
+  TransferOutcome& result = outcome ? *outcome : local;
   std::lock_guard guard(transfer_guard_);
   if (!connection_) {
-    last_outcome_ = TransferOutcome::kNotOpen;
+    result = TransferOutcome::kNotOpen;
     return -1;
   }
-  if (count < 1) return -1;
+  if (count < 1) {
+    result = TransferOutcome::kError;
+    return -1;
+  }
   // The board does not number its reports: the report arrives without the
   // id byte, which we put back at buffer[0] for our callers.
   int n = connection_->Read(buffer + 1, static_cast<size_t>(count - 1), kTransferLimitMs);
   if (n == 0) {
     if (kTrace) std::fprintf(stderr, "hid < timeout\n");
-    last_outcome_ = TransferOutcome::kTimeout;
+    result = TransferOutcome::kTimeout;
+    dirty_ = true;
+    dirty_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLateAnswerGuardMs);
     return -1;
   }
   if (n < 0) {
-    last_outcome_ = TransferOutcome::kError;
+    result = TransferOutcome::kError;
     return -1;
   }
   buffer[0] = 0;
   Trace("hid <", buffer, n + 1);
-  last_outcome_ = TransferOutcome::kOk;
+  result = n + 1 == count ? TransferOutcome::kOk : TransferOutcome::kError;
   return n + 1;
+}
+
+uint64_t CHid::DiscardedReports() const {
+  std::lock_guard guard(transfer_guard_);
+  return discarded_;
 }

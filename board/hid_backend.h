@@ -35,6 +35,9 @@ class HidBackend {
   virtual std::unique_ptr<HidConnection> Open(const std::string& path) = 0;
   // A short name for messages ("hidapi", "emulated").
   virtual std::string Name() const = 0;
+  // The file whose flock stands for the board at `path` while a process
+  // uses it (its device node), or empty when the backend needs none.
+  virtual std::string LockPath(const std::string& path) const { return {}; }
 };
 
 // hidapi's hidraw backend.

@@ -51,6 +51,8 @@ class HidapiBackend final : public HidBackend {
     return std::make_unique<HidapiConnection>(handle);
   }
   std::string Name() const override { return "hidapi"; }
+  // hidraw paths are the device nodes themselves (/dev/hidrawN).
+  std::string LockPath(const std::string& path) const override { return path; }
 };
 
 }  // namespace

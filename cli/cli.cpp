@@ -23,7 +23,10 @@ CDevice& Context::Board() {
     if (board_index >= count)
       throw BoardError("board index " + std::to_string(board_index) + " not present (" +
                        std::to_string(count) + " board(s) found)");
-    if (!device->OpenBoard(board_index))
+    const BoardResult opened = device->OpenBoard(board_index);
+    if (opened.status == BoardStatus::kBusy)
+      throw BoardError(opened.Text() + " (another lanewright process uses it)");
+    if (!opened)
       throw BoardError("cannot open board " + std::to_string(board_index) +
                        " (permission? see packaging/99-lanewright.rules)");
   }

@@ -69,8 +69,8 @@ int Read(Context& ctx, std::vector<std::string>& args) {
   }
   uint8_t data[255] = {};
   CDevice& board = ctx.Board();
-  if (!board.ReadModule(1, a.device, a.page, a.reg, data, static_cast<uint8_t>(count)))
-    throw BoardError("read " + AddressText(a.value) + ": " + board.LastError());
+  if (auto r = board.ReadModule(1, a.device, a.page, a.reg, data, static_cast<uint8_t>(count)); !r)
+    throw BoardError("read " + AddressText(a.value) + ": " + r.Text());
   if (ctx.json) {
     ctx.out << "{\"address\": " << JsonString(AddressText(a.value)) << ", \"bytes\": [";
     for (int i = 0; i < count; ++i) ctx.out << (i ? ", " : "") << int(data[i]);
@@ -96,9 +96,10 @@ int Write(Context& ctx, std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i)
     data.push_back(static_cast<uint8_t>(ParseNumber(args[i], 0xFF, "BYTE")));
   CDevice& board = ctx.Board();
-  if (!board.WriteModule(1, a.device, a.page, a.reg, data.data(),
-                         static_cast<uint8_t>(data.size())))
-    throw BoardError("write " + AddressText(a.value) + ": " + board.LastError());
+  if (auto r = board.WriteModule(1, a.device, a.page, a.reg, data.data(),
+                                 static_cast<uint8_t>(data.size()));
+      !r)
+    throw BoardError("write " + AddressText(a.value) + ": " + r.Text());
   if (ctx.json)
     ctx.out << "{\"address\": " << JsonString(AddressText(a.value))
             << ", \"written\": " << data.size() << "}\n";

@@ -91,9 +91,9 @@ int Info(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("info takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  bool all_read = false;
-  const auto rows = ReadInformation(module, &all_read);
-  if (!all_read) throw BoardError("info: reading the module failed: " + board.LastError());
+  BoardResult read;
+  const auto rows = ReadInformation(module, &read);
+  if (!read) throw BoardError("info: reading the module failed: " + read.Text());
   if (ctx.json) {
     ctx.out << "[";
     for (size_t i = 0; i < rows.size(); ++i)
@@ -213,10 +213,10 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
   qsfp_dd::CQSFP_DD module(&board);
   // One refresh as the DDM window makes it: monitors, then the flag bytes.
   auto refresh = [&](DdmReadings* out) {
-    const bool monitors = module.ReadMonitors();
-    const bool flags = module.ReadAlarmImage();
+    BoardResult r = module.ReadMonitors();
+    if (r) r = module.ReadAlarmImage();
     *out = DecodeDdm(module.Snapshot());
-    return monitors && flags;
+    return r;
   };
   auto record = [&](const DdmReadings& r, const std::string& time) {
     if (csv.is_open()) csv << CsvRow(r, LocalTime("%Y-%m-%dT%H:%M:%S")) << "\n" << std::flush;
@@ -228,7 +228,8 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
 
   if (!watch) {
     DdmReadings r;
-    if (!refresh(&r)) throw BoardError("ddm: reading the module failed: " + board.LastError());
+    if (auto read = refresh(&r); !read)
+      throw BoardError("ddm: reading the module failed: " + read.Text());
     record(r, "");
     return kOk;
   }
@@ -241,10 +242,10 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
     try {
       ctx.Board();  // reopens a board that came back after an unplug
       DdmReadings r;
-      if (refresh(&r))
+      if (auto read = refresh(&r))
         record(r, LocalTime("%Y-%m-%d %H:%M:%S"));
       else {
-        ctx.err << "lanewright-cli: ddm: refresh failed: " << board.LastError() << "\n";
+        ctx.err << "lanewright-cli: ddm: refresh failed: " << read.Text() << "\n";
         board.CloseBoard();
       }
     } catch (const BoardError& e) {
@@ -273,8 +274,8 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("flags takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  if (!module.ReadStatusImage())
-    throw BoardError("flags: reading the module failed: " + board.LastError());
+  if (auto read = module.ReadStatusImage(); !read)
+    throw BoardError("flags: reading the module failed: " + read.Text());
   const ModuleImages images = module.Snapshot();
   const auto& fields = FlagsPageFields();
 
@@ -340,8 +341,8 @@ int Thresholds(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("thresholds takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  if (!module.ReadThresholds())
-    throw BoardError("thresholds: reading the module failed: " + board.LastError());
+  if (auto read = module.ReadThresholds(); !read)
+    throw BoardError("thresholds: reading the module failed: " + read.Text());
   const auto values = module.Thresholds();
   const auto& table = qsfp_dd::ThresholdTable();
   const char* kinds[] = {"high alarm", "low alarm", "high warning", "low warning"};
@@ -424,9 +425,9 @@ int Set(Context& ctx, std::vector<std::string>& args) {
   qsfp_dd::CQSFP_DD module(&board);
   std::vector<std::string> json;
   for (int lane : lanes) {
-    if (!f->Apply(module, lane, value))
+    if (auto r = f->Apply(module, lane, value); !r)
       throw BoardError(std::string("set ") + f->name +
-                       (lane ? " lane " + std::to_string(lane) : "") + ": " + board.LastError());
+                       (lane ? " lane " + std::to_string(lane) : "") + ": " + r.Text());
     const auto spot = Locate(f->field, lane);
     const uint8_t byte = module.Snapshot().Byte(spot->page, spot->reg);
     char hex[8];
@@ -543,11 +544,11 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
   qsfp_dd::CQSFP_DD module(&board);
   emu::ModuleDumpImage image;
   image.has_lower = true;
-  if (!module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data()))
-    fail("dump: reading lower memory failed: " + board.LastError());
+  if (auto r = module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data()); !r)
+    fail("dump: reading lower memory failed: " + r.Text());
   for (uint8_t page : pages)
-    if (!module.ReadBlockAt(RegisterAddress(page, 0x80), 128, image.pages[page].data()))
-      fail("dump: reading page " + Hex2(page) + "h failed: " + board.LastError());
+    if (auto r = module.ReadBlockAt(RegisterAddress(page, 0x80), 128, image.pages[page].data()); !r)
+      fail("dump: reading page " + Hex2(page) + "h failed: " + r.Text());
 
   std::string text;
   if (ctx.json) {

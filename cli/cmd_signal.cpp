@@ -102,7 +102,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
     for (const auto& lane : sample)
       if (!lane.ok) {
         ++failed;
-        failure = board.LastError();
+        failure = lane.result.Text();
       }
     check.ApplyTick(sample);
     ++done;
@@ -206,7 +206,7 @@ void PrintDsp(std::ostream& out, const DspBlock& block) {
 
 int DspRead(Context& ctx, CDevice& board) {
   DspBlock block{};
-  if (!ReadDspBlock(board, block)) throw BoardError("DSP read: " + board.LastError());
+  if (auto r = ReadDspBlock(board, block); !r) throw BoardError("DSP read: " + r.Text());
   if (ctx.json) ctx.out << DspToJson(block);
   else PrintDsp(ctx.out, block);
   return kOk;
@@ -223,9 +223,9 @@ int DspWrite(Context& ctx, const std::string& path) {
   if (!ApplyDspJson(text.str(), &probe, &error)) throw UsageError(path + ": " + error);
   CDevice& board = ctx.Board();
   DspBlock block{};
-  if (!ReadDspBlock(board, block)) throw BoardError("DSP read: " + board.LastError());
+  if (auto r = ReadDspBlock(board, block); !r) throw BoardError("DSP read: " + r.Text());
   ApplyDspJson(text.str(), &block, &error);
-  if (!WriteDspBlock(board, block)) throw BoardError("DSP write: " + board.LastError());
+  if (auto r = WriteDspBlock(board, block); !r) throw BoardError("DSP write: " + r.Text());
   if (ctx.json) ctx.out << "{\"written\": 193}\n";
   else ctx.out << "wrote the DSP configuration block (193 bytes); `dsp save` keeps it\n";
   return kOk;
@@ -246,7 +246,7 @@ int Dsp(Context& ctx, std::vector<std::string>& args) {
   if (action == "save") {
     if (args.size() != 1) throw UsageError("usage: dsp save");
     CDevice& board = ctx.Board();
-    if (!SaveDsp(board)) throw BoardError(SaveMessage(false, board.LastError()));
+    if (auto r = SaveDsp(board); !r) throw BoardError(SaveMessage(false, r.Text()));
     if (ctx.json) ctx.out << "{\"saved\": true}\n";
     else ctx.out << SaveMessage(true, {}) << "\n";
     return kOk;
@@ -258,9 +258,9 @@ int Power(Context& ctx, std::vector<std::string>& args) {
   ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("power takes no arguments");
   CDevice& board = ctx.Board();
-  bool ok = false;
-  const PowerReading p = ReadPower(board, &ok);
-  if (!ok) throw BoardError("power read: " + board.LastError());
+  BoardResult read;
+  const PowerReading p = ReadPower(board, &read);
+  if (!read) throw BoardError("power read: " + read.Text());
   if (ctx.json)
     ctx.out << "{\"volts\": " << Format("%.3f", p.volts) << ", \"amps\": " << Format("%.3f", p.amps)
             << ", \"watts\": " << Format("%.3f", p.watts) << "}\n";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "board/board_result.h"
 #include "module/module_images.h"
 #include "module/names.h"
 #include "module/register_map.h"
@@ -33,7 +34,7 @@ struct ControlFamily {
   uint8_t short_lanes;       // lanes (bit n-1) whose list holds only short_count items
   uint8_t short_count;
   // Calls the module-object setter of the family (lane ignored when module-wide).
-  bool (*apply)(CSfpBase& module, int lane, uint8_t value);
+  BoardResult (*apply)(CSfpBase& module, int lane, uint8_t value);
 
   bool PerLane() const { return field.PerLane(); }
   // Largest value the field takes (0 for an action).
@@ -48,7 +49,9 @@ struct ControlFamily {
   uint8_t ValueIn(const ModuleImages& images, int lane) const {
     return ReadField(images, field, lane);
   }
-  bool Apply(CSfpBase& module, int lane, uint8_t value) const { return apply(module, lane, value); }
+  BoardResult Apply(CSfpBase& module, int lane, uint8_t value) const {
+    return apply(module, lane, value);
+  }
 };
 
 // Control page families first, then staged control set 0, in page order.

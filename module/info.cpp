@@ -28,19 +28,19 @@ std::string Format(const char* format, double value) {
 
 struct Row {
   const char* label;
-  std::function<std::string(CSfpBase&, bool&)> read;
+  std::function<std::string(CSfpBase&, BoardResult&)> read;
 };
 
-uint8_t Byte(CSfpBase& m, uint32_t address, bool& ok) {
+uint8_t Byte(CSfpBase& m, uint32_t address, BoardResult& ok) {
   uint8_t value = 0;
-  ok = m.ReadByteAt(address, &value) && ok;
+  ok.Merge(m.ReadByteAt(address, &value));
   return value;
 }
 
-std::function<std::string(CSfpBase&, bool&)> TextField(uint8_t reg, uint8_t length) {
-  return [reg, length](CSfpBase& m, bool& ok) {
+std::function<std::string(CSfpBase&, BoardResult&)> TextField(uint8_t reg, uint8_t length) {
+  return [reg, length](CSfpBase& m, BoardResult& ok) {
     uint8_t bytes[16] = {};
-    ok = m.ReadBlockAt(Page0(reg), length, bytes) && ok;
+    ok.Merge(m.ReadBlockAt(Page0(reg), length, bytes));
     return Text(bytes, length);
   };
 }
@@ -48,25 +48,25 @@ std::function<std::string(CSfpBase&, bool&)> TextField(uint8_t reg, uint8_t leng
 const std::vector<Row>& Rows() {
   static const std::vector<Row> rows = {
       {"Module Identifier",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          return names::ItemOr(names::Identifiers(), Byte(m, Page0(128), ok), "Reserved");
        }},
       {"Power Class",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          char buf[16];
          std::snprintf(buf, sizeof buf, "Class %d", (Byte(m, Page0(200), ok) >> 5) + 1);
          return std::string(buf);
        }},
       {"Max Power",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          const float watts = static_cast<float>(Byte(m, Page0(201), ok)) * 0.25f;
          return std::to_string(static_cast<int>(watts));
        }},
       {"Vendor name", TextField(129, 16)},
       {"Vendor OUI(Hex)",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          uint8_t oui[3] = {};
-         ok = m.ReadBlockAt(Page0(145), 3, oui) && ok;
+         ok.Merge(m.ReadBlockAt(Page0(145), 3, oui));
          char buf[16];
          std::snprintf(buf, sizeof buf, "0x%02X%02X%02X", oui[0], oui[1], oui[2]);
          return std::string(buf);
@@ -77,23 +77,23 @@ const std::vector<Row>& Rows() {
       {"CLEI Code(IS)", TextField(190, 10)},
       {"Vendor Revision", TextField(164, 2)},
       {"Wavelength(nm)",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          uint16_t raw = 0;
-         ok = m.ReadWordAt(Page1(138), &raw, false) && ok;
+         ok.Merge(m.ReadWordAt(Page1(138), &raw, false));
          return Format("%0.0f", static_cast<float>(raw) / 20.0f);
        }},
       {"Wavelength(nm)",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          uint16_t raw = 0;
-         ok = m.ReadWordAt(Page1(140), &raw, false) && ok;
+         ok.Merge(m.ReadWordAt(Page1(140), &raw, false));
          return Format("%0.2f", static_cast<float>(raw) / 200.0f);
        }},
       {"Device Technology",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          return names::ItemOr(names::DeviceTechnologies(), Byte(m, Page0(212), ok), "Reserved");
        }},
       {"Module Type",
-       [](CSfpBase& m, bool& ok) {
+       [](CSfpBase& m, BoardResult& ok) {
          return names::ItemOr(names::Connectors(), Byte(m, Page0(203), ok), "Reserved");
        }},
   };
@@ -102,11 +102,16 @@ const std::vector<Row>& Rows() {
 
 }  // namespace
 
-std::vector<InfoRow> ReadInformation(CSfpBase& module, bool* all_read) {
+std::vector<InfoRow> ReadInformation(CSfpBase& module, BoardResult* result) {
   std::vector<InfoRow> out;
   out.reserve(kInfoRows);
-  bool ok = true;
-  for (const Row& row : Rows()) out.push_back({row.label, row.read(module, ok)});
-  if (all_read) *all_read = ok;
+  BoardResult all;
+  for (const Row& row : Rows()) {
+    BoardResult r;
+    std::string value = row.read(module, r);
+    out.push_back({row.label, std::move(value), r.ok()});
+    all.Merge(r);
+  }
+  if (result) *result = all;
   return out;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+
+#include "board/board_result.h"
 #include <vector>
 
 class CSfpBase;
@@ -10,12 +12,12 @@ class CSfpBase;
 struct InfoRow {
   std::string label;  // as the page draws it; two rows share "Wavelength(nm)"
   std::string value;
+  bool current = true;  // false: a read of this row failed, the value is not the module's
 };
 inline constexpr int kInfoRows = 14;
 
 // Performs the page's reads in its order, one row after the other, through
-// the module object's ReadByteAt, ReadBlockAt and ReadWordAt. A failed read
-// shows as zeros (an empty text, class 1, "Unknown or unspecified", ...).
-// Runs on the board worker. `all_read`, when given, tells whether every
-// read went through.
-std::vector<InfoRow> ReadInformation(CSfpBase& module, bool* all_read = nullptr);
+// the module object's ReadByteAt, ReadBlockAt and ReadWordAt. A row whose
+// read failed is marked not current (its text decodes zeros). Runs on the
+// board worker. `result`, when given, receives the first failure.
+std::vector<InfoRow> ReadInformation(CSfpBase& module, BoardResult* result = nullptr);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 // Flag kinds, the argument of the flag and mask operations.
@@ -28,6 +29,31 @@ struct ModuleImages {
   Page page10{};  // page 10h registers 0x80-0xFF, index = register - 0x80
   Page page11{};  // page 11h registers 0x80-0xFF, index = register - 0x80
   RawMonitors monitors;
+
+  // Which bytes hold what the module gave at the latest read of them. A
+  // byte never read, or whose latest read failed, keeps what it held before
+  // (zero at first) and is not current: views show it as stale, never as a
+  // reading.
+  std::bitset<128> lower_current, page10_current, page11_current;
+  bool monitors_current = false;
+
+  bool Current(uint8_t page, uint8_t reg) const {
+    if (reg < 0x80) return lower_current[reg];
+    if (page == 0x10) return page10_current[reg - 0x80];
+    if (page == 0x11) return page11_current[reg - 0x80];
+    return false;
+  }
+  // True when every byte of the run [reg, reg + length) is current.
+  bool Current(uint8_t page, uint8_t reg, int length) const {
+    for (int i = 0; i < length; ++i)
+      if (!Current(page, static_cast<uint8_t>(reg + i))) return false;
+    return true;
+  }
+  void SetCurrent(uint8_t page, uint8_t reg, bool current) {
+    if (reg < 0x80) lower_current[reg] = current;
+    else if (page == 0x10) page10_current[reg - 0x80] = current;
+    else if (page == 0x11) page11_current[reg - 0x80] = current;
+  }
 
   // The image byte of a register: lower memory for 0x00-0x7F (any page),
   // page 10h or 11h above; 0 for pages without an image.

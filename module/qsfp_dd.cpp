@@ -172,52 +172,56 @@ CQSFP_DD::CQSFP_DD(CDevice* board, const ConfigBlock& config) : CSfpBase(board, 
     SetPageCode(0, static_cast<uint8_t>(page), kHighPageCodeBase + page);
 }
 
-bool CQSFP_DD::ReadMonitors() {
+BoardResult CQSFP_DD::ReadMonitors() {
   ImageRefresh refresh(*this);
-  RawMonitors& m = refresh.Monitors();
-  m = RawMonitors{};
-  if (!ReadWordAt(kTemperature, &m.temperature, false)) return false;
-  if (!ReadWordAt(kVcc, &m.vcc, false)) return false;
-  const struct {
-    uint32_t address;
-    std::array<uint16_t, 16>* lanes;
-  } blocks[] = {{kRxPower, &m.rx_power}, {kTxBias, &m.tx_bias}, {kTxPower, &m.tx_power}};
-  for (const auto& b : blocks) {
-    uint8_t bytes[2 * kLanes];
-    if (!ReadBlockAt(b.address, sizeof bytes, bytes)) return false;
-    for (int lane = 0; lane < kLanes; ++lane)
-      (*b.lanes)[lane] = static_cast<uint16_t>(bytes[2 * lane] << 8 | bytes[2 * lane + 1]);
-  }
-  return true;
+  RawMonitors m;
+  refresh.MonitorsRead([&]() -> BoardResult {
+    if (auto r = ReadWordAt(kTemperature, &m.temperature, false); !r) return r;
+    if (auto r = ReadWordAt(kVcc, &m.vcc, false); !r) return r;
+    const struct {
+      uint32_t address;
+      std::array<uint16_t, 16>* lanes;
+    } blocks[] = {{kRxPower, &m.rx_power}, {kTxBias, &m.tx_bias}, {kTxPower, &m.tx_power}};
+    for (const auto& b : blocks) {
+      uint8_t bytes[2 * kLanes];
+      if (auto r = ReadBlockAt(b.address, sizeof bytes, bytes); !r) return r;
+      for (int lane = 0; lane < kLanes; ++lane)
+        (*b.lanes)[lane] = static_cast<uint16_t>(bytes[2 * lane] << 8 | bytes[2 * lane + 1]);
+    }
+    return BoardResult::Ok();
+  }());
+  if (refresh.Result()) refresh.Monitors() = m;
+  return refresh.Result();
 }
 
-bool CQSFP_DD::ReadAlarmImage() {
+BoardResult CQSFP_DD::ReadAlarmImage() {
   ImageRefresh refresh(*this);
   refresh.Read(A(0, 0x09), 3);
   refresh.Read(A(0x11, 0x8B), 8);
-  return refresh.Read(A(0x11, 0x95), 4);
+  refresh.Read(A(0x11, 0x95), 4);
+  return refresh.Result();
 }
 
-bool CQSFP_DD::ReadThresholds() {
+BoardResult CQSFP_DD::ReadThresholds() {
   std::array<float, kThresholdSlots> values{};
-  bool ok = true;
-  for (int i = 0; i < kThresholdCount && ok; ++i) {
-    const ThresholdEntry& e = ThresholdTable()[i];
-    uint16_t raw = 0;
-    ok = ReadWordAt(e.address, &raw, false);
-    if (ok) values[i] = e.to_unit(raw);
-  }
-  PublishThresholds(values);
-  return ok;
-}
-
-bool CQSFP_DD::WriteThresholds(const float* set) {
-  if (!set) return false;
   for (int i = 0; i < kThresholdCount; ++i) {
     const ThresholdEntry& e = ThresholdTable()[i];
-    if (!WriteWordAt(e.address, e.to_raw(set[i]), false, false)) return false;
+    uint16_t raw = 0;
+    // A failed read publishes nothing: the earlier thresholds stay.
+    if (auto r = ReadWordAt(e.address, &raw, false); !r) return r;
+    values[i] = e.to_unit(raw);
   }
-  return true;
+  PublishThresholds(values);
+  return BoardResult::Ok();
+}
+
+BoardResult CQSFP_DD::WriteThresholds(const float* set) {
+  if (!set) return BoardResult::Fail(BoardStatus::kRefused);
+  for (int i = 0; i < kThresholdCount; ++i) {
+    const ThresholdEntry& e = ThresholdTable()[i];
+    if (auto r = WriteWordAt(e.address, e.to_raw(set[i]), false, false); !r) return r;
+  }
+  return BoardResult::Ok();
 }
 
 bool CQSFP_DD::FitCalibration(int lane, const uint32_t* counts, const float* powers, int count,
@@ -269,26 +273,29 @@ bool CQSFP_DD::FitRxPowerCalibration(int lane, const uint32_t* counts, const flo
   return true;
 }
 
-bool CQSFP_DD::ReadControlImage() {
+BoardResult CQSFP_DD::ReadControlImage() {
   ImageRefresh refresh(*this);
   refresh.Read(A(0, 0x03), 1);
   refresh.Read(A(0x11, 0x80), 4);
-  if (!refresh.Read(A(0, 0x1A), 1)) return false;
-  return refresh.Read(A(0x10, 0x80), 0xD4 - 0x80 + 1);
+  refresh.Read(A(0, 0x1A), 1);
+  refresh.Read(A(0x10, 0x80), 0xD4 - 0x80 + 1);
+  return refresh.Result();
 }
 
-bool CQSFP_DD::ReadStatusImage() {
+BoardResult CQSFP_DD::ReadStatusImage() {
   ImageRefresh refresh(*this);
   refresh.Read(A(0, 0x03), 6);
   refresh.Read(A(0x11, 0x80), 11);
   refresh.Read(A(0x11, 0x93), 2);
-  return refresh.Read(A(0x11, 0xCA), 4);
+  refresh.Read(A(0x11, 0xCA), 4);
+  return refresh.Result();
 }
 
-bool CQSFP_DD::ReadMaskImage() {
+BoardResult CQSFP_DD::ReadMaskImage() {
   ImageRefresh refresh(*this);
   refresh.Read(A(0, 0x1F), 4);
-  return refresh.Read(A(0x10, 0xD5), 0xE7 - 0xD5 + 1);
+  refresh.Read(A(0x10, 0xD5), 0xE7 - 0xD5 + 1);
+  return refresh.Result();
 }
 
 bool CQSFP_DD::IsAllTxDisabled() {
@@ -297,7 +304,7 @@ bool CQSFP_DD::IsAllTxDisabled() {
   return byte == 0xFF;
 }
 
-bool CQSFP_DD::SetAllTxDisable(bool disable) {
+BoardResult CQSFP_DD::SetAllTxDisable(bool disable) {
   return WriteByteAt(A(0x10, 0x82), disable ? 0xFF : 0x00, false);
 }
 

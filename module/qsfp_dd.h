@@ -33,27 +33,27 @@ class CQSFP_DD : public CSfpBase {
 
   // Temperature, supply voltage, then 16 bytes each of Rx power, Tx bias and
   // Tx power into the raw monitor cache; stops at the first failed read.
-  bool ReadMonitors() override;
+  BoardResult ReadMonitors() override;
   // Lower 0x09-0x0B, page 11h 0x8B-0x92 and 0x95-0x98; all three reads are
   // made, the result is the last one's.
-  bool ReadAlarmImage() override;
-  bool ReadThresholds() override;
-  bool WriteThresholds(const float* set) override;
+  BoardResult ReadAlarmImage() override;
+  BoardResult ReadThresholds() override;
+  BoardResult WriteThresholds(const float* set) override;
   bool FitTxPowerCalibration(int lane, const uint32_t* counts, const float* powers, int count,
                              int degree) override;
   bool FitRxPowerCalibration(int lane, const uint32_t* counts, const float* powers, int count,
                              int degree) override;
   // Lower 0x03 and page 11h 0x80-0x83 (results ignored), lower 0x1A (false
   // and stop on failure), then page 10h 0x80-0xD4 (its result).
-  bool ReadControlImage() override;
+  BoardResult ReadControlImage() override;
   // Lower 0x03-0x08, page 11h 0x80-0x8A, 0x93-0x94, 0xCA-0xCD; all four are
   // made, the result is the last one's.
-  bool ReadStatusImage() override;
+  BoardResult ReadStatusImage() override;
   // Lower 0x1F-0x22 and page 10h 0xD5-0xE7; the result is the second one's.
-  bool ReadMaskImage() override;
+  BoardResult ReadMaskImage() override;
   // True only when page 10h 0x82 reads 0xFF.
   bool IsAllTxDisabled() override;
-  bool SetAllTxDisable(bool disable) override;
+  BoardResult SetAllTxDisable(bool disable) override;
 
  private:
   bool FitCalibration(int lane, const uint32_t* counts, const float* powers, int count, int degree,

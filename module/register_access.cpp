@@ -4,140 +4,140 @@
 
 #include "board/device.h"
 
-bool CRegisterAccess::Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer,
+BoardResult CRegisterAccess::Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer,
                            uint8_t length) {
-  return board_ && board_->ReadModule(kChannel, device, page, reg, buffer, length);
+  if (!board_) return BoardResult::Fail(BoardStatus::kNotOpen);
+  return board_->ReadModule(kChannel, device, page, reg, buffer, length);
 }
 
-bool CRegisterAccess::Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data,
+BoardResult CRegisterAccess::Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data,
                             uint8_t length) {
-  return board_ && board_->WriteModule(kChannel, device, page, reg, data, length);
+  if (!board_) return BoardResult::Fail(BoardStatus::kNotOpen);
+  return board_->WriteModule(kChannel, device, page, reg, data, length);
 }
 
-bool CRegisterAccess::ReadNumber(uint8_t device, uint8_t page, uint8_t reg, int size,
+BoardResult CRegisterAccess::ReadNumber(uint8_t device, uint8_t page, uint8_t reg, int size,
                                  bool lsb_first, uint32_t* value) {
   *value = 0;
   uint8_t bytes[4] = {};
-  if (!Read(device, page, reg, bytes, static_cast<uint8_t>(size))) return false;
+  if (auto r = Read(device, page, reg, bytes, static_cast<uint8_t>(size)); !r) return r;
   uint32_t v = 0;
   for (int i = 0; i < size; ++i) v = (v << 8) | bytes[lsb_first ? size - 1 - i : i];
   *value = v;
-  return true;
+  return BoardResult::Ok();
 }
 
-bool CRegisterAccess::WriteNumber(uint8_t device, uint8_t page, uint8_t reg, int size,
+BoardResult CRegisterAccess::WriteNumber(uint8_t device, uint8_t page, uint8_t reg, int size,
                                   uint32_t value, bool lsb_first, bool verify) {
   uint8_t bytes[4];
   for (int i = 0; i < size; ++i) {
     const int shift = 8 * (lsb_first ? i : size - 1 - i);
     bytes[i] = static_cast<uint8_t>(value >> shift);
   }
-  if (!Write(device, page, reg, bytes, static_cast<uint8_t>(size))) return false;
-  if (!verify) return true;
+  if (auto r = Write(device, page, reg, bytes, static_cast<uint8_t>(size)); !r || !verify) return r;
   uint32_t back = 0;
-  if (!ReadNumber(device, page, reg, size, lsb_first, &back)) return false;
+  if (auto r = ReadNumber(device, page, reg, size, lsb_first, &back); !r) return r;
   const uint32_t mask = size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-  return back == (value & mask);
+  return back == (value & mask) ? BoardResult::Ok() : BoardResult::Fail(BoardStatus::kVerifyFailed);
 }
 
-bool CRegisterAccess::ReadByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t* value) {
+BoardResult CRegisterAccess::ReadByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t* value) {
   uint32_t v = 0;
-  const bool ok = ReadNumber(device, page, reg, 1, false, &v);
+  const auto r = ReadNumber(device, page, reg, 1, false, &v);
   *value = static_cast<uint8_t>(v);
-  return ok;
+  return r;
 }
 
-bool CRegisterAccess::WriteByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t value,
+BoardResult CRegisterAccess::WriteByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t value,
                                 bool verify) {
   return WriteNumber(device, page, reg, 1, value, false, verify);
 }
 
-bool CRegisterAccess::ReadWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t* value,
+BoardResult CRegisterAccess::ReadWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t* value,
                                bool lsb_first) {
   uint32_t v = 0;
-  const bool ok = ReadNumber(device, page, reg, 2, lsb_first, &v);
+  const auto r = ReadNumber(device, page, reg, 2, lsb_first, &v);
   *value = static_cast<uint16_t>(v);
-  return ok;
+  return r;
 }
 
-bool CRegisterAccess::WriteWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t value,
+BoardResult CRegisterAccess::WriteWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t value,
                                 bool lsb_first, bool verify) {
   return WriteNumber(device, page, reg, 2, value, lsb_first, verify);
 }
 
-bool CRegisterAccess::ReadDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t* value,
+BoardResult CRegisterAccess::ReadDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t* value,
                                 bool lsb_first) {
   return ReadNumber(device, page, reg, 4, lsb_first, value);
 }
 
-bool CRegisterAccess::WriteDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t value,
+BoardResult CRegisterAccess::WriteDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t value,
                                  bool lsb_first, bool verify) {
   return WriteNumber(device, page, reg, 4, value, lsb_first, verify);
 }
 
-bool CRegisterAccess::ReadBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
+BoardResult CRegisterAccess::ReadBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
                                 uint8_t* buffer) {
   std::memset(buffer, 0, length);
   return Read(device, page, reg, buffer, length);
 }
 
-bool CRegisterAccess::WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
+BoardResult CRegisterAccess::WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
                                  const uint8_t* data, bool verify) {
-  if (verify && length > kMaxVerifiedBlock) return false;
-  if (!Write(device, page, reg, data, length)) return false;
-  if (!verify) return true;
+  if (verify && length > kMaxVerifiedBlock) return BoardResult::Fail(BoardStatus::kRefused);
+  if (auto r = Write(device, page, reg, data, length); !r || !verify) return r;
   uint8_t back[kMaxVerifiedBlock] = {};
-  if (!Read(device, page, reg, back, length)) return false;
+  if (auto r = Read(device, page, reg, back, length); !r) return r;
   for (int i = 0; i < length; ++i) {
-    if (data[i] != back[i]) return false;
+    if (data[i] != back[i]) return BoardResult::Fail(BoardStatus::kVerifyFailed);
     if (data[i] == 0) break;  // both end here, like a text comparison
   }
-  return true;
+  return BoardResult::Ok();
 }
 
-bool CRegisterAccess::ReadByteAt(uint32_t address, uint8_t* value) {
+BoardResult CRegisterAccess::ReadByteAt(uint32_t address, uint8_t* value) {
   const auto a = SplitAddress(address);
   return ReadByte(a.device, a.page, a.reg, value);
 }
 
-bool CRegisterAccess::WriteByteAt(uint32_t address, uint8_t value, bool verify) {
+BoardResult CRegisterAccess::WriteByteAt(uint32_t address, uint8_t value, bool verify) {
   const auto a = SplitAddress(address);
   return WriteByte(a.device, a.page, a.reg, value, verify);
 }
 
-bool CRegisterAccess::ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first) {
+BoardResult CRegisterAccess::ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first) {
   const auto a = SplitAddress(address);
   return ReadWord(a.device, a.page, a.reg, value, lsb_first);
 }
 
-bool CRegisterAccess::WriteWordAt(uint32_t address, uint16_t value, bool lsb_first, bool verify) {
+BoardResult CRegisterAccess::WriteWordAt(uint32_t address, uint16_t value, bool lsb_first, bool verify) {
   const auto a = SplitAddress(address);
   return WriteWord(a.device, a.page, a.reg, value, lsb_first, verify);
 }
 
-bool CRegisterAccess::ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first) {
+BoardResult CRegisterAccess::ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first) {
   const auto a = SplitAddress(address);
   return ReadDword(a.device, a.page, a.reg, value, lsb_first);
 }
 
-bool CRegisterAccess::WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first, bool verify) {
+BoardResult CRegisterAccess::WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first, bool verify) {
   const auto a = SplitAddress(address);
   return WriteDword(a.device, a.page, a.reg, value, lsb_first, verify);
 }
 
-bool CRegisterAccess::WriteFloatAt(uint32_t address, float value, bool lsb_first, bool verify) {
+BoardResult CRegisterAccess::WriteFloatAt(uint32_t address, float value, bool lsb_first, bool verify) {
   uint32_t bits;
   static_assert(sizeof bits == sizeof value);
   std::memcpy(&bits, &value, sizeof bits);
   return WriteDwordAt(address, bits, lsb_first, verify);
 }
 
-bool CRegisterAccess::ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer) {
+BoardResult CRegisterAccess::ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer) {
   const auto a = SplitAddress(address);
   return ReadBlock(a.device, a.page, a.reg, length, buffer);
 }
 
-bool CRegisterAccess::WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data,
+BoardResult CRegisterAccess::WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data,
                                    bool verify) {
   const auto a = SplitAddress(address);
   return WriteBlock(a.device, a.page, a.reg, length, data, verify);

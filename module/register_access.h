@@ -4,10 +4,13 @@
 // 31-24 ignored). Multi-byte values travel most significant byte first
 // unless `lsb_first` is set. Reads clear their output first, so a failed
 // read leaves zeros behind. A verified write reads the bytes back and
-// compares them.
+// compares them. Every operation returns the board call's result; a read
+// that fails leaves its output zero.
 #pragma once
 
 #include <cstdint>
+
+#include "board/board_result.h"
 
 class CDevice;
 
@@ -30,40 +33,40 @@ class CRegisterAccess {
   CDevice* Board() const { return board_; }
 
   // By device, page and register.
-  bool ReadByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t* value);
-  bool WriteByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t value, bool verify);
-  bool ReadWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t* value, bool lsb_first);
-  bool WriteWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t value, bool lsb_first,
+  BoardResult ReadByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t* value);
+  BoardResult WriteByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t value, bool verify);
+  BoardResult ReadWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t* value, bool lsb_first);
+  BoardResult WriteWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t value, bool lsb_first,
                  bool verify);
-  bool ReadDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t* value, bool lsb_first);
-  bool WriteDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t value, bool lsb_first,
+  BoardResult ReadDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t* value, bool lsb_first);
+  BoardResult WriteDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t value, bool lsb_first,
                   bool verify);
   // Zero-fills `length` bytes of `buffer`, then reads them.
-  bool ReadBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, uint8_t* buffer);
+  BoardResult ReadBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, uint8_t* buffer);
   // With `verify`, at most 128 bytes (a longer verified write writes nothing
   // and returns false); the read-back compares like text, ending early where
   // both sides hold a zero byte.
-  bool WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, const uint8_t* data,
+  BoardResult WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, const uint8_t* data,
                   bool verify);
 
   // By register address.
-  bool ReadByteAt(uint32_t address, uint8_t* value);
-  bool WriteByteAt(uint32_t address, uint8_t value, bool verify = false);
-  bool ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first = false);
-  bool WriteWordAt(uint32_t address, uint16_t value, bool lsb_first = false, bool verify = false);
-  bool ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first = false);
-  bool WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false, bool verify = false);
+  BoardResult ReadByteAt(uint32_t address, uint8_t* value);
+  BoardResult WriteByteAt(uint32_t address, uint8_t value, bool verify = false);
+  BoardResult ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first = false);
+  BoardResult WriteWordAt(uint32_t address, uint16_t value, bool lsb_first = false, bool verify = false);
+  BoardResult ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first = false);
+  BoardResult WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false, bool verify = false);
   // The float's 32 IEEE-754 bits, written as a dword.
-  bool WriteFloatAt(uint32_t address, float value, bool lsb_first = false, bool verify = false);
-  bool ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer);
-  bool WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data, bool verify = false);
+  BoardResult WriteFloatAt(uint32_t address, float value, bool lsb_first = false, bool verify = false);
+  BoardResult ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer);
+  BoardResult WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data, bool verify = false);
 
  private:
-  bool Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer, uint8_t length);
-  bool Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data, uint8_t length);
-  bool ReadNumber(uint8_t device, uint8_t page, uint8_t reg, int size, bool lsb_first,
+  BoardResult Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer, uint8_t length);
+  BoardResult Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data, uint8_t length);
+  BoardResult ReadNumber(uint8_t device, uint8_t page, uint8_t reg, int size, bool lsb_first,
                   uint32_t* value);
-  bool WriteNumber(uint8_t device, uint8_t page, uint8_t reg, int size, uint32_t value,
+  BoardResult WriteNumber(uint8_t device, uint8_t page, uint8_t reg, int size, uint32_t value,
                    bool lsb_first, bool verify);
 
   CDevice* board_;

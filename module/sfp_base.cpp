@@ -65,18 +65,35 @@ CSfpBase::ImageRefresh::ImageRefresh(CSfpBase& module) : module_(module) {
 
 CSfpBase::ImageRefresh::~ImageRefresh() {
   std::lock_guard lock(module_.images_mutex_);
-  for (const Range& r : ranges_)
+  for (const Range& r : ranges_) {
     std::memcpy(module_.images_.Slot(r.page, r.reg), work_.Slot(r.page, r.reg), r.length);
-  if (monitors_) module_.images_.monitors = work_.monitors;
+    for (int i = 0; i < r.length; ++i) {
+      const auto reg = static_cast<uint8_t>(r.reg + i);
+      module_.images_.SetCurrent(r.page, reg, work_.Current(r.page, reg));
+    }
+  }
+  if (monitors_) {
+    module_.images_.monitors_current = work_.monitors_current;
+    if (work_.monitors_current) module_.images_.monitors = work_.monitors;
+  }
 }
 
-bool CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
+BoardResult CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
   const auto a = SplitAddress(address);
   uint8_t* slot = work_.Slot(a.page, a.reg);
   const int end = a.reg < 0x80 ? 0x80 : 0x100;  // a run stays inside its image
-  if (!slot || a.reg + length > end) return false;
+  if (!slot || a.reg + length > end) {
+    result_.Merge(BoardResult::Fail(BoardStatus::kRefused));
+    return result_;
+  }
   ranges_.push_back({a.page, a.reg, length});
-  return module_.ReadBlock(a.device, a.page, a.reg, length, slot);
+  BoardResult r = result_;
+  uint8_t bytes[128];
+  if (result_) r = module_.ReadBlock(a.device, a.page, a.reg, length, bytes);
+  if (r) std::memcpy(slot, bytes, length);
+  for (int i = 0; i < length; ++i) work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), r.ok());
+  result_.Merge(r);
+  return r;
 }
 
 RawMonitors& CSfpBase::ImageRefresh::Monitors() {
@@ -84,16 +101,22 @@ RawMonitors& CSfpBase::ImageRefresh::Monitors() {
   return work_.monitors;
 }
 
+void CSfpBase::ImageRefresh::MonitorsRead(const BoardResult& result) {
+  monitors_ = true;
+  work_.monitors_current = result.ok();
+  result_.Merge(result);
+}
+
 // ---- Password, stamp area, page codes ----
 
-bool CSfpBase::WritePasswordEntry(uint32_t value, bool lsb_first) {
+BoardResult CSfpBase::WritePasswordEntry(uint32_t value, bool lsb_first) {
   return WriteDwordAt(constants_.password_entry, value, lsb_first, false);
 }
 
-bool CSfpBase::EnterPassword(bool enter) {
-  if (!WritePasswordEntry(enter ? constants_.host_password : 0, false)) return false;
-  password_entered_ = enter;
-  return true;
+BoardResult CSfpBase::EnterPassword(bool enter) {
+  auto r = WritePasswordEntry(enter ? constants_.host_password : 0, false);
+  if (r) password_entered_ = enter;
+  return r;
 }
 
 bool CSfpBase::CheckPassword() {
@@ -103,18 +126,18 @@ bool CSfpBase::CheckPassword() {
   return password_entered_;
 }
 
-bool CSfpBase::LockPassword() { return WritePasswordEntry(constants_.lock_value, true); }
+BoardResult CSfpBase::LockPassword() { return WritePasswordEntry(constants_.lock_value, true); }
 
-bool CSfpBase::ReadStampArea() {
-  const bool identity_ok = ReadBlockAt(constants_.identity, 10, identity_.data());
+BoardResult CSfpBase::ReadStampArea() {
+  auto result = ReadBlockAt(constants_.identity, 10, identity_.data());
   uint8_t stamp[6];
-  const bool stamp_ok = ReadBlockAt(constants_.timestamp, 6, stamp);
+  result.Merge(ReadBlockAt(constants_.timestamp, 6, stamp));
   timestamp_.year = static_cast<uint16_t>(stamp[0] | stamp[1] << 8);
   timestamp_.month = stamp[2];
   timestamp_.day = stamp[3];
   timestamp_.hour = stamp[4];
   timestamp_.minute = stamp[5];
-  return identity_ok && stamp_ok;
+  return result;
 }
 
 bool CSfpBase::CheckIdentity() {
@@ -125,26 +148,26 @@ bool CSfpBase::CheckIdentity() {
   return identity_match_;
 }
 
-bool CSfpBase::SendPageCode(uint32_t address) {
+BoardResult CSfpBase::SendPageCode(uint32_t address) {
   const auto a = SplitAddress(address);
   return SendPageCodeFor(a.device, a.page, a.reg);
 }
 
-bool CSfpBase::SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg) {
+BoardResult CSfpBase::SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg) {
   int table;
   if (device == 0xA0)
     table = 0;
   else if (device == 0xA2)
     table = 1;
   else
-    return false;
+    return BoardResult::Fail(BoardStatus::kRefused);
   const uint32_t code = reg >= 0x80
                             ? page_codes_[table * 32 + page]
                             : (table == 0 ? constants_.lower_code_a0 : constants_.lower_code_a2);
   return WritePasswordEntry(code, true);
 }
 
-bool CSfpBase::WriteTimestamp() {
+BoardResult CSfpBase::WriteTimestamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -159,42 +182,42 @@ bool CSfpBase::WriteTimestamp() {
                             timestamp_.day,
                             timestamp_.hour,
                             timestamp_.minute};
-  const bool stamp_ok = WriteBlockAt(constants_.timestamp, 6, bytes);
-  const bool code_ok = WritePasswordEntry(constants_.timestamp_page_code, true);
+  auto result = WriteBlockAt(constants_.timestamp, 6, bytes);
+  result.Merge(WritePasswordEntry(constants_.timestamp_page_code, true));
   if (Board()) Board()->Pause(kCommitPauseMs);
-  return stamp_ok && code_ok;
+  return result;
 }
 
-bool CSfpBase::CommitCalibration() {
-  if (!WritePasswordEntry(constants_.calibration_code1, true)) return false;
+BoardResult CSfpBase::CommitCalibration() {
+  if (auto r = WritePasswordEntry(constants_.calibration_code1, true); !r) return r;
   if (Board()) Board()->Pause(kCommitPauseMs);
-  WritePasswordEntry(constants_.calibration_code2, true);
+  auto r = WritePasswordEntry(constants_.calibration_code2, true);
   if (Board()) Board()->Pause(kCommitPauseMs);
-  return true;
+  return r;
 }
 
-bool CSfpBase::StampModule() { return WriteTimestamp(); }
+BoardResult CSfpBase::StampModule() { return WriteTimestamp(); }
 
-bool CSfpBase::ProgramThresholds() {
+BoardResult CSfpBase::ProgramThresholds() {
   float set[kThresholdSlots];
   std::memcpy(set, config_.data() + kConfigThresholdSet, sizeof set);
-  const bool ok = WriteThresholds(set);
-  const bool code_ok = WritePasswordEntry(constants_.threshold_page_code, true);
+  auto result = WriteThresholds(set);
+  result.Merge(WritePasswordEntry(constants_.threshold_page_code, true));
   if (Board()) Board()->Pause(kCommitPauseMs);
-  return ok && code_ok;
+  return result;
 }
 
 // ---- Monitors, flags, thresholds, calibration: base behaviour ----
 
-bool CSfpBase::ReadMonitors() { return false; }
-bool CSfpBase::ReadAlarmImage() { return false; }
-bool CSfpBase::ReadThresholds() { return false; }
-bool CSfpBase::WriteThresholds(const float*) { return false; }
+BoardResult CSfpBase::ReadMonitors() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadAlarmImage() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadThresholds() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::WriteThresholds(const float*) { return BoardResult::Fail(BoardStatus::kRefused); }
 bool CSfpBase::FitTxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }
 bool CSfpBase::FitRxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }
-bool CSfpBase::ReadControlImage() { return false; }
-bool CSfpBase::ReadStatusImage() { return false; }
-bool CSfpBase::ReadMaskImage() { return false; }
+BoardResult CSfpBase::ReadControlImage() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadStatusImage() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadMaskImage() { return BoardResult::Fail(BoardStatus::kRefused); }
 
 bool CSfpBase::GetTempFlag(int kind) const { return GetKindedField(map_->temp_flag, 0, kind); }
 bool CSfpBase::GetVccFlag(int kind) const { return GetKindedField(map_->vcc_flag, 0, kind); }
@@ -208,7 +231,7 @@ bool CSfpBase::GetRxPowerFlag(int lane, int kind) const {
   return GetKindedField(map_->rx_power_flag, lane, kind);
 }
 
-bool CSfpBase::WriteTempOffset(float a, float b) {
+BoardResult CSfpBase::WriteTempOffset(float a, float b) {
   temp_offset_ = b - a;
   return WriteFloatAt(constants_.temp_offset, temp_offset_, true, false);
 }
@@ -237,36 +260,40 @@ bool CSfpBase::GetKindedField(const KindedField& field, int lane, int kind) cons
   return f && GetField(*f, lane);
 }
 
-bool CSfpBase::SetField(const Field& field, int lane, uint8_t value) {
+BoardResult CSfpBase::SetField(const Field& field, int lane, uint8_t value) {
   const auto spot = Locate(field, lane);
-  if (!spot) return false;
+  if (!spot) return BoardResult::Fail(BoardStatus::kRefused);
   uint8_t byte = 0;
   // Without the current byte the write would clear the other lanes' bits.
-  if (!ReadByteAt(spot->address, &byte)) return false;
-  byte = spot->Put(byte, value);
-  {
-    std::lock_guard lock(images_mutex_);
-    if (uint8_t* slot = images_.Slot(spot->page, spot->reg)) *slot = byte;
-  }
-  return WriteByteAt(spot->address, byte, false);
+  if (auto r = ReadByteAt(spot->address, &byte); !r) return r;
+  return WriteImageByte(*spot, byte, spot->Put(byte, value));
 }
 
-bool CSfpBase::SetKindedField(const KindedField& field, int lane, int kind, bool value) {
+BoardResult CSfpBase::SetKindedField(const KindedField& field, int lane, int kind, bool value) {
   const auto f = field.ForKind(kind);
-  return f && SetField(*f, lane, value ? 1 : 0);
+  if (!f) return BoardResult::Fail(BoardStatus::kRefused);
+  return SetField(*f, lane, value ? 1 : 0);
 }
 
-bool CSfpBase::SetModuleBit(const Field& field, uint8_t value) {
+BoardResult CSfpBase::SetModuleBit(const Field& field, uint8_t value) {
   const auto spot = Locate(field, 0);
-  if (!spot) return false;
+  if (!spot) return BoardResult::Fail(BoardStatus::kRefused);
   uint8_t byte = 0;
-  if (!ReadByteAt(spot->address, &byte)) return false;
-  if (value <= 1) byte = spot->Put(byte, value);  // other values write the byte back as read
-  {
-    std::lock_guard lock(images_mutex_);
-    if (uint8_t* slot = images_.Slot(spot->page, spot->reg)) *slot = byte;
+  if (auto r = ReadByteAt(spot->address, &byte); !r) return r;
+  // Other values than 0 and 1 write the byte back as read.
+  return WriteImageByte(*spot, byte, value <= 1 ? spot->Put(byte, value) : byte);
+}
+
+BoardResult CSfpBase::WriteImageByte(const FieldSpot& spot, uint8_t read, uint8_t write) {
+  const auto r = WriteByteAt(spot.address, write, false);
+  // The image holds what the module now has: the new byte when the write
+  // went through, else the byte just read.
+  std::lock_guard lock(images_mutex_);
+  if (uint8_t* slot = images_.Slot(spot.page, spot.reg)) {
+    *slot = r ? write : read;
+    images_.SetCurrent(spot.page, spot.reg, true);
   }
-  return WriteByteAt(spot->address, byte, false);
+  return r;
 }
 
 // ---- Controls ----
@@ -287,37 +314,37 @@ bool CSfpBase::IsAllTxDisabled() {
   return (byte & 0x0F) == 0x0F;
 }
 
-bool CSfpBase::SetAllTxDisable(bool) { return false; }
+BoardResult CSfpBase::SetAllTxDisable(bool) { return BoardResult::Fail(BoardStatus::kRefused); }
 
-bool CSfpBase::SetLowPwr(uint8_t value) { return SetModuleBit(map_->low_pwr, value); }
-bool CSfpBase::SetSquelchMethod(uint8_t value) { return SetModuleBit(map_->squelch_method, value); }
-bool CSfpBase::SetForceLowPwr(uint8_t value) { return SetModuleBit(map_->force_low_pwr, value); }
-bool CSfpBase::SoftReset() { return SetModuleBit(map_->soft_reset, 1); }
+BoardResult CSfpBase::SetLowPwr(uint8_t value) { return SetModuleBit(map_->low_pwr, value); }
+BoardResult CSfpBase::SetSquelchMethod(uint8_t value) { return SetModuleBit(map_->squelch_method, value); }
+BoardResult CSfpBase::SetForceLowPwr(uint8_t value) { return SetModuleBit(map_->force_low_pwr, value); }
+BoardResult CSfpBase::SoftReset() { return SetModuleBit(map_->soft_reset, 1); }
 
-bool CSfpBase::SetDataPathDeinit(int lane, uint8_t v) { return SetField(map_->dp_deinit, lane, v); }
-bool CSfpBase::SetTxPolarityFlip(int lane, uint8_t v) {
+BoardResult CSfpBase::SetDataPathDeinit(int lane, uint8_t v) { return SetField(map_->dp_deinit, lane, v); }
+BoardResult CSfpBase::SetTxPolarityFlip(int lane, uint8_t v) {
   return SetField(map_->tx_polarity_flip, lane, v);
 }
-bool CSfpBase::SetTxDisable(int lane, uint8_t v) { return SetField(map_->tx_disable, lane, v); }
-bool CSfpBase::SetTxSquelchDisable(int lane, uint8_t v) {
+BoardResult CSfpBase::SetTxDisable(int lane, uint8_t v) { return SetField(map_->tx_disable, lane, v); }
+BoardResult CSfpBase::SetTxSquelchDisable(int lane, uint8_t v) {
   return SetField(map_->tx_squelch_disable, lane, v);
 }
-bool CSfpBase::SetTxForceSquelch(int lane, uint8_t v) {
+BoardResult CSfpBase::SetTxForceSquelch(int lane, uint8_t v) {
   return SetField(map_->tx_force_squelch, lane, v);
 }
-bool CSfpBase::SetTxEqFreeze(int lane, uint8_t v) { return SetField(map_->tx_eq_freeze, lane, v); }
-bool CSfpBase::SetTxEqStore(int lane, uint8_t v) { return SetField(map_->tx_eq_store, lane, v); }
-bool CSfpBase::SetRxPolarityFlip(int lane, uint8_t v) {
+BoardResult CSfpBase::SetTxEqFreeze(int lane, uint8_t v) { return SetField(map_->tx_eq_freeze, lane, v); }
+BoardResult CSfpBase::SetTxEqStore(int lane, uint8_t v) { return SetField(map_->tx_eq_store, lane, v); }
+BoardResult CSfpBase::SetRxPolarityFlip(int lane, uint8_t v) {
   return SetField(map_->rx_polarity_flip, lane, v);
 }
-bool CSfpBase::SetRxOutputDisable(int lane, uint8_t v) {
+BoardResult CSfpBase::SetRxOutputDisable(int lane, uint8_t v) {
   return SetField(map_->rx_output_disable, lane, v);
 }
-bool CSfpBase::SetRxSquelchDisable(int lane, uint8_t v) {
+BoardResult CSfpBase::SetRxSquelchDisable(int lane, uint8_t v) {
   return SetField(map_->rx_squelch_disable, lane, v);
 }
 
-bool CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
+BoardResult CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
   return SetField(map_->StagedField(set, which), lane, value);
 }
 
@@ -326,52 +353,52 @@ bool CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
 bool CSfpBase::GetModuleStateChangedMask() const {
   return GetField(map_->module_state_changed_mask, 0);
 }
-bool CSfpBase::SetModuleStateChangedMask(bool v) {
+BoardResult CSfpBase::SetModuleStateChangedMask(bool v) {
   return SetField(map_->module_state_changed_mask, 0, v);
 }
 bool CSfpBase::GetTempMask(int kind) const { return GetKindedField(map_->temp_mask, 0, kind); }
-bool CSfpBase::SetTempMask(int kind, bool v) { return SetKindedField(map_->temp_mask, 0, kind, v); }
+BoardResult CSfpBase::SetTempMask(int kind, bool v) { return SetKindedField(map_->temp_mask, 0, kind, v); }
 bool CSfpBase::GetVccMask(int kind) const { return GetKindedField(map_->vcc_mask, 0, kind); }
-bool CSfpBase::SetVccMask(int kind, bool v) { return SetKindedField(map_->vcc_mask, 0, kind, v); }
+BoardResult CSfpBase::SetVccMask(int kind, bool v) { return SetKindedField(map_->vcc_mask, 0, kind, v); }
 bool CSfpBase::GetDataPathChangedMask(int lane) const {
   return GetField(map_->dp_changed_mask, lane);
 }
-bool CSfpBase::SetDataPathChangedMask(int lane, bool v) {
+BoardResult CSfpBase::SetDataPathChangedMask(int lane, bool v) {
   return SetField(map_->dp_changed_mask, lane, v);
 }
 bool CSfpBase::GetTxFaultMask(int lane) const { return GetField(map_->tx_fault_mask, lane); }
-bool CSfpBase::SetTxFaultMask(int lane, bool v) { return SetField(map_->tx_fault_mask, lane, v); }
+BoardResult CSfpBase::SetTxFaultMask(int lane, bool v) { return SetField(map_->tx_fault_mask, lane, v); }
 bool CSfpBase::GetTxLosMask(int lane) const { return GetField(map_->tx_los_mask, lane); }
-bool CSfpBase::SetTxLosMask(int lane, bool v) { return SetField(map_->tx_los_mask, lane, v); }
+BoardResult CSfpBase::SetTxLosMask(int lane, bool v) { return SetField(map_->tx_los_mask, lane, v); }
 bool CSfpBase::GetTxCdrLolMask(int lane) const { return GetField(map_->tx_cdr_lol_mask, lane); }
-bool CSfpBase::SetTxCdrLolMask(int lane, bool v) {
+BoardResult CSfpBase::SetTxCdrLolMask(int lane, bool v) {
   return SetField(map_->tx_cdr_lol_mask, lane, v);
 }
 bool CSfpBase::GetTxEqFaultMask(int lane) const { return GetField(map_->tx_eq_fault_mask, lane); }
-bool CSfpBase::SetTxEqFaultMask(int lane, bool v) {
+BoardResult CSfpBase::SetTxEqFaultMask(int lane, bool v) {
   return SetField(map_->tx_eq_fault_mask, lane, v);
 }
 bool CSfpBase::GetTxPowerMask(int lane, int kind) const {
   return GetKindedField(map_->tx_power_mask, lane, kind);
 }
-bool CSfpBase::SetTxPowerMask(int lane, int kind, bool v) {
+BoardResult CSfpBase::SetTxPowerMask(int lane, int kind, bool v) {
   return SetKindedField(map_->tx_power_mask, lane, kind, v);
 }
 bool CSfpBase::GetTxBiasMask(int lane, int kind) const {
   return GetKindedField(map_->tx_bias_mask, lane, kind);
 }
-bool CSfpBase::SetTxBiasMask(int lane, int kind, bool v) {
+BoardResult CSfpBase::SetTxBiasMask(int lane, int kind, bool v) {
   return SetKindedField(map_->tx_bias_mask, lane, kind, v);
 }
 bool CSfpBase::GetRxLosMask(int lane) const { return GetField(map_->rx_los_mask, lane); }
-bool CSfpBase::SetRxLosMask(int lane, bool v) { return SetField(map_->rx_los_mask, lane, v); }
+BoardResult CSfpBase::SetRxLosMask(int lane, bool v) { return SetField(map_->rx_los_mask, lane, v); }
 bool CSfpBase::GetRxCdrLolMask(int lane) const { return GetField(map_->rx_cdr_lol_mask, lane); }
-bool CSfpBase::SetRxCdrLolMask(int lane, bool v) {
+BoardResult CSfpBase::SetRxCdrLolMask(int lane, bool v) {
   return SetField(map_->rx_cdr_lol_mask, lane, v);
 }
 bool CSfpBase::GetRxPowerMask(int lane, int kind) const {
   return GetKindedField(map_->rx_power_mask, lane, kind);
 }
-bool CSfpBase::SetRxPowerMask(int lane, int kind, bool v) {
+BoardResult CSfpBase::SetRxPowerMask(int lane, int kind, bool v) {
   return SetKindedField(map_->rx_power_mask, lane, kind, v);
 }

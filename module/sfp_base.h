@@ -64,43 +64,43 @@ class CSfpBase : public CRegisterAccess {
   RawMonitors Monitors() const;
 
   // ---- Password, stamp area, page codes ----
-  bool EnterPassword(bool enter);
+  BoardResult EnterPassword(bool enter);
   bool CheckPassword();
-  bool LockPassword();
+  BoardResult LockPassword();
   bool PasswordEntered() const { return password_entered_; }
   // The 10 identity bytes, then the 6 timestamp bytes.
-  bool ReadStampArea();
+  BoardResult ReadStampArea();
   bool CheckIdentity();
   bool IdentityMatch() const { return identity_match_; }
   const std::array<uint8_t, 10>& IdentityBytes() const { return identity_; }
   const Timestamp& Stamp() const { return timestamp_; }
-  bool SendPageCode(uint32_t address);
+  BoardResult SendPageCode(uint32_t address);
   // False without a write for a device other than 0xA0 or 0xA2.
-  bool SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg);
+  BoardResult SendPageCodeFor(uint8_t device, uint8_t page, uint8_t reg);
   // Local time to the timestamp area, then the timestamp-page code; 500 ms pause.
-  bool WriteTimestamp();
-  bool CommitCalibration();
-  bool StampModule();
+  BoardResult WriteTimestamp();
+  BoardResult CommitCalibration();
+  BoardResult StampModule();
   // WriteThresholds with the configured threshold set, then the threshold-page code.
-  bool ProgramThresholds();
+  BoardResult ProgramThresholds();
 
   // ---- Monitors, flags and thresholds ----
-  virtual bool ReadMonitors();
-  virtual bool ReadAlarmImage();
+  virtual BoardResult ReadMonitors();
+  virtual BoardResult ReadAlarmImage();
   // From the images, no transfer; false for a kind outside 0-3 or a lane outside 1-8.
   bool GetTempFlag(int kind) const;
   bool GetVccFlag(int kind) const;
   bool GetTxPowerFlag(int lane, int kind) const;
   bool GetTxBiasFlag(int lane, int kind) const;
   bool GetRxPowerFlag(int lane, int kind) const;
-  virtual bool ReadThresholds();
+  virtual BoardResult ReadThresholds();
   // Writes the first 20 values of `set`, converted, in threshold-table order.
-  virtual bool WriteThresholds(const float* set);
+  virtual BoardResult WriteThresholds(const float* set);
   std::array<float, kThresholdSlots> Thresholds() const;
 
   // ---- Calibration ----
   // Writes b - a as a float (least significant byte first) and keeps it.
-  bool WriteTempOffset(float a, float b);
+  BoardResult WriteTempOffset(float a, float b);
   float TempOffset() const { return temp_offset_; }
   // Fits power = f(counts) of degree 0-4 for lane 1-8 and writes the
   // coefficients; a degree above 4 returns false.
@@ -113,9 +113,9 @@ class CSfpBase : public CRegisterAccess {
   std::array<float, kCalibrationCoefficients> RxCalibration(int lane) const;
 
   // ---- Refresh operations ----
-  virtual bool ReadControlImage();
-  virtual bool ReadStatusImage();
-  virtual bool ReadMaskImage();
+  virtual BoardResult ReadControlImage();
+  virtual BoardResult ReadStatusImage();
+  virtual BoardResult ReadMaskImage();
 
   // ---- Controls ----
   // Read-modify-write of one register: the register is read into its image
@@ -125,109 +125,109 @@ class CSfpBase : public CRegisterAccess {
   bool IsUpperNibbleAll();
   virtual bool IsAllTxDisabled();
   // The whole Tx-disable register at once, without reading it first.
-  virtual bool SetAllTxDisable(bool disable);
+  virtual BoardResult SetAllTxDisable(bool disable);
   // Value 0 clears the bit, 1 sets it, anything else writes the byte back as read.
-  bool SetLowPwr(uint8_t value);
-  bool SetSquelchMethod(uint8_t value);
-  bool SetForceLowPwr(uint8_t value);
-  bool SoftReset();
+  BoardResult SetLowPwr(uint8_t value);
+  BoardResult SetSquelchMethod(uint8_t value);
+  BoardResult SetForceLowPwr(uint8_t value);
+  BoardResult SoftReset();
   // Lane controls: only the low bits that fit the field are used.
-  bool SetDataPathDeinit(int lane, uint8_t value);
-  bool SetTxPolarityFlip(int lane, uint8_t value);
-  bool SetTxDisable(int lane, uint8_t value);
-  bool SetTxSquelchDisable(int lane, uint8_t value);
-  bool SetTxForceSquelch(int lane, uint8_t value);
-  bool SetTxEqFreeze(int lane, uint8_t value);
-  bool SetTxEqStore(int lane, uint8_t value);
-  bool SetRxPolarityFlip(int lane, uint8_t value);
-  bool SetRxOutputDisable(int lane, uint8_t value);
-  bool SetRxSquelchDisable(int lane, uint8_t value);
+  BoardResult SetDataPathDeinit(int lane, uint8_t value);
+  BoardResult SetTxPolarityFlip(int lane, uint8_t value);
+  BoardResult SetTxDisable(int lane, uint8_t value);
+  BoardResult SetTxSquelchDisable(int lane, uint8_t value);
+  BoardResult SetTxForceSquelch(int lane, uint8_t value);
+  BoardResult SetTxEqFreeze(int lane, uint8_t value);
+  BoardResult SetTxEqStore(int lane, uint8_t value);
+  BoardResult SetRxPolarityFlip(int lane, uint8_t value);
+  BoardResult SetRxOutputDisable(int lane, uint8_t value);
+  BoardResult SetRxSquelchDisable(int lane, uint8_t value);
   // Staged control set `set` (0 or 1).
-  bool SetStaged(int set, Staged which, int lane, uint8_t value);
-  bool SetApplyDataPathInit0(int lane, uint8_t v) {
+  BoardResult SetStaged(int set, Staged which, int lane, uint8_t value);
+  BoardResult SetApplyDataPathInit0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kApplyDataPathInit, lane, v);
   }
-  bool SetApplyImmediate0(int lane, uint8_t v) {
+  BoardResult SetApplyImmediate0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kApplyImmediate, lane, v);
   }
-  bool SetAppCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kAppCode, lane, v); }
-  bool SetDataPathCode0(int lane, uint8_t v) {
+  BoardResult SetAppCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kAppCode, lane, v); }
+  BoardResult SetDataPathCode0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kDataPathCode, lane, v);
   }
-  bool SetExplicitControl0(int lane, uint8_t v) {
+  BoardResult SetExplicitControl0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kExplicitControl, lane, v);
   }
-  bool SetAdaptiveEqEnable0(int lane, uint8_t v) {
+  BoardResult SetAdaptiveEqEnable0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kAdaptiveEqEnable, lane, v);
   }
-  bool SetAdaptiveEqRecall0(int lane, uint8_t v) {
+  BoardResult SetAdaptiveEqRecall0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kAdaptiveEqRecall, lane, v);
   }
-  bool SetTxInputEq0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxInputEq, lane, v); }
-  bool SetTxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxCdr, lane, v); }
-  bool SetRxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxCdr, lane, v); }
-  bool SetRxPreCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPreCursor, lane, v); }
-  bool SetRxPostCursor0(int lane, uint8_t v) {
+  BoardResult SetTxInputEq0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxInputEq, lane, v); }
+  BoardResult SetTxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxCdr, lane, v); }
+  BoardResult SetRxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxCdr, lane, v); }
+  BoardResult SetRxPreCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPreCursor, lane, v); }
+  BoardResult SetRxPostCursor0(int lane, uint8_t v) {
     return SetStaged(0, Staged::kRxPostCursor, lane, v);
   }
-  bool SetRxAmplitude0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxAmplitude, lane, v); }
-  bool SetApplyDataPathInit1(int lane, uint8_t v) {
+  BoardResult SetRxAmplitude0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxAmplitude, lane, v); }
+  BoardResult SetApplyDataPathInit1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kApplyDataPathInit, lane, v);
   }
-  bool SetApplyImmediate1(int lane, uint8_t v) {
+  BoardResult SetApplyImmediate1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kApplyImmediate, lane, v);
   }
-  bool SetAppCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kAppCode, lane, v); }
-  bool SetDataPathCode1(int lane, uint8_t v) {
+  BoardResult SetAppCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kAppCode, lane, v); }
+  BoardResult SetDataPathCode1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kDataPathCode, lane, v);
   }
-  bool SetExplicitControl1(int lane, uint8_t v) {
+  BoardResult SetExplicitControl1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kExplicitControl, lane, v);
   }
-  bool SetAdaptiveEqEnable1(int lane, uint8_t v) {
+  BoardResult SetAdaptiveEqEnable1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kAdaptiveEqEnable, lane, v);
   }
-  bool SetAdaptiveEqRecall1(int lane, uint8_t v) {
+  BoardResult SetAdaptiveEqRecall1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kAdaptiveEqRecall, lane, v);
   }
-  bool SetTxInputEq1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxInputEq, lane, v); }
-  bool SetTxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxCdr, lane, v); }
-  bool SetRxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxCdr, lane, v); }
-  bool SetRxPreCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPreCursor, lane, v); }
-  bool SetRxPostCursor1(int lane, uint8_t v) {
+  BoardResult SetTxInputEq1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxInputEq, lane, v); }
+  BoardResult SetTxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxCdr, lane, v); }
+  BoardResult SetRxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxCdr, lane, v); }
+  BoardResult SetRxPreCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPreCursor, lane, v); }
+  BoardResult SetRxPostCursor1(int lane, uint8_t v) {
     return SetStaged(1, Staged::kRxPostCursor, lane, v);
   }
-  bool SetRxAmplitude1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxAmplitude, lane, v); }
+  BoardResult SetRxAmplitude1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxAmplitude, lane, v); }
 
   // ---- Masks ----
   // Getters read the images (refreshed by ReadMaskImage or a setter); false
   // for a lane or kind out of range. Setters as the controls.
   bool GetModuleStateChangedMask() const;
-  bool SetModuleStateChangedMask(bool value);
+  BoardResult SetModuleStateChangedMask(bool value);
   bool GetTempMask(int kind) const;
-  bool SetTempMask(int kind, bool value);
+  BoardResult SetTempMask(int kind, bool value);
   bool GetVccMask(int kind) const;
-  bool SetVccMask(int kind, bool value);
+  BoardResult SetVccMask(int kind, bool value);
   bool GetDataPathChangedMask(int lane) const;
-  bool SetDataPathChangedMask(int lane, bool value);
+  BoardResult SetDataPathChangedMask(int lane, bool value);
   bool GetTxFaultMask(int lane) const;
-  bool SetTxFaultMask(int lane, bool value);
+  BoardResult SetTxFaultMask(int lane, bool value);
   bool GetTxLosMask(int lane) const;
-  bool SetTxLosMask(int lane, bool value);
+  BoardResult SetTxLosMask(int lane, bool value);
   bool GetTxCdrLolMask(int lane) const;
-  bool SetTxCdrLolMask(int lane, bool value);
+  BoardResult SetTxCdrLolMask(int lane, bool value);
   bool GetTxEqFaultMask(int lane) const;
-  bool SetTxEqFaultMask(int lane, bool value);
+  BoardResult SetTxEqFaultMask(int lane, bool value);
   bool GetTxPowerMask(int lane, int kind) const;
-  bool SetTxPowerMask(int lane, int kind, bool value);
+  BoardResult SetTxPowerMask(int lane, int kind, bool value);
   bool GetTxBiasMask(int lane, int kind) const;
-  bool SetTxBiasMask(int lane, int kind, bool value);
+  BoardResult SetTxBiasMask(int lane, int kind, bool value);
   bool GetRxLosMask(int lane) const;
-  bool SetRxLosMask(int lane, bool value);
+  BoardResult SetRxLosMask(int lane, bool value);
   bool GetRxCdrLolMask(int lane) const;
-  bool SetRxCdrLolMask(int lane, bool value);
+  BoardResult SetRxCdrLolMask(int lane, bool value);
   bool GetRxPowerMask(int lane, int kind) const;
-  bool SetRxPowerMask(int lane, int kind, bool value);
+  BoardResult SetRxPowerMask(int lane, int kind, bool value);
 
  protected:
   // What a module type installs in its constructor.
@@ -243,9 +243,11 @@ class CSfpBase : public CRegisterAccess {
   const TypeConstants& Constants() const { return constants_; }
   const ConfigBlock& Config() const { return config_; }
 
-  // Reads of one refresh operation: each Read zero-fills and reads registers
-  // into a working copy of the images; the bytes read are published together
-  // when the refresh ends (the object goes out of scope).
+  // Reads of one refresh operation into a working copy of the images; what
+  // was read is published in one step when the refresh ends (the object goes
+  // out of scope). The first failed read fails the whole refresh: the reads
+  // after it are not made, and every part not read keeps its earlier bytes,
+  // marked not current in the snapshot.
   class ImageRefresh {
    public:
     explicit ImageRefresh(CSfpBase& module);
@@ -254,8 +256,12 @@ class CSfpBase : public CRegisterAccess {
     ImageRefresh& operator=(const ImageRefresh&) = delete;
     // `address` names lower memory, page 10h or page 11h; the run must stay
     // inside its image.
-    bool Read(uint32_t address, uint8_t length);
+    BoardResult Read(uint32_t address, uint8_t length);
+    // The monitor cache to fill; Publish it only when every monitor was read.
     RawMonitors& Monitors();
+    void MonitorsRead(const BoardResult& result);
+    // The first failure of this refresh, or ok.
+    const BoardResult& Result() const { return result_; }
 
    private:
     CSfpBase& module_;
@@ -265,11 +271,12 @@ class CSfpBase : public CRegisterAccess {
     };
     std::vector<Range> ranges_;
     bool monitors_ = false;
+    BoardResult result_;
   };
 
   // Read-modify-write of one field (see the controls above).
-  bool SetField(const Field& field, int lane, uint8_t value);
-  bool SetKindedField(const KindedField& field, int lane, int kind, bool value);
+  BoardResult SetField(const Field& field, int lane, uint8_t value);
+  BoardResult SetKindedField(const KindedField& field, int lane, int kind, bool value);
   bool GetField(const Field& field, int lane) const;
   bool GetKindedField(const KindedField& field, int lane, int kind) const;
 
@@ -279,8 +286,9 @@ class CSfpBase : public CRegisterAccess {
   void PublishThresholds(const std::array<float, kThresholdSlots>& values);
 
  private:
-  bool SetModuleBit(const Field& field, uint8_t value);
-  bool WritePasswordEntry(uint32_t value, bool lsb_first);
+  BoardResult SetModuleBit(const Field& field, uint8_t value);
+  BoardResult WriteImageByte(const FieldSpot& spot, uint8_t read, uint8_t write);
+  BoardResult WritePasswordEntry(uint32_t value, bool lsb_first);
 
   ConfigBlock config_;
   int lane_count_ = 0;

@@ -7,13 +7,13 @@
 
 namespace sigtest {
 
-bool RunSteps(CDevice& device, const BoardSteps& steps) {
-  bool all = true;
+BoardResult RunSteps(CDevice& device, const BoardSteps& steps) {
+  BoardResult all;
   for (const auto& step : steps) {
     if (!step.payload.empty()) {
       auto payload = step.payload;
-      all &= device.SendCommand(step.code, 0, 0, payload.data(),
-                                static_cast<uint8_t>(payload.size()));
+      all.Merge(device.SendCommand(step.code, 0, 0, payload.data(),
+                                   static_cast<uint8_t>(payload.size())));
     }
     device.Pause(step.pause_ms);
   }
@@ -28,9 +28,9 @@ LaneStatus ReadLaneStatus(CDevice& device, int lane) {
   // An answer that fails the header test copies nothing: the buffer would
   // still hold the request and read as "locked". It counts as a failed
   // exchange for the lane.
-  const bool sent = device.SendCommand(board::kCheckerStatus, 0, 0, result.bytes.data(),
-                                       static_cast<uint8_t>(result.bytes.size()));
-  result.ok = sent && CDevice::LastAnswersPassedHeaderTest();
+  result.result = device.SendCommand(board::kCheckerStatus, 0, 0, result.bytes.data(),
+                                     static_cast<uint8_t>(result.bytes.size()));
+  result.ok = result.result.ok();
   if (!result.ok) result.bytes.fill(0);
   return result;
 }

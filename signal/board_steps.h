@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/board_result.h"
 #include "signal/records.h"
 #include "signal/tables.h"
 
@@ -29,15 +30,16 @@ BoardStep SendRecord(uint8_t code, const std::array<uint8_t, N>& record, int pau
 }
 inline BoardStep PauseStep(int ms) { return {0, {}, ms}; }
 
-// Sends every step in order; the results of these commands are not checked
-// (false when any report did not go out, for callers that care).
-bool RunSteps(CDevice& device, const BoardSteps& steps);
+// Sends every step in order, all of them even after a failure (a stop or a
+// start must reach every lane it can); the result is the first failure.
+BoardResult RunSteps(CDevice& device, const BoardSteps& steps);
 
 // One lane's answer to command 20.
 struct LaneStatus {
   // False when the exchange failed or the answer failed the header test:
   // the lane then counts as not locked and nothing accumulates.
   bool ok = false;
+  BoardResult result;
   StatusRecord bytes{};
 };
 using TickSample = std::array<LaneStatus, kLanes>;

@@ -17,26 +17,29 @@ PowerReading ParsePower(const uint8_t* payload) {
   return p;
 }
 
-PowerReading ReadPower(CDevice& device, bool* ok) {
+PowerReading ReadPower(CDevice& device, BoardResult* result) {
   uint8_t payload[12] = {};
-  const bool sent = device.SendCommand(board::kPowerRead, 0, 0, payload, sizeof payload);
-  if (ok) *ok = sent;
+  const auto r = device.SendCommand(board::kPowerRead, 0, 0, payload, sizeof payload);
+  if (result) *result = r;
   return ParsePower(payload);
 }
 
-bool ReadDspBlock(CDevice& device, DspBlock& block) {
-  return device.SendCommand(board::kDspRead, 0, 0, block.data(), kDspBlockSize);
+BoardResult ReadDspBlock(CDevice& device, DspBlock& block) {
+  DspBlock read = block;
+  const auto r = device.SendCommand(board::kDspRead, 0, 0, read.data(), kDspBlockSize);
+  if (r) block = read;
+  return r;
 }
 
-bool WriteDspBlock(CDevice& device, const DspBlock& block) {
+BoardResult WriteDspBlock(CDevice& device, const DspBlock& block) {
   DspBlock copy = block;
   return device.SendCommand(board::kDspWrite, 0, 0, copy.data(), kDspBlockSize);
 }
 
-bool SaveDsp(CDevice& device) {
-  const bool sent = device.SendCommand(board::kDspSave, 0, 0, nullptr, 0);
+BoardResult SaveDsp(CDevice& device) {
+  const auto r = device.SendCommand(board::kDspSave, 0, 0, nullptr, 0);
   device.Pause(kDspSaveWaitMs);
-  return sent;
+  return r;
 }
 
 std::string SaveMessage(bool sent, const std::string& reason) {

@@ -3,6 +3,7 @@
 // mode reports. The "Dsp" page and the CLI's `dsp` and `power` commands use it.
 #pragma once
 
+#include "board/board_result.h"
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,12 +22,14 @@ struct PowerReading {
 // reading at 8-11 (amps x 1.4355).
 PowerReading ParsePower(const uint8_t* payload /* 12 bytes */);
 // A failed read shows 0 V, 0 A, 0 W (the buffer starts zeroed).
-PowerReading ReadPower(CDevice& device, bool* ok = nullptr);
+PowerReading ReadPower(CDevice& device, BoardResult* result = nullptr);
 
-bool ReadDspBlock(CDevice& device, DspBlock& block);         // command 17, 4 reports
-bool WriteDspBlock(CDevice& device, const DspBlock& block);  // command 16, 4 reports
+// Command 17, 4 reports. `block` changes only when every report came back
+// whole and passed the header test.
+BoardResult ReadDspBlock(CDevice& device, DspBlock& block);
+BoardResult WriteDspBlock(CDevice& device, const DspBlock& block);  // command 16, 4 reports
 constexpr int kDspSaveWaitMs = 1000;
-bool SaveDsp(CDevice& device);  // command 13, then one second
+BoardResult SaveDsp(CDevice& device);  // command 13, then one second
 // The page's answer to SAVE: "Save successfully!" only when the command went out.
 std::string SaveMessage(bool sent, const std::string& reason);
 

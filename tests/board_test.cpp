@@ -134,12 +134,12 @@ TEST_F(BoardFixture, ReadTimesOutAfterTheLimitAndTheLinkStaysUsable) {
   status[0] = 0;
   status[1] = 1;
   const auto start = Clock::now();
-  EXPECT_FALSE(device.SendCommand(0x14, 0, 0, status, 25));
+  const BoardResult r = device.SendCommand(0x14, 0, 0, status, 25);
   const auto took = Clock::now() - start;
+  EXPECT_EQ(r.status, BoardStatus::kTimeout);
   EXPECT_GE(took, milliseconds(65));   // 20 ms pause + 50 ms limit
   EXPECT_LT(took, milliseconds(200));
   EXPECT_EQ(std::vector<uint8_t>(status, status + 25), std::vector<uint8_t>(25, 0));
-  EXPECT_EQ(device.Hid().LastOutcome(), TransferOutcome::kTimeout);
   uint8_t byte = 0;
   EXPECT_TRUE(device.ReadModule(1, 0xA0, 0, 0, &byte, 1));
   EXPECT_EQ(byte, 0x18);
@@ -155,13 +155,14 @@ TEST_F(BoardFixture, LateAnswerIsDiscardedNotPairedWithTheNextRequest) {
   EXPECT_EQ(id, 0x18);
 }
 
-TEST_F(BoardFixture, HeaderFailureIsIgnoredAndLeavesTheBufferAlone) {
+TEST_F(BoardFixture, HeaderFailureFailsTheCommandAndLeavesTheBufferAlone) {
   board->CorruptNextHeader(1);
   uint8_t status[25];
   std::memset(status, 0x77, sizeof status);
   status[0] = 0;
   status[1] = 3;
-  EXPECT_TRUE(device.SendCommand(0x14, 0, 0, status, 25));
+  BoardResult r = device.SendCommand(0x14, 0, 0, status, 25);
+  EXPECT_EQ(r.status, BoardStatus::kHeaderFailed);
   EXPECT_EQ(status[1], 3);
   EXPECT_EQ(status[2], 0x77);
 }

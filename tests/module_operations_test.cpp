@@ -190,7 +190,8 @@ TEST_F(ModuleOperations, ControlImageStopsAfterAFailedGlobalControlRead) {
   EXPECT_EQ(Exchanges(), (std::vector<Exchange>{Read(0, 0x03, 1), Read(0x11, 0x80, 4)}));
   const ModuleImages images = module.Snapshot();
   EXPECT_EQ(images.lower[0x03], 0x07);
-  EXPECT_EQ(images.lower[0x1A], 0);             // zeroed by the failed read
+  EXPECT_EQ(images.lower[0x1A], 0);             // never read: still the initial zero,
+  EXPECT_FALSE(images.Current(0, 0x1A));        // and marked so
   EXPECT_EQ(images.page10[0x82 - 0x80], 0x5A);  // page 10h keeps the last good read
 }
 
@@ -202,23 +203,40 @@ TEST_F(ModuleOperations, RefreshFailuresFollowEachOperationsRule) {
   Poke(0x11, 0xBA, 0x12);
   Poke(0x11, 0x93, 0xFF);
   Poke(0x11, 0xCA, 0x21);
-  // Monitors stop at the first failure: earlier items kept, later ones 0.
+  // Monitors stop at the first failure and publish nothing of that refresh.
+  ASSERT_TRUE(module.ReadMonitors());
+  EXPECT_TRUE(module.Snapshot().monitors_current);
+  const RawMonitors before = module.Monitors();
+  Poke(0, 0x0E, 0x1A);
+  Exchanges();
   FailRequestAfterPause(device, *board, 2);
   EXPECT_FALSE(module.ReadMonitors());
   RawMonitors m = module.Monitors();
-  EXPECT_EQ(m.temperature, 0x1900);
-  EXPECT_EQ(m.vcc, 0x8000);
-  EXPECT_EQ(m.rx_power[0], 0);
+  EXPECT_EQ(m.temperature, before.temperature);  // the earlier reading stays, marked stale
+  EXPECT_EQ(m.rx_power[0], before.rx_power[0]);
+  EXPECT_FALSE(module.Snapshot().monitors_current);
   EXPECT_EQ(Exchanges().size(), 2u);
-  // The status image makes all four reads; the result is the last one's.
+  // The status image fails as a whole at its first failed read: later reads
+  // are not made, and the parts not read keep their earlier bytes, marked
+  // not current.
+  ASSERT_TRUE(module.ReadStatusImage());
+  EXPECT_TRUE(module.Snapshot().Current(0x11, 0x93, 2));
+  Poke(0x11, 0x93, 0x00);
+  Poke(0x11, 0xCA, 0x43);
+  Exchanges();
   FailRequestAfterPause(device, *board, 2);
-  EXPECT_TRUE(module.ReadStatusImage());
-  EXPECT_EQ(Exchanges().size(), 3u);
-  EXPECT_EQ(module.Snapshot().page11[0x93 - 0x80], 0);  // the failed read left zeros
-  EXPECT_EQ(module.Snapshot().page11[0xCA - 0x80], 0x21);
-  FailRequestAfterPause(device, *board, 3);
   EXPECT_FALSE(module.ReadStatusImage());
-  EXPECT_EQ(module.Snapshot().page11[0x93 - 0x80], 0xFF);
+  EXPECT_EQ(Exchanges().size(), 2u);
+  const ModuleImages s = module.Snapshot();
+  EXPECT_TRUE(s.Current(0, 0x03, 6));
+  EXPECT_TRUE(s.Current(0x11, 0x80, 11));
+  EXPECT_FALSE(s.Current(0x11, 0x93, 2));  // its request failed
+  EXPECT_FALSE(s.Current(0x11, 0xCA, 4));
+  EXPECT_EQ(s.page11[0x93 - 0x80], 0xFF);  // the earlier reading, not zeros
+  EXPECT_EQ(s.page11[0xCA - 0x80], 0x21);
+  ASSERT_TRUE(module.ReadStatusImage());
+  EXPECT_TRUE(module.Snapshot().Current(0x11, 0xCA, 4));
+  EXPECT_EQ(module.Snapshot().page11[0xCA - 0x80], 0x43);
 }
 
 TEST_F(ModuleOperations, ASnapshotNeverShowsARefreshHalfDone) {

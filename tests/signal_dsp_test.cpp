@@ -188,7 +188,7 @@ TEST(DspBoard, ReadWriteSaveAndPowerThroughTheBoard) {
   EXPECT_EQ(waited, 20 + kDspSaveWaitMs);
   EXPECT_EQ(SaveMessage(true, ""), "Save successfully!");
 
-  bool ok = false;
+  BoardResult ok;
   PowerReading p = ReadPower(device, &ok);
   EXPECT_TRUE(ok);
   EXPECT_NEAR(p.volts, 3.31, 1e-6);
@@ -196,11 +196,33 @@ TEST(DspBoard, ReadWriteSaveAndPowerThroughTheBoard) {
   EXPECT_NEAR(p.watts, p.volts * p.amps, 1e-5);
 
   board->SetPlugged(false);
-  EXPECT_FALSE(SaveDsp(device));
-  EXPECT_NE(SaveMessage(false, device.LastError()), "Save successfully!");
+  const BoardResult saved = SaveDsp(device);
+  EXPECT_EQ(saved.status, BoardStatus::kTransferError);
+  EXPECT_NE(SaveMessage(false, saved.Text()), "Save successfully!");
   p = ReadPower(device, &ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(p.watts, 0);
+}
+
+// An answer that fails the header test fails the read at its report, and the
+// caller's block is not half updated (a later write would send stale bytes).
+TEST(DspBoard, HeaderFailureFailsTheReadAndKeepsTheBlock) {
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  CDevice device(board);
+  device.FindDevices();
+  ASSERT_TRUE(device.OpenBoard(0));
+  int pauses = 0;
+  device.SetPause([&](int) {
+    if (++pauses == 2) board->CorruptNextHeader(1);  // the third request's answer
+  });
+  DspBlock block;
+  block.fill(0xEE);
+  const BoardResult r = ReadDspBlock(device, block);
+  EXPECT_EQ(r.status, BoardStatus::kHeaderFailed);
+  EXPECT_EQ(r.Text(), "the board's answer failed the header test (command 0x11, report 3 of 4)");
+  DspBlock untouched;
+  untouched.fill(0xEE);
+  EXPECT_EQ(block, untouched);
 }
 
 TEST(DspJson, RoundTripsAndRefusesWhatItDoesNotKnow) {

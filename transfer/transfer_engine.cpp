@@ -186,9 +186,9 @@ void TransferEngine::ShowProgress(size_t done, size_t total) {
     callbacks_.progress({done, total, ProgressPercent(done, total)});
 }
 
-bool TransferEngine::Exchanged(bool ok) {
-  if (!ok) failure_ = device_.LastError();
-  return ok;
+bool TransferEngine::Exchanged(const BoardResult& result) {
+  if (!result) failure_ = result.Text();
+  return result.ok();
 }
 
 bool TransferEngine::WriteMailbox(uint8_t address, const uint8_t* data, size_t count) {

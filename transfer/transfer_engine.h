@@ -138,7 +138,7 @@ class TransferEngine {
   bool WriteMailbox(uint8_t address, const uint8_t* data, size_t count);
   bool ReadMailbox(uint8_t address, uint8_t* data, size_t count);
   bool WriteByte(uint8_t address, uint8_t value);
-  bool Exchanged(bool ok);
+  bool Exchanged(const BoardResult& result);
   // One poll: the handshake reads 0xA0. A failed read is a failed poll, and
   // `failure` keeps why (empty when the board answered).
   bool Ready(std::string* failure);

@@ -263,8 +263,8 @@ void CDsp::Save() {
   app_.Link().Run(
       this,
       [device] {
-        const bool sent = SaveDsp(*device);
-        return Result{sent, sent ? std::string() : device->LastError()};
+        const auto r = SaveDsp(*device);
+        return Result{r.ok(), r.ok() ? std::string() : r.Text()};
       },
       [this](const Result& r) { Message(QString::fromStdString(SaveMessage(r.sent, r.reason)), !r.sent); });
 }
