@@ -86,7 +86,11 @@ void EmulatedBoard::AddDevice(const HidDeviceInfo& info) {
 }
 
 void EmulatedBoard::DropAnswers(int count) { std::lock_guard l(mutex_); drop_ = count; }
-void EmulatedBoard::AnswerLate(int count) { std::lock_guard l(mutex_); late_ = count; }
+void EmulatedBoard::AnswerLate(int count, int delay_ms) {
+  std::lock_guard l(mutex_);
+  late_ = count;
+  late_delay_ms_ = delay_ms;
+}
 void EmulatedBoard::CorruptNextHeader(int count) { std::lock_guard l(mutex_); corrupt_ = count; }
 void EmulatedBoard::FailNextWrite(int count) { std::lock_guard l(mutex_); fail_write_ = count; }
 void EmulatedBoard::SetAnswerDelayMs(int ms) { std::lock_guard l(mutex_); answer_delay_ms_ = ms; }
@@ -123,7 +127,7 @@ int EmulatedBoard::HandleWrite(const uint8_t* data, size_t length) {
       int delay = answer_delay_ms_;
       if (late_ > 0) {
         --late_;
-        delay = 80;
+        delay = late_delay_ms_;
       }
       if (corrupt_ > 0) {
         --corrupt_;

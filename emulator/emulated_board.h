@@ -50,7 +50,9 @@ class EmulatedBoard final : public HidBackend,
 
   // Faults, for tests and demos.
   void DropAnswers(int count);              // the next N answers never arrive
-  void AnswerLate(int count = 1);           // the next N answers arrive after 80 ms
+  // The next N answers arrive `delay_ms` after their request (past the
+  // host's 20 ms pause and 50 ms limit: it has given up by then).
+  void AnswerLate(int count = 1, int delay_ms = 80);
   void CorruptNextHeader(int count = 1);    // the next N answers carry a wrong byte 3
   void FailNextWrite(int count = 1);        // the next N writes fail
   void SetAnswerDelayMs(int ms);            // normal answer time, default 2 ms
@@ -94,6 +96,7 @@ class EmulatedBoard final : public HidBackend,
   bool plugged_ = true;
   uint64_t generation_ = 0;  // bumps at every unplug, so stale connections die
   int drop_ = 0, late_ = 0, corrupt_ = 0, fail_write_ = 0;
+  int late_delay_ms_ = 80;
   int answer_delay_ms_ = 2;
   std::string state_path_;
 
