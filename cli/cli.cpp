@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -23,9 +25,17 @@ CDevice& Context::Board() {
     if (board_index >= count)
       throw BoardError("board index " + std::to_string(board_index) + " not present (" +
                        std::to_string(count) + " board(s) found)");
-    const BoardResult opened = device->OpenBoard(board_index);
+    BoardResult opened = device->OpenBoard(board_index);
+    if (opened.status == BoardStatus::kBusy && !no_wait) {
+      // One process per board: wait for the one that holds it.
+      err << "lanewright-cli: " << opened.Text() << ", waiting ... Ctrl-C to stop" << std::endl;
+      while (opened.status == BoardStatus::kBusy && !g_interrupted) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        opened = device->OpenBoard(board_index);
+      }
+    }
     if (opened.status == BoardStatus::kBusy)
-      throw BoardError(opened.Text() + " (another lanewright process uses it)");
+      throw BoardError(opened.Text() + (no_wait ? " (--no-wait)" : ""));
     if (!opened)
       throw BoardError("cannot open board " + std::to_string(board_index) +
                        " (permission? see packaging/99-lanewright.rules)");
@@ -164,6 +174,8 @@ void PrintToolHelp(std::ostream& out, const std::vector<Command>& table) {
          "                       memory, saved DSP block, EEPROM) in FILE across runs\n"
          "  --emulate-module FILE  load a module memory dump into the emulated board\n"
          "  --board INDEX        which matching USB board to use (default 0, see `boards`)\n"
+         "  --no-wait            fail at once when another process holds the board\n"
+         "                       (by default wait for it)\n"
          "  --json               print data as JSON\n"
          "  -h, --help           this help; `COMMAND --help` explains a command\n\n"
          "Commands:\n";
@@ -213,6 +225,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
         ctx.board_index = static_cast<int>(ParseNumber(args[++i], 255, "--board"));
       } else if (a == "--json") {
         ctx.json = true;
+      } else if (a == "--no-wait") {
+        ctx.no_wait = true;
       } else if (a == "-h" || a == "--help") {
         PrintToolHelp(out, table);
         return kOk;

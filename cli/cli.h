@@ -41,6 +41,8 @@ struct Context {
   std::unique_ptr<CDevice> device;
   // True when stdout is a terminal (live tables, progress bars).
   bool interactive = false;
+  // A board held by another process: fail at once instead of waiting.
+  bool no_wait = false;
 
   // Opens the chosen board, or throws BoardError with a message.
   CDevice& Board();

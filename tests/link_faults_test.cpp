@@ -9,7 +9,10 @@
 #include <random>
 #include <thread>
 
+#include <unistd.h>
+
 #include "board/device.h"
+#include "board/process_lock.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
 #include "module/qsfp_dd.h"
@@ -106,6 +109,69 @@ TEST(LinkFaults, DspWriteAfterAFailedReadWritesNothing) {
   EXPECT_NE(r.err.find("header test"), std::string::npos) << r.err;
   for (const auto& q : board->Requests()) EXPECT_NE(q[3], board::kDspWrite);
   EXPECT_EQ(board->Dsp().Current(), before);
+}
+
+}  // namespace
+
+namespace {
+
+// A backend that stands for a USB board: the emulated board, locked through
+// a file as a hidraw device node would be.
+class LockedBackend final : public HidBackend {
+ public:
+  LockedBackend(std::shared_ptr<emu::EmulatedBoard> board, std::string lock)
+      : board_(std::move(board)), lock_(std::move(lock)) {}
+  std::vector<HidDeviceInfo> Enumerate() override { return board_->Enumerate(); }
+  std::unique_ptr<HidConnection> Open(const std::string& path) override {
+    return board_->Open(path);
+  }
+  std::string Name() const override { return "locked"; }
+  std::string LockPath(const std::string&) const override { return lock_; }
+
+ private:
+  std::shared_ptr<emu::EmulatedBoard> board_;
+  std::string lock_;
+};
+
+// One process per board: a board whose lock another holder has is not
+// opened; it opens once the holder lets go, and the holder is named.
+TEST(BoardLock, ABoardHeldElsewhereIsBusyUntilReleased) {
+  const auto path = (std::filesystem::temp_directory_path() / "lw_board_lock_test").string();
+  std::ofstream(path).put('\n');
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  CDevice first(std::make_shared<LockedBackend>(board, path));
+  CDevice second(std::make_shared<LockedBackend>(board, path));
+  first.FindDevices();
+  second.FindDevices();
+  ASSERT_TRUE(first.OpenBoard(0));
+  const BoardResult busy = second.OpenBoard(0);
+  EXPECT_EQ(busy.status, BoardStatus::kBusy);
+  // /proc/locks names the process that took the lock: this one.
+  EXPECT_EQ(busy.holder_pid, static_cast<long>(getpid()));
+  EXPECT_EQ(busy.Text(), "board held by PID " + std::to_string(getpid()));
+  EXPECT_EQ(second.OpenPath(), "");
+
+  // A waiter is told once and gets the lock when the holder closes.
+  ProcessLock waiter;
+  int told = 0;
+  std::thread release([&] {
+    std::this_thread::sleep_for(milliseconds(300));
+    first.CloseBoard();
+  });
+  EXPECT_EQ(waiter.Wait(path, false, [&](long) { ++told; }, nullptr, 20),
+            ProcessLock::State::kHeld);
+  release.join();
+  EXPECT_EQ(told, 1);
+  waiter.Release();
+  EXPECT_TRUE(second.OpenBoard(0));
+  EXPECT_EQ(first.OpenBoard(0).status, BoardStatus::kBusy);
+
+  // A missing device node is an error, never created.
+  ProcessLock missing;
+  EXPECT_EQ(missing.TryLock(path + ".none", false), ProcessLock::State::kError);
+  EXPECT_FALSE(std::filesystem::exists(path + ".none"));
+  second.CloseBoard();
+  std::filesystem::remove(path);
 }
 
 }  // namespace
