@@ -73,6 +73,7 @@ void LineCheck::Clear() {
     s.bits = 1;  // one, not zero: a clean lane then reads 0.00e+00
     s.ber = 1.0;
     s.alarm = false;
+    history_[i] = LockHistory{};
     const Lamp lamp = shown_[i].lamp;
     shown_[i] = Shown{};
     shown_[i].lamp = lamp;
@@ -88,6 +89,7 @@ void LineCheck::ApplyTick(const TickSample& sample) {
     s.locked = answer.ok && answer.bytes[status::kLock] != 0;
     s.alarm = answer.ok && answer.bytes[status::kAlarm] != 0;
     deltas_[i] = TickDelta{s.locked, 0, 0};
+    LockHistory& h = history_[i];
     if (s.locked) {
       deltas_[i].errors = StatusErrors(answer.bytes);
       deltas_[i].bits = StatusBits(answer.bytes);
@@ -95,9 +97,40 @@ void LineCheck::ApplyTick(const TickSample& sample) {
       s.bits += deltas_[i].bits;
       s.ber = s.bits == 0 ? 1.0 : s.errors / static_cast<double>(s.bits);
       s.pattern = answer.bytes[status::kPattern];
+      if (h.was_locked) {
+        h.steady_errors += deltas_[i].errors;
+        h.steady_bits += static_cast<double>(deltas_[i].bits);
+      } else {
+        h.relock_errors += deltas_[i].errors;
+        h.relock_bits += static_cast<double>(deltas_[i].bits);
+        h.locked_at = s.seconds;
+      }
+      h.ever_locked = true;
+      h.bit_rate = static_cast<double>(deltas_[i].bits) * 1000.0 / kTickMs;
+    } else if (h.was_locked) {
+      ++h.lock_losses;
     }
+    h.was_locked = s.locked;
     Render(i + 1);
   }
+}
+
+LaneCount LineCheck::Count(int lane) const {
+  const LockHistory& h = History(lane);
+  LaneCount c;
+  c.ever_locked = h.ever_locked;
+  c.seconds = Lane(lane).seconds;
+  c.lock_losses = h.lock_losses;
+  c.errors = h.steady_errors;
+  c.bits = h.steady_bits;
+  c.bit_rate = h.was_locked ? h.bit_rate : 0.0;
+  return c;
+}
+
+int64_t LineCheck::SecondsSinceLock(int lane) const {
+  const LockHistory& h = History(lane);
+  if (!h.was_locked) return -1;
+  return static_cast<int64_t>(Lane(lane).seconds) - h.locked_at;
 }
 
 double LineCheck::ShownErrors(int lane) const {

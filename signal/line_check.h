@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "signal/ber_stats.h"
 #include "signal/board_steps.h"
 #include "signal/mode_report.h"
 #include "signal/records.h"
@@ -31,6 +32,20 @@ class LineCheck {
     bool locked = true;
     bool alarm = false;
     uint8_t pattern = 0;  // received pattern index of the last locked answer
+  };
+  // A lane's lock history since Clear: errors and bits of the seconds in
+  // which it stayed locked are kept apart from those of the first second
+  // after it (re)locked, when a checker may count the acquisition itself.
+  struct LockHistory {
+    bool ever_locked = false;
+    bool was_locked = false;  // at the previous tick
+    uint32_t lock_losses = 0;
+    uint32_t locked_at = 0;   // tick count when it last locked
+    uint64_t steady_errors = 0;
+    double steady_bits = 0;
+    uint64_t relock_errors = 0;
+    double relock_bits = 0;
+    double bit_rate = 0;      // bits per second of the last locked tick
   };
   // What a channel group shows; empty texts before the first tick and after Clear.
   struct Shown {
@@ -90,6 +105,11 @@ class LineCheck {
   bool DivideByTen() const { return divide_by_ten_; }
 
   const LaneState& Lane(int lane) const { return lanes_[lane - 1]; }
+  const LockHistory& History(int lane) const { return history_[lane - 1]; }
+  // What the verdict rule needs of a lane.
+  LaneCount Count(int lane) const;
+  // Seconds since the lane last locked, -1 while it is not locked.
+  int64_t SecondsSinceLock(int lane) const;
   const Shown& ShownLane(int lane) const { return shown_[lane - 1]; }
   Tone TextTone(int lane) const;
   double ShownErrors(int lane) const;
@@ -106,6 +126,7 @@ class LineCheck {
   std::array<CheckerRecord, kLanes> checkers_{};
   std::array<GeneratorRecord, kLanes> generators_{};
   std::array<LaneState, kLanes> lanes_{};
+  std::array<LockHistory, kLanes> history_{};
   std::array<Shown, kLanes> shown_{};
   std::array<TickDelta, kLanes> deltas_{};
   StatusRecord last_status_{};
