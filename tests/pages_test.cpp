@@ -18,6 +18,7 @@
 #include "app/app_context.h"
 #include "app/dlu.h"
 #include "app/messages.h"
+#include "app/stale_look.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
 #include "pages/ctrl_page.h"
@@ -25,6 +26,7 @@
 #include "pages/flag_page.h"
 #include "pages/info_page.h"
 #include "pages/page_kit.h"
+#include "pages/page_texts.h"
 #include "pages/staged_set0_page.h"
 
 namespace {
@@ -39,6 +41,11 @@ struct MessageSink : QWidget {
       return true;
     }
     return QWidget::event(e);
+  }
+  QString LastStatusText() const {
+    for (auto it = messages.rbegin(); it != messages.rend(); ++it)
+      if (it->first == MSG_STATUS_TEXT) return it->second;
+    return "(none)";
   }
   int Count(int type) const {
     return static_cast<int>(std::count_if(messages.begin(), messages.end(),
@@ -271,6 +278,57 @@ TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
   EXPECT_FALSE(Find<QCheckBox>(page, 1304)->isChecked());
   EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces Pave");
   EXPECT_EQ(ModuleWrites(), 0u);
+}
+
+// A write the board does not take is told in the status line, and the box
+// goes back to what the module holds; a refresh that cannot read greys the
+// controls until one can.
+TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
+  Poke(0x10, 0x82, 0xA1);
+  auto* page = Show<CCtrl>();
+  Refresh(page);
+  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  ASSERT_TRUE(tx3);
+  ASSERT_FALSE(tx3->isChecked());
+
+  board->FailNextWrite();
+  QTest::mouseClick(tx3, Qt::LeftButton);
+  EXPECT_TRUE(tx3->isChecked());
+  Settle();  // the setter fails, the page refreshes
+  Settle();
+  EXPECT_FALSE(tx3->isChecked());
+  EXPECT_EQ(Peek(0x10, 0x82), 0xA1);
+  EXPECT_EQ(ModuleWrites(), 0u);  // never a write after a failed read
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(),
+            "Tx Disable(0x82) lane 3: the board link failed (unplugged?) (command 0x07, report 1 "
+            "of 1)");
+
+  board->DropAnswers(1);
+  Refresh(page);
+  EXPECT_TRUE(IsStale(tx3));
+  EXPECT_TRUE(IsStale(Find<QComboBox>(page, 1633)));  // the module state too
+  EXPECT_FALSE(tx3->isChecked());                     // the last value the module gave
+  Refresh(page);
+  EXPECT_FALSE(IsStale(tx3));
+  EXPECT_FALSE(IsStale(Find<QComboBox>(page, 1633)));
+}
+
+TEST(PageTexts, ControlFailureTextNamesTheControl) {
+  const BoardResult timeout = BoardResult::Fail(BoardStatus::kTimeout, 0x07, 0, 1);
+  const struct {
+    const char* family;
+    int lane;
+    std::string subject;
+  } cases[] = {
+      {"tx-disable", 3, "Tx Disable(0x82) lane 3"},
+      {"force-low-power", 0, "ForceLowPwr(0x1A)"},
+      {"squelch-method", 0, "squelch-method"},  // a list without a caption
+      {"app-code", 5, "App Code lane 5"},       // "App Code:" without its colon
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(pages::ControlFailureText(pages::Control(c.family), c.lane, timeout),
+              c.subject + ": " + timeout.Text());
 }
 
 TEST_F(PagesTest, CtrlFollowsTheLiveModuleIntoLowPower) {
