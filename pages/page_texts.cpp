@@ -12,4 +12,8 @@ std::string ControlFailureText(const ControlFamily& family, int lane, const Boar
   return subject + ": " + result.Text();
 }
 
+std::string InfoFailureText(const BoardResult& result) {
+  return "INFO: rows not read: " + result.Text();
+}
+
 }  // namespace pages

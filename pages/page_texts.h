@@ -14,4 +14,9 @@ namespace pages {
 // 0x01, report 1 of 1)". Module-wide controls name no lane.
 std::string ControlFailureText(const ControlFamily& family, int lane, const BoardResult& result);
 
+// The status-line message for an information pass with rows it could not read.
+std::string InfoFailureText(const BoardResult& result);
+// What a row that could not be read shows in place of its value.
+inline constexpr const char* kNotRead = "not read";
+
 }  // namespace pages

@@ -582,6 +582,42 @@ TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
   Settle();
 }
 
+// A row that could not be read is drawn grey, without the zeros its decoder
+// saw; the status line says why, until a pass reads every row again.
+TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
+  Poke(0x00, 128, 0x18);
+  board->DropAnswers(1);  // the first row's read
+  auto* page = Show<CINFO>();
+  QTest::qWait(1);
+  Settle();
+  ASSERT_EQ(page->Rows().size(), 14u);
+  EXPECT_FALSE(page->Rows()[0].current);
+  EXPECT_TRUE(page->Rows()[1].current);
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(),
+            "INFO: rows not read: the board did not answer within 50 ms (command 0x07, report 1 "
+            "of 1)");
+
+  const QImage image = page->grab().toImage();  // this paint asks for a new pass too
+  auto count = [&](int row, const QColor& colour) {
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x)
+      for (int y = 22 * row; y < 22 * row + 22; ++y) n += image.pixelColor(x, y) == colour;
+    return n;
+  };
+  const QColor blue(0, 96, 245), grey(150, 150, 150);
+  EXPECT_EQ(count(0, blue), 0);
+  EXPECT_GT(count(0, grey), 0);
+  EXPECT_GT(count(1, blue), 0);
+  EXPECT_EQ(count(1, grey), 0);
+
+  Settle();
+  EXPECT_TRUE(page->Rows()[0].current);
+  EXPECT_EQ(page->Rows()[0].value, "QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)");
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(), "");
+}
+
 // ---- Diagnostics window ----------------------------------------------------
 
 TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
