@@ -672,4 +672,44 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
 }
 
+// A refresh that cannot read the monitors shows neither zeros nor the old
+// numbers as readings: the fields keep the last reading, greyed, until a
+// refresh reads again. Removal of the board greys them too.
+TEST_F(PagesTest, DdmMarksValuesStaleWhenARefreshFailsAndRecovers) {
+  Poke(0x00, 0x0E, 0x19);  // 25.00 degC
+  Poke(0x00, 0x0F, 0x00);
+  Poke(0x11, 0x95, 0x80);  // Rx power high alarm, lane 8
+  CDDM ddm(*app);
+  ddm.show();
+  ddm.StartUpdates();
+  auto* timer = ddm.findChild<QTimer*>("updateTimer");
+  QTimerEvent tick(timer->timerId());
+  auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
+  auto colour = [&](const char* name) { return field(name)->palette().color(QPalette::Text); };
+  const QColor red(255, 0, 0), green(0, 188, 0), grey(150, 150, 150);
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "25.00");
+  EXPECT_EQ(colour("TEMP"), green);
+  EXPECT_EQ(colour("RX_PWR_8"), red);
+
+  Poke(0x00, 0x0E, 0x1E);  // 30.00 degC, not read yet
+  board->DropAnswers(1);
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "25.00");
+  for (QLineEdit* f : ddm.findChildren<QLineEdit*>())
+    EXPECT_EQ(f->palette().color(QPalette::Text), grey) << f->objectName().toStdString();
+
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "30.00");
+  EXPECT_EQ(colour("TEMP"), green);
+  EXPECT_EQ(colour("RX_PWR_8"), red);
+
+  ddm.StopUpdates();
+  EXPECT_EQ(colour("TEMP"), grey);
+  EXPECT_EQ(colour("RX_PWR_8"), grey);
+}
+
 }  // namespace
