@@ -1,6 +1,7 @@
 # The Qt side. lw_appqt is what pages stand on (context, board link,
 # messages); lw_gui adds the main window over the page libraries.
-add_library(lw_appqt STATIC app_context.cpp messages.cpp board_link.h app_context.h messages.h dlu.h)
+add_library(lw_appqt STATIC app_context.cpp messages.cpp stale_look.cpp
+  board_link.h app_context.h messages.h stale_look.h dlu.h)
 target_link_libraries(lw_appqt PUBLIC lw_appcore lw_board lw_module lw_emulator Qt6::Widgets)
 
 add_library(lw_gui STATIC main_window.cpp power_inhibit.cpp screenshots.cpp

@@ -49,8 +49,16 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
     : QDialog(parent),
       power_(std::make_unique<PowerInhibit>()),
       context_(std::make_unique<AppContext>(std::move(backend), std::move(emulated))),
-      status_([this] { return context_->Device().FindDevices(); }) {
+      status_([this] { return boards_.load(); }) {
   context_->SetMainWindow(this);
+  retry_timer_.setSingleShot(true);
+  retry_timer_.setInterval(kBoardRetryMs);
+  connect(&retry_timer_, &QTimer::timeout, this, [this] {
+    if (waiting_path_.empty()) return;
+    context_->Link().Run(
+        this, [this, path = waiting_path_] { return TryOpen(path); },
+        [this](const OpenAttempt& a) { OnOpenAttempt(Attempt::kRetry, a); });
+  });
   setWindowTitle(kCaption);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -85,9 +93,10 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
 }
 
 CLanewrightDlg::~CLanewrightDlg() {
-  UnregisterDeviceNotify();
-  // Nothing may still be queued for the pages when they go.
+  // Nothing may still be queued for the pages when they go; the watcher is
+  // registered by a job, so the worker stops first.
   context_->Link().Stop();
+  UnregisterDeviceNotify();
   DestroyPages();
 }
 
@@ -95,15 +104,25 @@ void CLanewrightDlg::Initialize() {
   app_icon_ = sigui::DotIcon(QColor(0, 96, 245));
   setWindowIcon(app_icon_);
 
+  // The watcher's first enumeration runs where it is registered: on the
+  // board worker, before the board is looked for.
   QPointer<CLanewrightDlg> self(this);
-  notify_registered_ = RegisterDeviceNotify(
-      context_->Backend(), [self](DeviceWatcher::Event e, const std::string& path) {
-        // Runs on the watcher's thread: hand it to the UI thread.
-        if (self)
-          PostAppMessage(self, MSG_DEVICE_CHANGE, e == DeviceWatcher::Event::kArrival ? 1 : 0,
-                         QString::fromStdString(path));
+  context_->Link().Run(
+      this,
+      [self, backend = context_->Backend()] {
+        return RegisterDeviceNotify(
+            backend, [self](DeviceWatcher::Event e, const std::string& path) {
+              // Runs on the watcher's thread: hand it to the UI thread.
+              if (self)
+                PostAppMessage(self, MSG_DEVICE_CHANGE, e == DeviceWatcher::Event::kArrival ? 1 : 0,
+                               QString::fromStdString(path));
+            });
+      },
+      [this](bool registered) {
+        notify_registered_ = registered;
+        // Replaced by the board state as soon as the board was looked for.
+        if (!registered) SetBoardState(board_state::kRegisterFailed);
       });
-  if (!notify_registered_) SetBoardState(board_state::kRegisterFailed);
   SetBoardState(board_state::kDeviceStatus);
   SetupBoard();
   CreatePages();
@@ -125,13 +144,58 @@ void CLanewrightDlg::Initialize() {
 }
 
 void CLanewrightDlg::SetupBoard() {
+  context_->Link().Run(
+      this, [this] { return TryOpen({}); },
+      [this](const OpenAttempt& a) { OnOpenAttempt(Attempt::kStart, a); });
+}
+
+CLanewrightDlg::OpenAttempt CLanewrightDlg::TryOpen(const std::string& path) {
   CDevice& device = context_->Device();
-  if (device.FindDevices() > 0) {
-    device.OpenBoard(0);
-    SetBoardState(board_state::kConnected);  // also when the open failed
-  } else {
-    SetBoardState(board_state::kDisconnected);
+  OpenAttempt a;
+  boards_ = device.FindDevices();
+  if (device.CheckBoardPath(path) != 0) {  // one board at a time
+    a.already_open = true;
+    return a;
   }
+  const int index = path.empty() ? (boards_ > 0 ? 0 : -1) : device.Hid().FindDevicePath(path);
+  const auto paths = device.Hid().DevicePaths();
+  if (index < 0 || index >= static_cast<int>(paths.size())) return a;
+  a.tried = true;
+  a.path = paths[index];
+  a.result = device.OpenBoard(index);
+  return a;
+}
+
+void CLanewrightDlg::OnOpenAttempt(Attempt why, const OpenAttempt& a) {
+  if (a.already_open) return;
+  if (!a.tried) {
+    // No matching board at start-up, or the awaited one has gone; an
+    // arriving device that is not a matching board changes nothing.
+    if (why == Attempt::kArrival) return;
+    StopWaiting();
+    SetBoardState(board_state::kDisconnected);
+    return;
+  }
+  const OpenOutcome outcome = AfterOpen(a.result);
+  status_.SetNotice(outcome.notice);
+  SetBoardState(outcome.state);
+  if (outcome.retry) {
+    waiting_path_ = a.path;
+    retry_timer_.start();
+  } else {
+    waiting_path_.clear();
+  }
+  connected_ = a.result.ok();
+  if (!connected_) return;
+  if (ddm_) ddm_->StartUpdates();
+  if (why != Attempt::kStart && dsp_) dsp_->SetResendFlag(true);
+}
+
+void CLanewrightDlg::StopWaiting() {
+  waiting_path_.clear();
+  retry_timer_.stop();
+  status_.SetNotice({});
+  RefreshStatusLabel();
 }
 
 void CLanewrightDlg::CreatePages() {
@@ -219,7 +283,8 @@ void CLanewrightDlg::ShowDdm(bool show) {
   ddm_ = new CDDM(*context_, this);
   PlaceDdm();
   ddm_->show();
-  if (context_->Device().FindDevices() > 0) ddm_->StartUpdates();
+  // A board that opens later starts the updates then.
+  if (connected_) ddm_->StartUpdates();
 }
 
 void CLanewrightDlg::PlaceDdm() {
@@ -232,32 +297,36 @@ void CLanewrightDlg::moveEvent(QMoveEvent* event) {
 }
 
 void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
-  CDevice& device = context_->Device();
   const std::string path = qpath.toStdString();
+  // Opening and closing wait for any exchange in flight: both run on the
+  // board worker, by path, since the list may change before the job runs.
   if (arrival) {
-    // Opening waits for any exchange in flight: do it on the board worker,
-    // by path, since the list may change before the job runs.
     context_->Link().Run(
-        this,
-        [&device, path] {
-          if (device.CheckBoardPath(path) != 0) return false;  // a board is open already
-          device.FindDevices();
-          const int index = device.Hid().FindDevicePath(path);
-          return index >= 0 && device.OpenBoard(index).ok();
-        },
-        [this](bool opened) {
-          if (!opened) return;
-          if (ddm_) ddm_->StartUpdates();
-          if (dsp_) dsp_->SetResendFlag(true);
-          SetBoardState(board_state::kConnected);
-        });
-  } else {
-    if (device.CheckBoardPath(path) != 1) return;
-    device.CloseBoard();
-    if (ddm_) ddm_->StopUpdates();
-    if (line_check_) line_check_->StopIfRunning();
-    SetBoardState(board_state::kDisconnected);
+        this, [this, path] { return TryOpen(path); },
+        [this](const OpenAttempt& a) { OnOpenAttempt(Attempt::kArrival, a); });
+    return;
   }
+  CDevice* device = &context_->Device();
+  context_->Link().Run(
+      this,
+      [this, device, path] {
+        const bool ours = device->CheckBoardPath(path) == 1;
+        if (ours) device->CloseBoard();
+        boards_ = device->FindDevices();
+        return ours;
+      },
+      [this, path](bool closed) {
+        if (closed) {
+          connected_ = false;
+          if (ddm_) ddm_->StopUpdates();
+          if (line_check_) line_check_->StopIfRunning();
+          SetBoardState(board_state::kDisconnected);
+        } else if (!waiting_path_.empty() && PathsEqualIgnoringCase(path, waiting_path_)) {
+          // the board we waited for is gone
+          StopWaiting();
+          SetBoardState(board_state::kDisconnected);
+        }
+      });
 }
 
 bool CLanewrightDlg::event(QEvent* event) {

@@ -4,8 +4,11 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QTimer>
 #include <array>
+#include <atomic>
 #include <memory>
+#include <string>
 
 #include "app/app_context.h"
 #include "app/status_line.h"
@@ -27,6 +30,8 @@ class CLanewrightDlg : public QDialog {
  public:
   static constexpr const char* kCaption = "Vorlanix 400Gbps Lanewright V1.0";
   static constexpr int kStatusFontHeight = 24;  // cell height in pixels
+  // A board held by another process is tried again this often.
+  static constexpr int kBoardRetryMs = 500;
   enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kTabCount };
 
   explicit CLanewrightDlg(std::shared_ptr<HidBackend> backend,
@@ -44,7 +49,13 @@ class CLanewrightDlg : public QDialog {
   CDsp* Dsp() const { return dsp_; }
   CDDM* Ddm() const { return ddm_; }
   QWidget* Page(int tab) const;
+  // The board is open, as the board worker last reported.
+  bool Connected() const { return connected_; }
+  // A listed board is held by another process and is being tried again.
+  bool WaitingForBoard() const { return !waiting_path_.empty(); }
 
+  // Enumerates and opens the first matching board on the board worker; the
+  // board state follows when the worker is done.
   void SetupBoard();
   void CreatePages();
   void DestroyPages();
@@ -58,8 +69,21 @@ class CLanewrightDlg : public QDialog {
   bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
 
  private:
+  // Why the board worker tried to open a board.
+  enum class Attempt { kStart, kArrival, kRetry };
+  struct OpenAttempt {
+    bool already_open = false;  // a board was open: nothing was tried
+    bool tried = false;         // a listed board was tried (else none is listed at the path)
+    std::string path;
+    BoardResult result;
+  };
+  // Board worker: enumerates (publishing the count) and, unless a board is
+  // open, opens the listed board at `path`, the first one when empty.
+  OpenAttempt TryOpen(const std::string& path);
+  void OnOpenAttempt(Attempt why, const OpenAttempt& attempt);
   void OnTabChanged(int index);
   void OnDeviceChange(bool arrival, const QString& path);
+  void StopWaiting();
   void PlaceDdm();
   void ShowStatusMenu(const QPoint& pos);
   void RefreshStatusLabel();
@@ -79,4 +103,10 @@ class CLanewrightDlg : public QDialog {
   CTransferFile* file_ = nullptr;
   CDDM* ddm_ = nullptr;
   bool notify_registered_ = false;
+  // Matching boards at the latest enumeration, published by the board
+  // worker; the status line reads it instead of enumerating.
+  std::atomic<int> boards_{0};
+  bool connected_ = false;
+  std::string waiting_path_;  // the board held by another process
+  QTimer retry_timer_;
 };

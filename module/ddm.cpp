@@ -16,7 +16,18 @@ uint8_t ActiveKinds(const ModuleImages& images, const KindedField& flag, int lan
   return kinds;
 }
 
-DdmValue Make(const char* name, const char* unit, int lane, float value, uint8_t flags) {
+// Every flag byte of the value was read at the latest refresh.
+bool FlagsCurrent(const ModuleImages& images, const KindedField& flag, int lane) {
+  for (int kind = 0; kind < kFlagKinds; ++kind) {
+    const auto f = flag.ForKind(kind);
+    const auto spot = f ? Locate(*f, lane) : std::nullopt;
+    if (spot && !images.Current(spot->page, spot->reg)) return false;
+  }
+  return true;
+}
+
+DdmValue Make(const ModuleImages& images, const char* name, const char* unit, int lane, float value,
+              const KindedField& flag) {
   DdmValue v;
   v.name = name;
   v.unit = unit;
@@ -25,7 +36,8 @@ DdmValue Make(const char* name, const char* unit, int lane, float value, uint8_t
   char buf[32];
   std::snprintf(buf, sizeof buf, "%0.2f", value);
   v.text = buf;
-  v.flags = flags;
+  v.flags = ActiveKinds(images, flag, lane);
+  v.current = images.monitors_current && FlagsCurrent(images, flag, lane);
   return v;
 }
 
@@ -35,17 +47,13 @@ DdmReadings DecodeDdm(const ModuleImages& images) {
   const RegisterMap& map = qsfp_dd::Map();
   const RawMonitors& m = images.monitors;
   DdmReadings r;
-  r.temperature =
-      Make("TEMP", "\u2103", 0, RawToTemp(m.temperature), ActiveKinds(images, map.temp_flag, 0));
-  r.vcc = Make("VCC", "V", 0, RawToVcc(m.vcc), ActiveKinds(images, map.vcc_flag, 0));
+  r.temperature = Make(images, "TEMP", "\u2103", 0, RawToTemp(m.temperature), map.temp_flag);
+  r.vcc = Make(images, "VCC", "V", 0, RawToVcc(m.vcc), map.vcc_flag);
   for (int lane = 1; lane <= kLanes; ++lane) {
     const int i = lane - 1;
-    r.bias[i] = Make("BIAS", "mA", lane, RawToBias(m.tx_bias[i]),
-                     ActiveKinds(images, map.tx_bias_flag, lane));
-    r.tx_power[i] = Make("TX_PWR", "dBm", lane, RawToDbm(m.tx_power[i]),
-                         ActiveKinds(images, map.tx_power_flag, lane));
-    r.rx_power[i] = Make("RX_PWR", "dBm", lane, RawToDbm(m.rx_power[i]),
-                         ActiveKinds(images, map.rx_power_flag, lane));
+    r.bias[i] = Make(images, "BIAS", "mA", lane, RawToBias(m.tx_bias[i]), map.tx_bias_flag);
+    r.tx_power[i] = Make(images, "TX_PWR", "dBm", lane, RawToDbm(m.tx_power[i]), map.tx_power_flag);
+    r.rx_power[i] = Make(images, "RX_PWR", "dBm", lane, RawToDbm(m.rx_power[i]), map.rx_power_flag);
   }
   return r;
 }

@@ -15,6 +15,10 @@ struct DdmValue {
   float value = 0.0f;
   std::string text;   // value formatted "%0.2f"
   uint8_t flags = 0;  // bit k set: flag kind k (FlagKind) is active
+  // The monitor words and every flag byte of the value came from the latest
+  // refresh; otherwise `value`, `text` and `flags` hold earlier contents and
+  // are not a reading.
+  bool current = false;
   // Shown red when any warning or alarm flag is active.
   bool Flagged() const { return flags != 0; }
 };

@@ -78,7 +78,7 @@ CCtrl::CCtrl(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   for (int column = 0; column < 5; ++column) grid->setColumnStretch(column, 1);
   grid->setRowStretch(3, 1);
 
-  new pages::PagePoller(
+  controls_.SetPoller(new pages::PagePoller(
       this, app, kRefreshMs, [](CSfpBase& module) { module.ReadControlImage(); },
-      [this](const ModuleImages& images) { controls_.Show(images); });
+      [this](const ModuleImages& images) { controls_.Show(images); }));
 }

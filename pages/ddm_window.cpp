@@ -16,6 +16,8 @@ namespace {
 
 const QColor kGreen(0, 188, 0);  // 0xBC00
 const QColor kRed(255, 0, 0);    // 0xFF
+// Not a reading: the last refresh failed to read it, or the board is gone.
+const QColor kStale(150, 150, 150);
 
 // The readings in the order of the window's fields.
 std::vector<const DdmValue*> InOrder(const DdmReadings& r) {
@@ -112,6 +114,8 @@ void CDDM::StartUpdates() { timer_.start(kFirstPeriodMs); }
 void CDDM::StopUpdates() {
   timer_.stop();
   PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, QString());
+  // The values stay on screen, no longer as readings.
+  for (QLineEdit* field : fields_) SetTextColour(field, kStale);
 }
 
 void CDDM::Refresh() {
@@ -138,6 +142,11 @@ void CDDM::Show(const ModuleImages& images) {
   const DdmReadings readings = DecodeDdm(images);
   const std::vector<const DdmValue*> values = InOrder(readings);
   for (size_t i = 0; i < fields_.size(); ++i) {
+    // A value the refresh could not read keeps the last reading, greyed.
+    if (!values[i]->current) {
+      SetTextColour(fields_[i], kStale);
+      continue;
+    }
     fields_[i]->setText(QString::fromStdString(values[i]->text));
     SetTextColour(fields_[i], values[i]->Flagged() ? kRed : kGreen);
   }

@@ -1,7 +1,8 @@
 // The diagnostics window: the module's temperature, supply voltage and the
 // eight channels' bias and optical powers, green, or red while any warning
-// or alarm flag of the value is set. A frameless tool window that the main
-// window shows beside the "Checker" tab.
+// or alarm flag of the value is set; grey when it is not a reading (the last
+// refresh could not read it, or the board is gone). A frameless tool window
+// that the main window shows beside the "Checker" tab.
 #pragma once
 
 #include <QTimer>
@@ -21,7 +22,7 @@ class CDDM : public QWidget {
   CDDM(AppContext& app, QWidget* parent = nullptr);
   // Starts the updates: the first refresh 3500 ms from now, then every 1500 ms.
   void StartUpdates();
-  // Stops the updates and clears the status line's message part.
+  // Stops the updates, clears the status line's message part and greys the values.
   void StopUpdates();
 
  protected:

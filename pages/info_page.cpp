@@ -3,7 +3,9 @@
 #include <QPainter>
 
 #include "app/app_context.h"
+#include "app/messages.h"
 #include "module/sfp_base.h"
+#include "pages/page_texts.h"
 
 namespace {
 
@@ -15,6 +17,8 @@ QFont InfoFont() {
 }
 
 const QColor kTextColour(0, 96, 245);
+// A row the last pass could not read.
+const QColor kStaleColour(150, 150, 150);
 
 // Module text fields are bytes; show each byte as one character.
 QString Text(const std::string& bytes) {
@@ -37,10 +41,13 @@ void CINFO::paintEvent(QPaintEvent*) {
   const QFontMetrics metrics = painter.fontMetrics();
   const int value_width = width() - kValueX;
   for (size_t r = 0; r < rows_.size(); ++r) {
+    const InfoRow& row = rows_[r];
     const int baseline = kRowPitch * static_cast<int>(r) + metrics.ascent();
-    painter.drawText(0, baseline, Text(rows_[r].label));
-    painter.drawText(kValueX, baseline,
-                     metrics.elidedText(Text(rows_[r].value), Qt::ElideRight, value_width));
+    // A row that could not be read is greyed, without the zeros its decoder saw.
+    painter.setPen(row.current ? kTextColour : kStaleColour);
+    painter.drawText(0, baseline, Text(row.label));
+    const QString value = row.current ? Text(row.value) : QString(pages::kNotRead);
+    painter.drawText(kValueX, baseline, metrics.elidedText(value, Qt::ElideRight, value_width));
   }
   if (showing_result_) {
     showing_result_ = false;  // this paint only shows what a pass read
@@ -56,12 +63,28 @@ void CINFO::RequestPass() {
   }
   in_flight_ = true;
   ++passes_;
+  struct Pass {
+    std::vector<InfoRow> rows;
+    BoardResult result;
+  };
   CSfpBase& module = app_.Module();
   app_.Link().Run(
-      this, [&module] { return ReadInformation(module); },
-      [this](const std::vector<InfoRow>& rows) {
+      this,
+      [&module] {
+        Pass pass;
+        pass.rows = ReadInformation(module, &pass.result);
+        return pass;
+      },
+      [this](const Pass& pass) {
         in_flight_ = false;
-        rows_ = rows;
+        rows_ = pass.rows;
+        // Why rows are grey goes to the status line; a later whole pass takes it away.
+        if (!pass.result || failure_shown_) {
+          PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
+                         pass.result ? QString()
+                                     : QString::fromStdString(pages::InfoFailureText(pass.result)));
+          failure_shown_ = !pass.result;
+        }
         if (isVisible()) {
           showing_result_ = true;
           update();

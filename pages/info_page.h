@@ -1,7 +1,7 @@
 // The "INFO" page: the plugged module's identification, fourteen rows of
 // label and value drawn straight onto the page. Each time the page is shown
 // or needs repainting one read pass runs on the board worker; the paint
-// draws the rows of the last pass.
+// draws the rows of the last pass, greying the rows it could not read.
 #pragma once
 
 #include <QWidget>
@@ -36,4 +36,5 @@ class CINFO : public QWidget {
   bool in_flight_ = false;
   bool again_ = false;           // a paint came during the pass: one more afterwards
   bool showing_result_ = false;  // the coming paint shows a pass's result
+  bool failure_shown_ = false;   // the status line tells of rows not read
 };

@@ -8,7 +8,10 @@
 #include <stdexcept>
 
 #include "app/app_context.h"
+#include "app/messages.h"
+#include "app/stale_look.h"
 #include "module/sfp_base.h"
+#include "pages/page_texts.h"
 
 namespace pages {
 
@@ -134,7 +137,14 @@ QGroupBox* PageControls::StatusGroup(const GroupSpec& group) {
 
 void PageControls::Apply(const ControlFamily& family, int lane, uint8_t value) {
   CSfpBase& module = app_.Module();
-  app_.Link().Run([&module, &family, lane, value] { family.Apply(module, lane, value); });
+  app_.Link().Run(
+      page_, [&module, &family, lane, value] { return family.Apply(module, lane, value); },
+      [this, &family, lane](const BoardResult& result) {
+        if (result) return;
+        PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
+                       QString::fromStdString(ControlFailureText(family, lane, result)));
+        if (poller_) poller_->Tick();
+      });
 }
 
 void PageControls::Show(const ModuleImages& images) const {
@@ -144,6 +154,8 @@ void PageControls::Show(const ModuleImages& images) const {
       ShowChecked(box, value != 0);
     else if (auto* list = qobject_cast<QComboBox*>(view.widget))
       ShowIndex(list, value);
+    const auto spot = Locate(view.field, view.lane);
+    ShowStale(view.widget, spot && !images.Current(spot->page, spot->reg));
   }
 }
 

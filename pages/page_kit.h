@@ -77,10 +77,15 @@ struct GroupSpec {
 const ControlFamily& Control(const char* name);
 const StatusField& Status(const char* name);
 
+class PagePoller;
+
 // The controls of one page, each bound to a lane of a module field. The
 // controls of a control family call its setter on the board worker, in
-// order, when the user acts on them; Show() sets every control from a
-// snapshot without firing any handler.
+// order, when the user acts on them; a setter that fails puts its message
+// in the status line and has the page refreshed at once, so the control
+// goes back to what the module holds. Show() sets every control from a
+// snapshot without firing any handler, greying those whose register was not
+// read.
 class PageControls {
  public:
   PageControls(AppContext& app, QWidget* page) : app_(app), page_(page) {}
@@ -98,9 +103,11 @@ class PageControls {
   QGroupBox* ControlGroup(const GroupSpec& group);
   QGroupBox* StatusGroup(const GroupSpec& group);
 
-  // Calls the family's setter on the board worker (in order, result ignored).
+  // Calls the family's setter on the board worker, in order.
   void Apply(const ControlFamily& family, int lane, uint8_t value);
   void Show(const ModuleImages& images) const;
+  // The page's refresh, run after a failed setter.
+  void SetPoller(PagePoller* poller) { poller_ = poller; }
 
  private:
   struct View {
@@ -110,6 +117,7 @@ class PageControls {
   };
   AppContext& app_;
   QWidget* page_;
+  PagePoller* poller_ = nullptr;
   std::vector<View> views_;
 };
 

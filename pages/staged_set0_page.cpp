@@ -125,7 +125,7 @@ CStagedCtrlSet0::CStagedCtrlSet0(AppContext& app, QWidget* parent)
   }
   page->addStretch();
 
-  new pages::PagePoller(
+  controls_.SetPoller(new pages::PagePoller(
       this, app, kRefreshMs, [](CSfpBase& module) { module.ReadControlImage(); },
-      [this](const ModuleImages& images) { controls_.Show(images); });
+      [this](const ModuleImages& images) { controls_.Show(images); }));
 }

@@ -47,6 +47,17 @@ std::string SaveMessage(bool sent, const std::string& reason) {
   return "Save failed: the board did not take the save command (" + reason + ").";
 }
 
+std::string ReadFailedMessage(const BoardResult& result) {
+  return "READ failed: " + result.Text() + ". The fields keep their values.";
+}
+
+std::string WriteFailedMessage(const BoardResult& result) {
+  std::string text = "WRITE failed: " + result.Text() + ".";
+  // The block goes out in four reports: those before the failed one arrived.
+  if (result.report > 0) text += " The board may hold part of the new block.";
+  return text;
+}
+
 const std::vector<DspControlRef>& DspControls() {
   static const std::vector<DspControlRef> controls = [] {
     std::vector<DspControlRef> out;

@@ -32,6 +32,9 @@ constexpr int kDspSaveWaitMs = 1000;
 BoardResult SaveDsp(CDevice& device);  // command 13, then one second
 // The page's answer to SAVE: "Save successfully!" only when the command went out.
 std::string SaveMessage(bool sent, const std::string& reason);
+// The page's answers to a READ or WRITE that the board did not complete.
+std::string ReadFailedMessage(const BoardResult& result);
+std::string WriteFailedMessage(const BoardResult& result);
 
 // One control of the page: a field of one entry (row).
 struct DspControlRef {

@@ -1,29 +1,93 @@
-// The main window on the emulated board: caption, tabs, status line, and
-// following the board being unplugged and plugged in.
+// The main window on the emulated board: caption, tabs, status line,
+// following the board being unplugged and plugged in, waiting for a board
+// that another process holds, and keeping every transport call off the
+// user-interface thread.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <mutex>
+#include <thread>
 
 #include "app/main_window.h"
 #include "app/messages.h"
-#include "pages/ddm_window.h"
+#include "board/process_lock.h"
 #include "emulator/emulated_board.h"
+#include "pages/ddm_window.h"
+#include "pages/page_kit.h"
 
 namespace {
 
 const QString k56(56, ' ');
 
+// The emulated board behind a backend of its own that notes the thread of
+// every enumeration, open, read and write, and can name a lock file for the
+// board (the emulated backend needs none).
+class WatchedBackend : public HidBackend {
+ public:
+  explicit WatchedBackend(std::shared_ptr<emu::EmulatedBoard> board) : board_(std::move(board)) {}
+
+  std::vector<HidDeviceInfo> Enumerate() override {
+    Note();
+    return board_->Enumerate();
+  }
+  std::unique_ptr<HidConnection> Open(const std::string& path) override {
+    Note();
+    auto inner = board_->Open(path);
+    return inner ? std::make_unique<Connection>(this, std::move(inner)) : nullptr;
+  }
+  std::string Name() const override { return "watched emulated"; }
+  std::string LockPath(const std::string&) const override { return lock_path; }
+
+  std::string lock_path;
+  // Calls made so far, and those made on `thread`.
+  int Calls(std::thread::id thread = {}) const {
+    std::lock_guard lock(mutex_);
+    int n = 0;
+    for (const auto& id : threads_) n += thread == std::thread::id() || id == thread;
+    return n;
+  }
+
+ private:
+  struct Connection : HidConnection {
+    Connection(WatchedBackend* owner, std::unique_ptr<HidConnection> inner)
+        : owner(owner), inner(std::move(inner)) {}
+    int Write(const uint8_t* data, size_t length) override {
+      owner->Note();
+      return inner->Write(data, length);
+    }
+    int Read(uint8_t* data, size_t length, int timeout_ms) override {
+      owner->Note();
+      return inner->Read(data, length, timeout_ms);
+    }
+    WatchedBackend* owner;
+    std::unique_ptr<HidConnection> inner;
+  };
+  void Note() {
+    std::lock_guard lock(mutex_);
+    threads_.push_back(std::this_thread::get_id());
+  }
+  std::shared_ptr<emu::EmulatedBoard> board_;
+  mutable std::mutex mutex_;
+  std::vector<std::thread::id> threads_;
+};
+
 struct MainWindowFixture : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
+  std::shared_ptr<WatchedBackend> watched = std::make_shared<WatchedBackend>(board);
   std::unique_ptr<CLanewrightDlg> window;
-  void Start() {
-    window = std::make_unique<CLanewrightDlg>(board, board);
+  // The board is looked for on the board worker: Start() returns once that is done.
+  void Start(std::shared_ptr<HidBackend> backend = nullptr) {
+    window = std::make_unique<CLanewrightDlg>(backend ? backend : board, board);
     window->Initialize();
     window->show();
+    window->Context().Link().Drain();
   }
   void TearDown() override { window.reset(); }
   // Waits for the device watcher to report and the window to follow.
@@ -88,7 +152,9 @@ TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   // Removal of a device that is not the open board changes nothing either.
   QApplication::sendEvent(window.get(), new AppMessage(MSG_DEVICE_CHANGE, 0, "emulated:board1"));
+  window->Context().Link().Drain();
   EXPECT_EQ(window->StatusText(), before);
+  EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
 }
 
 TEST_F(MainWindowFixture, DiagnosticsWindowFollowsTheCheckerTabAndTheWindow) {
@@ -104,6 +170,71 @@ TEST_F(MainWindowFixture, DiagnosticsWindowFollowsTheCheckerTabAndTheWindow) {
   window->move(window->pos() + QPoint(37, 11));
   QTest::qWait(20);
   EXPECT_EQ(window->Ddm()->pos(), window->frameGeometry().topLeft() + QPoint(20, 82));
+}
+
+// Starting, showing the diagnostics window, every page's refresh, a message,
+// removal and arrival: every enumeration, open, read and write runs on the
+// board worker or the device watcher, none on the user-interface thread.
+TEST_F(MainWindowFixture, TheUserInterfaceThreadMakesNoTransportCall) {
+  Start(watched);
+  ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
+  ASSERT_NE(window->Ddm(), nullptr);
+  auto* ddm_timer = window->Ddm()->findChild<QTimer*>("updateTimer");
+  ASSERT_TRUE(ddm_timer && ddm_timer->isActive());
+  QTimerEvent tick(ddm_timer->timerId());
+  QApplication::sendEvent(ddm_timer, &tick);
+  window->Context().Link().Drain();
+  EXPECT_FALSE(window->Ddm()->findChild<QLineEdit*>("TEMP")->text().isEmpty());
+  for (int tab = CLanewrightDlg::kDsp; tab < CLanewrightDlg::kTabCount; ++tab) {
+    window->Tabs()->setCurrentIndex(tab);
+    if (auto* poller = window->Page(tab)->findChild<pages::PagePoller*>()) poller->Tick();
+    QTest::qWait(1);  // the information page's paint starts its pass
+    window->Context().Link().Drain();
+  }
+  window->Tabs()->setCurrentIndex(CLanewrightDlg::kChecker);
+  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  board->SetPlugged(false);
+  ASSERT_TRUE(WaitForStatus("UsbHid Disconnected"));
+  board->SetPlugged(true);
+  ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
+
+  EXPECT_GT(watched->Calls(), 100);
+  EXPECT_EQ(watched->Calls(std::this_thread::get_id()), 0);
+}
+
+// Another process holds the board: the status line says who, the window
+// keeps trying, and opens the board once it is free.
+TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  watched->lock_path = dir.filePath("board.lock").toStdString();
+  ProcessLock other;
+  ASSERT_EQ(other.TryLock(watched->lock_path, true), ProcessLock::State::kHeld);
+
+  Start(watched);
+  const QString waiting = "UsbHid Disconnected" + k56 +
+                          QStringLiteral("board held by PID %1, waiting ...").arg(getpid());
+  EXPECT_EQ(window->StatusText(), waiting);
+  EXPECT_TRUE(window->WaitingForBoard());
+  EXPECT_EQ(window->Context().Device().OpenPath(), "");
+  // What follows from the board not being open does not hide why.
+  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  EXPECT_EQ(window->StatusText(), waiting);
+  QTest::qWait(3 * CLanewrightDlg::kBoardRetryMs);
+  window->Context().Link().Drain();
+  EXPECT_EQ(window->StatusText(), waiting);
+  ASSERT_NE(window->Ddm(), nullptr);
+  EXPECT_FALSE(window->Ddm()->findChild<QTimer*>("updateTimer")->isActive());
+
+  other.Release();
+  ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
+  EXPECT_EQ(window->StatusText(), "UsbHid Connected" + k56);
+  EXPECT_FALSE(window->WaitingForBoard());
+  EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
+  EXPECT_TRUE(window->Ddm()->findChild<QTimer*>("updateTimer")->isActive());
+  // Now this process holds it.
+  ProcessLock late;
+  EXPECT_EQ(late.TryLock(watched->lock_path, true), ProcessLock::State::kBusy);
 }
 
 }  // namespace

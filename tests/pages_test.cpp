@@ -18,6 +18,7 @@
 #include "app/app_context.h"
 #include "app/dlu.h"
 #include "app/messages.h"
+#include "app/stale_look.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
 #include "pages/ctrl_page.h"
@@ -25,6 +26,7 @@
 #include "pages/flag_page.h"
 #include "pages/info_page.h"
 #include "pages/page_kit.h"
+#include "pages/page_texts.h"
 #include "pages/staged_set0_page.h"
 
 namespace {
@@ -39,6 +41,11 @@ struct MessageSink : QWidget {
       return true;
     }
     return QWidget::event(e);
+  }
+  QString LastStatusText() const {
+    for (auto it = messages.rbegin(); it != messages.rend(); ++it)
+      if (it->first == MSG_STATUS_TEXT) return it->second;
+    return "(none)";
   }
   int Count(int type) const {
     return static_cast<int>(std::count_if(messages.begin(), messages.end(),
@@ -271,6 +278,57 @@ TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
   EXPECT_FALSE(Find<QCheckBox>(page, 1304)->isChecked());
   EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces Pave");
   EXPECT_EQ(ModuleWrites(), 0u);
+}
+
+// A write the board does not take is told in the status line, and the box
+// goes back to what the module holds; a refresh that cannot read greys the
+// controls until one can.
+TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
+  Poke(0x10, 0x82, 0xA1);
+  auto* page = Show<CCtrl>();
+  Refresh(page);
+  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  ASSERT_TRUE(tx3);
+  ASSERT_FALSE(tx3->isChecked());
+
+  board->FailNextWrite();
+  QTest::mouseClick(tx3, Qt::LeftButton);
+  EXPECT_TRUE(tx3->isChecked());
+  Settle();  // the setter fails, the page refreshes
+  Settle();
+  EXPECT_FALSE(tx3->isChecked());
+  EXPECT_EQ(Peek(0x10, 0x82), 0xA1);
+  EXPECT_EQ(ModuleWrites(), 0u);  // never a write after a failed read
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(),
+            "Tx Disable(0x82) lane 3: the board link failed (unplugged?) (command 0x07, report 1 "
+            "of 1)");
+
+  board->DropAnswers(1);
+  Refresh(page);
+  EXPECT_TRUE(IsStale(tx3));
+  EXPECT_TRUE(IsStale(Find<QComboBox>(page, 1633)));  // the module state too
+  EXPECT_FALSE(tx3->isChecked());                     // the last value the module gave
+  Refresh(page);
+  EXPECT_FALSE(IsStale(tx3));
+  EXPECT_FALSE(IsStale(Find<QComboBox>(page, 1633)));
+}
+
+TEST(PageTexts, ControlFailureTextNamesTheControl) {
+  const BoardResult timeout = BoardResult::Fail(BoardStatus::kTimeout, 0x07, 0, 1);
+  const struct {
+    const char* family;
+    int lane;
+    std::string subject;
+  } cases[] = {
+      {"tx-disable", 3, "Tx Disable(0x82) lane 3"},
+      {"force-low-power", 0, "ForceLowPwr(0x1A)"},
+      {"squelch-method", 0, "squelch-method"},  // a list without a caption
+      {"app-code", 5, "App Code lane 5"},       // "App Code:" without its colon
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(pages::ControlFailureText(pages::Control(c.family), c.lane, timeout),
+              c.subject + ": " + timeout.Text());
 }
 
 TEST_F(PagesTest, CtrlFollowsTheLiveModuleIntoLowPower) {
@@ -524,6 +582,42 @@ TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
   Settle();
 }
 
+// A row that could not be read is drawn grey, without the zeros its decoder
+// saw; the status line says why, until a pass reads every row again.
+TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
+  Poke(0x00, 128, 0x18);
+  board->DropAnswers(1);  // the first row's read
+  auto* page = Show<CINFO>();
+  QTest::qWait(1);
+  Settle();
+  ASSERT_EQ(page->Rows().size(), 14u);
+  EXPECT_FALSE(page->Rows()[0].current);
+  EXPECT_TRUE(page->Rows()[1].current);
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(),
+            "INFO: rows not read: the board did not answer within 50 ms (command 0x07, report 1 "
+            "of 1)");
+
+  const QImage image = page->grab().toImage();  // this paint asks for a new pass too
+  auto count = [&](int row, const QColor& colour) {
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x)
+      for (int y = 22 * row; y < 22 * row + 22; ++y) n += image.pixelColor(x, y) == colour;
+    return n;
+  };
+  const QColor blue(0, 96, 245), grey(150, 150, 150);
+  EXPECT_EQ(count(0, blue), 0);
+  EXPECT_GT(count(0, grey), 0);
+  EXPECT_GT(count(1, blue), 0);
+  EXPECT_EQ(count(1, grey), 0);
+
+  Settle();
+  EXPECT_TRUE(page->Rows()[0].current);
+  EXPECT_EQ(page->Rows()[0].value, "QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)");
+  QApplication::sendPostedEvents(&sink);
+  EXPECT_EQ(sink.LastStatusText(), "");
+}
+
 // ---- Diagnostics window ----------------------------------------------------
 
 TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
@@ -576,6 +670,46 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   QApplication::sendPostedEvents(&sink);
   ASSERT_FALSE(sink.messages.empty());
   EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
+}
+
+// A refresh that cannot read the monitors shows neither zeros nor the old
+// numbers as readings: the fields keep the last reading, greyed, until a
+// refresh reads again. Removal of the board greys them too.
+TEST_F(PagesTest, DdmMarksValuesStaleWhenARefreshFailsAndRecovers) {
+  Poke(0x00, 0x0E, 0x19);  // 25.00 degC
+  Poke(0x00, 0x0F, 0x00);
+  Poke(0x11, 0x95, 0x80);  // Rx power high alarm, lane 8
+  CDDM ddm(*app);
+  ddm.show();
+  ddm.StartUpdates();
+  auto* timer = ddm.findChild<QTimer*>("updateTimer");
+  QTimerEvent tick(timer->timerId());
+  auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
+  auto colour = [&](const char* name) { return field(name)->palette().color(QPalette::Text); };
+  const QColor red(255, 0, 0), green(0, 188, 0), grey(150, 150, 150);
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "25.00");
+  EXPECT_EQ(colour("TEMP"), green);
+  EXPECT_EQ(colour("RX_PWR_8"), red);
+
+  Poke(0x00, 0x0E, 0x1E);  // 30.00 degC, not read yet
+  board->DropAnswers(1);
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "25.00");
+  for (QLineEdit* f : ddm.findChildren<QLineEdit*>())
+    EXPECT_EQ(f->palette().color(QPalette::Text), grey) << f->objectName().toStdString();
+
+  QApplication::sendEvent(timer, &tick);
+  Settle();
+  EXPECT_EQ(field("TEMP")->text(), "30.00");
+  EXPECT_EQ(colour("TEMP"), green);
+  EXPECT_EQ(colour("RX_PWR_8"), red);
+
+  ddm.StopUpdates();
+  EXPECT_EQ(colour("TEMP"), grey);
+  EXPECT_EQ(colour("RX_PWR_8"), grey);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <qcustomplot.h>
@@ -285,6 +286,85 @@ TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   EXPECT_NE(page.LastMessage(), "Save successfully!");
   for (QWidget* w : QApplication::topLevelWidgets())
     if (qobject_cast<QMessageBox*>(w)) w->close();
+}
+
+// READ, WRITE and the power read say which failure ended them; a READ that
+// failed sets nothing, so the fields keep what they show.
+TEST_F(PageFixture, DspPageTellsFailuresAndKeepsItsFields) {
+  auto visible_boxes = [] {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QMessageBox*>(w) && w->isVisible()) ++n;
+    return n;
+  };
+  auto close_boxes = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QMessageBox*>(w)) w->close();
+  };
+  Sink line_check;
+  // The READ at initialisation tells the status line, without a box.
+  board->CorruptNextHeader();
+  {
+    CDsp quiet(app);
+    Settle();
+    const AppMessage* status = main_window.Last(MSG_STATUS_TEXT);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text,
+              "READ failed: the board's answer failed the header test (command 0x11, report 1 of "
+              "4). The fields keep their values.");
+    EXPECT_EQ(visible_boxes(), 0);
+  }
+
+  CDsp page(app);
+  page.SetLineCheckWindow(&line_check);
+  Settle();
+  size_t post_index = 0;
+  const auto& controls = sigtest::DspControls();
+  while (!(controls[post_index].field->section == sigtest::DspSection::kTx &&
+           std::string(controls[post_index].field->key) == "post" &&
+           controls[post_index].entry == 2))
+    ++post_index;
+  auto* post = static_cast<QLineEdit*>(page.Control(post_index));
+  ASSERT_EQ(post->text(), "6");
+  post->setText("77");  // edited, not written
+  {
+    auto lock = board->Lock();
+    board->Dsp().Current()[89 + 2 * 2] = 9;  // what a whole READ would show
+  }
+  board->CorruptNextHeader();
+  page.Read();
+  Settle();
+  EXPECT_EQ(post->text(), "77");
+  EXPECT_EQ(page.LastMessage(),
+            "READ failed: the board's answer failed the header test (command 0x11, report 1 of "
+            "4). The fields keep their values.");
+  EXPECT_EQ(visible_boxes(), 1);
+  close_boxes();
+  page.Read();
+  Settle();
+  EXPECT_EQ(post->text(), "9");
+  EXPECT_EQ(visible_boxes(), 0);
+
+  board->FailNextWrite();
+  EXPECT_TRUE(page.Write());
+  Settle();
+  EXPECT_EQ(page.LastMessage(),
+            "WRITE failed: the board link failed (unplugged?) (command 0x10, report 1 of 4).");
+  EXPECT_EQ(visible_boxes(), 1);
+  close_boxes();
+
+  // A failed power read keeps the last reading, greyed.
+  auto* watts = page.findChild<QLineEdit*>(QStringLiteral("id%1").arg(CDsp::kIdWatts));
+  EXPECT_EQ(watts->text(), "8.99");
+  EXPECT_FALSE(page.PowerStale());
+  board->CorruptNextHeader();
+  page.Refresh();
+  Settle();
+  EXPECT_EQ(watts->text(), "8.99");
+  EXPECT_TRUE(page.PowerStale());
+  page.Refresh();
+  Settle();
+  EXPECT_FALSE(page.PowerStale());
 }
 
 }  // namespace

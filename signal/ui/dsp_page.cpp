@@ -18,6 +18,7 @@
 #include "app/app_context.h"
 #include "app/dlu.h"
 #include "app/messages.h"
+#include "app/stale_look.h"
 #include "signal/ui/widgets.h"
 
 using namespace sigtest;
@@ -146,7 +147,7 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
     if (refs[i].field->section == DspSection::kGlobal)
       static_cast<QComboBox*>(controls_[i])->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
-  connect(read, &QPushButton::clicked, this, &CDsp::Read);
+  connect(read, &QPushButton::clicked, this, [this] { Read(); });
   connect(write, &QPushButton::clicked, this, &CDsp::Write);
   connect(save, &QPushButton::clicked, this, &CDsp::Save);
   const size_t signalling = control_index(FindDspField(DspSection::kGlobal, "signalling"), 0);
@@ -159,7 +160,7 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
   connect(rate_, &QComboBox::currentIndexChanged, this, [this] { ReportFromSelections(); });
   connect(pattern_, &QComboBox::currentIndexChanged, this, [this] { ReportFromSelections(); });
 
-  Read();
+  ReadBlock(Tell::kStatusLine);
 }
 
 CDsp::~CDsp() = default;
@@ -196,11 +197,16 @@ void CDsp::ShowBlock() {
   FillRates(model_.Signalling(), model_.RateSelection());
 }
 
-void CDsp::ShowPower() {
-  const auto& p = model_.Power();
-  volts_->setText(QString::asprintf("%.2f", static_cast<double>(p.volts)));
-  amps_->setText(QString::asprintf("%.2f", static_cast<double>(p.amps)));
-  watts_->setText(QString::asprintf("%.2f", static_cast<double>(p.watts)));
+bool CDsp::PowerStale() const { return IsStale(volts_); }
+
+void CDsp::ShowPower(const PowerReading& power, const BoardResult& result) {
+  // A failed read is no reading: the fields keep the last one, greyed.
+  for (QLineEdit* edit : {volts_, amps_, watts_}) ShowStale(edit, !result);
+  if (!result) return;
+  model_.SetPower(power);
+  volts_->setText(QString::asprintf("%.2f", static_cast<double>(power.volts)));
+  amps_->setText(QString::asprintf("%.2f", static_cast<double>(power.amps)));
+  watts_->setText(QString::asprintf("%.2f", static_cast<double>(power.watts)));
 }
 
 std::vector<DspValue> CDsp::Values() const {
@@ -215,27 +221,43 @@ std::vector<DspValue> CDsp::Values() const {
   return values;
 }
 
-void CDsp::Read() {
+void CDsp::Read() { ReadBlock(Tell::kMessageBox); }
+
+void CDsp::ReadBlock(Tell tell) {
   struct Result {
+    BoardResult read;
     DspBlock block;
     PowerReading power;
+    BoardResult power_read;
   };
   CDevice* device = &app_.Device();
-  DspBlock block = model_.Block();  // parts not received keep what they held
   const uint64_t writes = writes_;
   app_.Link().Run(
       this,
-      [device, block]() mutable {
-        ReadDspBlock(*device, block);
-        return Result{block, ReadPower(*device)};
+      [device] {
+        Result r;
+        r.read = ReadDspBlock(*device, r.block);
+        r.power = ReadPower(*device, &r.power_read);
+        return r;
       },
-      [this, writes](const Result& r) {
+      [this, writes, tell](const Result& r) {
+        ShowPower(r.power, r.power_read);
         // A WRITE pressed since this READ went out holds newer values.
         if (writes != writes_) return;
+        if (!r.read) {
+          // Nothing is set from a block that did not arrive whole.
+          const QString text = QString::fromStdString(ReadFailedMessage(r.read));
+          if (tell == Tell::kMessageBox) {
+            Message(text, true);
+          } else if (r.read.status != BoardStatus::kNotOpen) {
+            // Without a board the board state says it already.
+            last_message_ = text;
+            PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, text);
+          }
+          return;
+        }
         model_.Block() = r.block;
-        model_.SetPower(r.power);
         ShowBlock();
-        ShowPower();
         QSignalBlocker block(pattern_);
         pattern_->setCurrentIndex(model_.Pattern());
       });
@@ -249,7 +271,11 @@ bool CDsp::Write() {
   CDevice* device = &app_.Device();
   const DspBlock block = model_.Block();
   ++writes_;
-  app_.Link().Run([device, block] { WriteDspBlock(*device, block); });
+  app_.Link().Run(
+      this, [device, block] { return WriteDspBlock(*device, block); },
+      [this](const BoardResult& r) {
+        if (!r) Message(QString::fromStdString(WriteFailedMessage(r)), true);
+      });
   ReportFromSelections();
   return true;
 }
@@ -270,12 +296,20 @@ void CDsp::Save() {
 }
 
 void CDsp::Refresh() {
+  struct Result {
+    PowerReading power;
+    BoardResult read;
+  };
   CDevice* device = &app_.Device();
   app_.Link().Run(
-      this, [device] { return ReadPower(*device); },
-      [this](const PowerReading& power) {
-        model_.SetPower(power);
-        ShowPower();
+      this,
+      [device] {
+        Result r;
+        r.power = ReadPower(*device, &r.read);
+        return r;
+      },
+      [this](const Result& r) {
+        ShowPower(r.power, r.read);
         if (isVisible()) {
           FillRates(model_.Signalling(), model_.RateSelection());
           QSignalBlocker block(pattern_);

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <vector>
 
+#include "board/board_result.h"
 #include "signal/dsp_page_model.h"
 
 class AppContext;
@@ -34,8 +35,11 @@ class CDsp : public QWidget {
   bool ResendFlag() const { return model_.ResendFlag() != 0; }
   void SetResendFlag(bool on) { model_.SetResendFlag(on ? 1 : 0); }
 
+  // READ; a failure is answered with a message box and the fields keep
+  // their values.
   void Read();
-  // Returns false (and sends nothing) when a sixteen-bit field is not a number.
+  // Returns false (and sends nothing) when a sixteen-bit field is not a
+  // number; a WRITE the board does not take is answered with a message box.
   bool Write();
   void Save();
 
@@ -44,13 +48,19 @@ class CDsp : public QWidget {
   QComboBox* RateList() const { return rate_; }
   QComboBox* PatternList() const { return pattern_; }
   QString LastMessage() const { return last_message_; }
+  // The power fields hold no current reading (the last power read failed).
+  bool PowerStale() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // Where a failure is told: a message box answers a button, the status
+  // line's message part the READ at initialisation.
+  enum class Tell { kMessageBox, kStatusLine };
+  void ReadBlock(Tell tell);
   void ShowBlock();
-  void ShowPower();
+  void ShowPower(const sigtest::PowerReading& power, const BoardResult& result);
   void FillRates(int signalling, int selection);
   std::vector<sigtest::DspValue> Values() const;
   int Selection(const char* key) const;
