@@ -41,6 +41,10 @@ class BoardLink : public QObject {
     worker_.Post([work]() mutable { work(); });
   }
 
+  // The worker itself, for a core that posts its own jobs step by step (the
+  // EEPROM transfer); its callbacks reach the UI thread as queued events.
+  BoardWorker& Worker() { return worker_; }
+
   size_t Pending() const { return worker_.Pending(); }
   // Waits for every queued exchange, then delivers their results (tests).
   void Drain() {

@@ -1,13 +1,15 @@
 // EEPROM load of a 64 KiB image against the emulated board with the real
-// pauses: bytes per second, and host time over the protocol floor (every
-// block needs a handshake poll, the block write and the handshake write, one
-// report and 20 ms each; entering, the end poll and leaving add three more).
+// pauses, step by step on a board worker as in the application: bytes per
+// second, and host time over the protocol floor (every block needs a
+// handshake poll, the block write and the handshake write, one report and
+// 20 ms each; entering, the end poll and leaving add three more).
 // An argument gives another size in KiB for a quick run.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "bench/bench_util.h"
+#include "board/board_worker.h"
 #include "board/device.h"
 #include "emulator/emulated_board.h"
 #include "transfer/transfer_engine.h"
@@ -20,7 +22,8 @@ int main(int argc, char** argv) {
   device.FindDevices();
   if (size == 0 || !device.OpenBoard(0)) return 1;
 
-  transfer::TransferEngine engine(device, {});
+  BoardWorker worker;
+  transfer::TransferEngine engine(device, {}, {&worker});
   transfer::PageText page;
   char group[9];
   for (size_t i = 0; i < size / 4; ++i) {

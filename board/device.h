@@ -12,7 +12,6 @@
 #include <string>
 
 #include "board/board_result.h"
-#include "board/fair_mutex.h"
 #include "board/hid.h"
 #include "board/process_lock.h"
 
@@ -69,8 +68,9 @@ class CDevice {
   mutable std::mutex path_mutex_;
   std::string open_path_;
   ProcessLock board_lock_;
-  // One call's request and answer reports stay together against other
-  // threads, and callers are served in the order they came.
-  FairMutex call_mutex_;
+  // One call's request and answer reports stay together. The board's users
+  // take turns on one thread (the board worker, or the command-line tool's
+  // own), so the lock only keeps a call whole; it does not share out turns.
+  std::mutex call_mutex_;
   PauseFn pause_;
 };

@@ -1,6 +1,7 @@
 // Load and check against the emulated board's mailbox and EEPROM: the log
 // lines, the exchanges on the wire, the failure rules and the concurrency
-// rules. Pauses run fast; the emulated board answers at once.
+// rules. The steps run on a board worker, as in the application, unless a
+// test says otherwise. Pauses run fast; the emulated board answers at once.
 #include "transfer/transfer_engine.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "board/board_worker.h"
 #include "board/device.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
@@ -67,6 +69,7 @@ std::string Op(const emu::Report& r) {
 struct TransferTest : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
   CDevice device{board};
+  BoardWorker worker;
   std::mutex mutex;
   Lines log;
   std::vector<transfer::Progress> progress;
@@ -81,21 +84,30 @@ struct TransferTest : ::testing::Test {
     });
     ASSERT_EQ(device.FindDevices(), 1);
     ASSERT_TRUE(device.OpenBoard(0));
-    engine = std::make_unique<transfer::TransferEngine>(
-        device, transfer::Callbacks{[this](const std::string& text) {
-                                      std::lock_guard lock(mutex);
-                                      log.push_back(text);
-                                    },
-                                    [this](const transfer::Progress& p) {
-                                      {
-                                        std::lock_guard lock(mutex);
-                                        progress.push_back(p);
-                                      }
-                                      if (on_progress) on_progress(p);
-                                    },
-                                    nullptr});
+    // The check's serve wait is a real timer on the worker: 1 ms keeps long
+    // checks short.
+    MakeEngine({&worker, 1});
   }
   void TearDown() override { engine.reset(); }
+
+  void MakeEngine(transfer::Options options) {
+    engine.reset();
+    engine = std::make_unique<transfer::TransferEngine>(
+        device,
+        transfer::Callbacks{[this](const std::string& text) {
+                              std::lock_guard lock(mutex);
+                              log.push_back(text);
+                            },
+                            [this](const transfer::Progress& p) {
+                              {
+                                std::lock_guard lock(mutex);
+                                progress.push_back(p);
+                              }
+                              if (on_progress) on_progress(p);
+                            },
+                            nullptr},
+        options);
+  }
 
   void UseImage(const std::vector<uint8_t>& image) {
     ASSERT_TRUE(engine->SetPageText(transfer::JoinDataLines(PageFor(image))));
@@ -157,23 +169,27 @@ TEST_F(TransferTest, LoadWritesEveryBlockAndLogsAsTheBoardProgresses) {
        {"w05=A0", "r05", "w06=20 00 00 00 +32", "w05=AA"},
        {"r05", "w06=08 00 08 20 +8", "w05=AA", "r05", "w05=00"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    const auto image = Pattern(c.size, static_cast<uint8_t>(c.size));
-    UseImage(image);
-    EXPECT_EQ(Run(Job::kLoad).outcome, Outcome::kDone);
-    EXPECT_EQ(Log(), c.log);
-    const auto ops = Ops();
-    ASSERT_GE(ops.size(), c.first_ops.size());
-    EXPECT_EQ(Lines(ops.begin(), ops.begin() + c.first_ops.size()), c.first_ops);
-    if (!c.last_ops.empty()) {
-      EXPECT_EQ(Lines(ops.end() - c.last_ops.size(), ops.end()), c.last_ops);
+  // The command-line tool runs the same steps in line, on the waiting thread.
+  for (const bool in_line : {false, true}) {
+    if (in_line) MakeEngine({nullptr});
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(c.size) + (in_line ? " bytes in line" : " bytes on the worker"));
+      const auto image = Pattern(c.size, static_cast<uint8_t>(c.size));
+      UseImage(image);
+      EXPECT_EQ(Run(Job::kLoad).outcome, Outcome::kDone);
+      EXPECT_EQ(Log(), c.log);
+      const auto ops = Ops();
+      ASSERT_GE(ops.size(), c.first_ops.size());
+      EXPECT_EQ(Lines(ops.begin(), ops.begin() + c.first_ops.size()), c.first_ops);
+      if (!c.last_ops.empty()) {
+        EXPECT_EQ(Lines(ops.end() - c.last_ops.size(), ops.end()), c.last_ops);
+      }
+      EXPECT_EQ(ops.size(), 3 * ((c.size + 31) / 32) + 3);
+      EXPECT_EQ(Eeprom(c.size), image);
+      ASSERT_FALSE(progress.empty());
+      EXPECT_EQ(progress.back().percent, 100);
+      EXPECT_EQ(progress.back().done, c.size);
     }
-    EXPECT_EQ(ops.size(), 3 * ((c.size + 31) / 32) + 3);
-    EXPECT_EQ(Eeprom(c.size), image);
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.back().percent, 100);
-    EXPECT_EQ(progress.back().done, c.size);
   }
   auto lock = board->Lock();
   EXPECT_FALSE(board->Mailbox().InLoadMode());
@@ -490,34 +506,85 @@ TEST_F(TransferTest, ACheckPressedDuringAConversionComparesTheNewImage) {
   EXPECT_EQ(engine->ReadBack(), image);
 }
 
-TEST_F(TransferTest, OtherBoardUsersInterleaveCallByCallDuringALoad) {
-  // A page polling the module while a load runs: its calls get in between the
-  // load's, each call whole, and the load still writes every byte.
+TEST_F(TransferTest, ACancelledLoadThatWaitsForACheckNeverReachesTheBoard) {
+  UseImage(Pattern(64));
+  Gate gate;
+  on_pause = [&](int) { gate.Pass(); };
+  ASSERT_TRUE(engine->StartCheck());
+  gate.AwaitReached();
+  ASSERT_TRUE(engine->StartLoad());
+  engine->CancelLoad();
+  EXPECT_TRUE(engine->Wait(Job::kLoad, 2000)) << "a load that has not begun stops at once";
+  EXPECT_EQ(engine->LastResult(Job::kLoad).outcome, Outcome::kCancelled);
+  EXPECT_EQ(Log(), Lines{"Terminate File Transfer!"});
+  gate.Open();
+  engine->Wait(Job::kCheck);
+  const auto ops = Ops();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "w05=A0"), 1) << "only the check entered";
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "w05=AA"), 0);
+}
+
+// ---- the board worker's other jobs -------------------------------------------
+
+TEST_F(TransferTest, APollPostedDuringALoadRunsBetweenTwoOfItsExchanges) {
+  // A page's poll, posted to the board worker while the load writes its fourth
+  // block, runs before the load's next exchange, not after the load.
   const auto image = Pattern(2048);
   UseImage(image);
-  device.SetPause([](int ms) { std::this_thread::sleep_for(std::chrono::microseconds(ms * 50)); });
   uint8_t identifier = 0;
   {
     auto lock = board->Lock();
     identifier = board->Module().Peek(0, 0x80);
   }
-  std::atomic<bool> done{false};
-  int reads = 0, good = 0;
-  std::thread poller([&] {
-    uint8_t id[3];
-    while (!done) {
-      ++reads;
-      if (device.ReadModule(1, 0xA0, 0x00, 0x80, id, 3) && id[0] == identifier) ++good;
-    }
-  });
-  ASSERT_TRUE(engine->StartLoad());
-  engine->Wait(Job::kLoad);
-  done = true;
-  poller.join();
-  EXPECT_EQ(engine->LastResult(Job::kLoad).outcome, Outcome::kDone);
+  uint8_t id[3] = {};
+  bool read = false;
+  on_progress = [&](const transfer::Progress& p) {
+    if (p.done == 4 * 32)
+      worker.Post([&] { read = device.ReadModule(1, 0xA0, 0x00, 0x80, id, 3).ok(); });
+  };
+  EXPECT_EQ(Run(Job::kLoad).outcome, Outcome::kDone);
+  const auto ops = Ops();
+  const auto poll = std::find(ops.begin(), ops.end(), "cmd07");
+  ASSERT_NE(poll, ops.end());
+  ASSERT_EQ(poll - ops.begin(), 1 + 3 * 3 + 2) << "after the fourth block's write";
+  EXPECT_EQ(*(poll - 1), "w06=20 00 00 60 +32");
+  EXPECT_EQ(*(poll + 1), "w05=AA") << "the load goes on where it was";
+  EXPECT_EQ(ops.size(), 3 * 64 + 3 + 1u);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(id[0], identifier);
   EXPECT_EQ(Eeprom(2048), image);
-  EXPECT_GE(reads, 64) << "the poller got in at least once a block, not kept out by the load";
-  EXPECT_EQ(good, reads);
+  auto lock = board->Lock();
+  EXPECT_EQ(board->Mailbox().Violations(), 0);
+}
+
+TEST_F(TransferTest, TheChecksServeWaitLeavesTheWorkerToOtherJobs) {
+  MakeEngine({&worker});  // the full 100 ms wait after asking for a block
+  const auto image = Pattern(32);
+  {
+    auto lock = board->Lock();
+    std::copy(image.begin(), image.end(), board->Mailbox().Eeprom().begin());
+  }
+  UseImage(image);
+  using Clock = std::chrono::steady_clock;
+  std::mutex m;
+  std::vector<Clock::time_point> sent;  // when each request went out
+  on_pause = [&](int ms) {
+    if (ms != CDevice::kCommandDelayMs) return;
+    std::lock_guard lock(m);
+    sent.push_back(Clock::now());
+    if (board->RequestCount() == 4)  // w05=A5: the board was asked for the block
+      worker.Post([&] {
+        uint8_t id = 0;
+        device.ReadModule(1, 0xA0, 0x00, 0x80, &id, 1);
+      });
+  };
+  EXPECT_EQ(Run(Job::kCheck).outcome, Outcome::kDone);
+  EXPECT_EQ(Ops(), (Lines{"w05=A0", "r05", "w06=20 00 00 00 +0", "w05=A5", "cmd07", "r05",
+                          "r0A:32"}));
+  std::lock_guard lock(m);
+  ASSERT_EQ(sent.size(), 7u);
+  EXPECT_LT(sent[4] - sent[3], std::chrono::milliseconds(50)) << "the poll ran during the wait";
+  EXPECT_GE(sent[5] - sent[3], std::chrono::milliseconds(100)) << "the check still waited";
 }
 
 }  // namespace

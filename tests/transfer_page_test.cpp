@@ -151,6 +151,7 @@ TEST_F(PageTest, BrowseLoadCheckAndCancel) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !browse->isEnabled() && !load->isEnabled(); }, 2000))
       << "Browse and Load File wait for the load";
   EXPECT_TRUE(check->isEnabled()) << "a check may be asked for; it waits";
+  EXPECT_GE(app->Link().Pending(), 1u) << "the load runs on the board worker the pages share";
   SetGate(true);
   ASSERT_TRUE(WaitForLog("写入数据完成!"));
   EXPECT_TRUE(browse->isEnabled() && load->isEnabled());

@@ -69,7 +69,8 @@ CTransferFile::CTransferFile(AppContext& app, QWidget* parent) : QWidget(parent)
   cancel_ =
       Control(new QPushButton(QString::fromUtf8(texts::kCancel), this), 33054, {230, 186, 60, 16});
 
-  // The engine's threads hand everything over as queued events.
+  // The engine's steps run on the board worker, its conversion on a thread of
+  // its own: both hand everything over as queued events.
   transfer::Callbacks callbacks;
   callbacks.log = [this](const std::string& text) {
     QMetaObject::invokeMethod(
@@ -83,7 +84,8 @@ CTransferFile::CTransferFile(AppContext& app, QWidget* parent) : QWidget(parent)
     QMetaObject::invokeMethod(
         this, [this, a] { ShowActivity(a); }, Qt::QueuedConnection);
   };
-  engine_ = std::make_unique<transfer::TransferEngine>(app_.Device(), std::move(callbacks));
+  engine_ = std::make_unique<transfer::TransferEngine>(app_.Device(), std::move(callbacks),
+                                                       transfer::Options{&app_.Link().Worker()});
 
   connect(browse_, &QPushButton::clicked, this, &CTransferFile::BrowsePageFile);
   connect(load_, &QPushButton::clicked, this, [this] { engine_->StartLoad(); });
@@ -92,7 +94,8 @@ CTransferFile::CTransferFile(AppContext& app, QWidget* parent) : QWidget(parent)
 }
 
 CTransferFile::~CTransferFile() {
-  // Stops the jobs between two exchanges while this page can still take events.
+  // Stops the jobs between two exchanges while this page can still take events:
+  // waits for a step in flight at most.
   engine_.reset();
 }
 

@@ -1,6 +1,7 @@
 // The "File" page: pick a page file, load its image into the EEPROM through the
 // board, check it by reading it back. A view over transfer::TransferEngine,
-// whose threads reach this page only through queued events.
+// which runs the transfer step by step on the app's board worker, between the
+// other pages' polls, and reaches this page only through queued events.
 #pragma once
 
 #include <QString>
