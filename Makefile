@@ -41,7 +41,10 @@ test: build
 	ctest --preset default
 
 bench: build
-	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@for b in $(BUILD_DIR)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  "$$b" || exit 1; \
+	done
 
 screenshots: build
 	@for p in $(SCREENSHOT_PACKAGES); do \
