@@ -48,8 +48,8 @@ test-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
-# The core suites (board, emulator, module, signal, transfer, command line:
-# every thread of our own) under ThreadSanitizer. The Qt pages are not built:
+# The suites without Qt (board link and board worker, emulator, module,
+# signal, transfer, command line) under ThreadSanitizer. The Qt pages are not built:
 # Debian's Qt is not instrumented, so the hand-over of queued events to the
 # user-interface thread is invisible to ThreadSanitizer.
 # gcc 12's ThreadSanitizer wants its fixed memory layout and can stop with

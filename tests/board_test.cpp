@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "board/board_worker.h"
 #include "board/device.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
@@ -309,6 +310,40 @@ TEST(BoardCalls, UnplugAndReopenDuringCallsNeverPairAWrongAnswer) {
   uint8_t v = 0;
   EXPECT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x90, &v, 1));
   EXPECT_EQ(v, 0x11);
+}
+
+TEST(BoardWorker, RunsJobsInOrderOffTheCallerAndStopDropsWhatIsQueued) {
+  BoardWorker worker;
+  const auto caller = std::this_thread::get_id();
+  std::vector<int> ran;  // the worker writes it; read after Drain and Stop
+  std::atomic<bool> on_caller{false};
+  for (int i = 0; i < 5; ++i)
+    worker.Post([&, i] {
+      if (std::this_thread::get_id() == caller) on_caller = true;
+      ran.push_back(i);
+    });
+  worker.Drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_FALSE(on_caller);
+  EXPECT_EQ(worker.Pending(), 0u);
+
+  // Stop waits for the running job and drops the queued one; later posts are ignored.
+  std::atomic<bool> started{false}, release{false};
+  worker.Post([&] {
+    started = true;
+    while (!release) std::this_thread::sleep_for(milliseconds(1));
+    ran.push_back(100);
+  });
+  worker.Post([&] { ran.push_back(101); });
+  while (!started) std::this_thread::sleep_for(milliseconds(1));
+  EXPECT_EQ(worker.Pending(), 2u);
+  std::thread stopper([&] { worker.Stop(); });
+  while (worker.Pending() != 1) std::this_thread::sleep_for(milliseconds(1));
+  release = true;
+  stopper.join();
+  worker.Post([&] { ran.push_back(102); });
+  worker.Drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 100}));
 }
 
 }  // namespace
