@@ -9,7 +9,7 @@ BUILD_DIR := build
 CLI := $(BUILD_DIR)/cli/lanewright-cli
 GUI := $(BUILD_DIR)/app/lanewright
 
-.PHONY: all deps configure build run test test-fast bench screenshots clean
+.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots clean
 
 all: build
 
@@ -40,8 +40,32 @@ run: build
 test: build
 	ctest --preset default
 
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (with
+# LeakSanitizer). The preset sets QT_QPA_PLATFORM and the sanitizer options,
+# for the build too, which runs every test program to list its tests.
+test-asan: deps
+	@test -f build-asan/CMakeCache.txt || cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+# The suites without Qt (board link and board worker, emulator, module,
+# signal, transfer, command line) under ThreadSanitizer. The Qt pages are not built:
+# Debian's Qt is not instrumented, so the hand-over of queued events to the
+# user-interface thread is invisible to ThreadSanitizer.
+# gcc 12's ThreadSanitizer wants its fixed memory layout and can stop with
+# "unexpected memory mapping" under the address-space randomisation of newer
+# kernels, so build and tests run with randomisation off where allowed.
+NO_ASLR = $(shell setarch -R true 2>/dev/null && echo setarch -R)
+test-tsan: deps
+	@test -f build-tsan/CMakeCache.txt || cmake --preset tsan
+	$(NO_ASLR) cmake --build --preset tsan
+	$(NO_ASLR) ctest --preset tsan
+
 bench: build
-	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@for b in $(BUILD_DIR)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  "$$b" || exit 1; \
+	done
 
 screenshots: build
 	@for p in $(SCREENSHOT_PACKAGES); do \
@@ -51,4 +75,4 @@ screenshots: build
 	packaging/screenshots.sh $(GUI) docs/screenshots
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan

@@ -90,6 +90,11 @@ struct MainWindowFixture : ::testing::Test {
     window->Context().Link().Drain();
   }
   void TearDown() override { window.reset(); }
+  // sendEvent does not take the event: it lives on the stack here.
+  void Send(int type, qintptr wparam, const QString& text) {
+    AppMessage message(type, wparam, text);
+    QApplication::sendEvent(window.get(), &message);
+  }
   // Waits for the device watcher to report and the window to follow.
   bool WaitForStatus(const QString& start) {
     for (int i = 0; i < 100; ++i) {
@@ -126,13 +131,13 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
   Start();
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected");
   // A status text while no matching board is present keeps only the state.
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  Send(MSG_STATUS_TEXT, 0, "abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected" + k56);
 
   board->SetPlugged(true);
   ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  Send(MSG_STATUS_TEXT, 0, "abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Connected" + k56 + "abc");
 
   board->SetPlugged(false);
@@ -142,7 +147,7 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
 
 TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   Start();
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  Send(MSG_STATUS_TEXT, 0, "abc");
   const QString before = window->StatusText();
   board->AddDevice({"emulated:mouse", 0x046D, 0xC077, 0x0100, "mouse"});
   board->AddDevice({"emulated:board1", 0x0483, 0x0211, 0x0200, "second board"});
@@ -151,7 +156,7 @@ TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   // Removal of a device that is not the open board changes nothing either.
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_DEVICE_CHANGE, 0, "emulated:board1"));
+  Send(MSG_DEVICE_CHANGE, 0, "emulated:board1");
   window->Context().Link().Drain();
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
@@ -192,7 +197,7 @@ TEST_F(MainWindowFixture, TheUserInterfaceThreadMakesNoTransportCall) {
     window->Context().Link().Drain();
   }
   window->Tabs()->setCurrentIndex(CLanewrightDlg::kChecker);
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  Send(MSG_STATUS_TEXT, 0, "abc");
   board->SetPlugged(false);
   ASSERT_TRUE(WaitForStatus("UsbHid Disconnected"));
   board->SetPlugged(true);
@@ -218,7 +223,7 @@ TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
   EXPECT_TRUE(window->WaitingForBoard());
   EXPECT_EQ(window->Context().Device().OpenPath(), "");
   // What follows from the board not being open does not hide why.
-  QApplication::sendEvent(window.get(), new AppMessage(MSG_STATUS_TEXT, 0, "abc"));
+  Send(MSG_STATUS_TEXT, 0, "abc");
   EXPECT_EQ(window->StatusText(), waiting);
   QTest::qWait(3 * CLanewrightDlg::kBoardRetryMs);
   window->Context().Link().Drain();

@@ -2,10 +2,15 @@
 // records every request report it receives.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 
+#include "board/board_worker.h"
 #include "board/device.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
@@ -248,6 +253,98 @@ TEST(BoardCalls, ConcurrentCallersNeverTakeEachOthersAnswers) {
   a.join();
   b.join();
   EXPECT_EQ(wrong, 0);
+}
+
+TEST(BoardCalls, UnplugAndReopenDuringCallsNeverPairAWrongAnswer) {
+  // Two callers keep reading while the board is unplugged, plugged back,
+  // closed and reopened under them: a call either reads its own register or
+  // fails with its cause, and the link is whole again afterwards.
+  auto board = std::make_shared<emu::EmulatedBoard>();
+  CDevice device(board);
+  device.SetPause([](int) {});
+  device.FindDevices();
+  ASSERT_TRUE(device.OpenBoard(0));
+  {
+    auto lock = board->Lock();
+    board->Module().Poke(0x00, 0x90, 0x11);
+    board->Module().Poke(0x00, 0x91, 0x22);
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> good{0}, wrong{0}, failed{0};
+  std::mutex causes_mutex;
+  std::set<std::string> causes;
+  auto caller = [&](uint8_t reg, uint8_t expect) {
+    while (!done) {
+      uint8_t v = 0;
+      if (!device.ReadModule(1, 0xA0, 0x00, reg, &v, 1)) {
+        ++failed;
+        std::lock_guard lock(causes_mutex);
+        causes.insert(device.LastError());
+      } else if (v == expect) {
+        ++good;
+      } else {
+        ++wrong;
+      }
+    }
+  };
+  std::thread a(caller, 0x90, 0x11), b(caller, 0x91, 0x22);
+  for (int i = 0; i < 20; ++i) {
+    board->SetPlugged(false);
+    std::this_thread::sleep_for(milliseconds(2));
+    board->SetPlugged(true);
+    device.CloseBoard();
+    device.FindDevices();
+    device.OpenBoard(0);
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  done = true;
+  a.join();
+  b.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(good, 0);
+  EXPECT_GT(failed, 0);
+  for (const auto& cause : causes)
+    EXPECT_TRUE(cause == OutcomeText(TransferOutcome::kNotOpen) ||
+                cause == OutcomeText(TransferOutcome::kError) ||
+                cause == OutcomeText(TransferOutcome::kTimeout))
+        << cause;
+  uint8_t v = 0;
+  EXPECT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x90, &v, 1));
+  EXPECT_EQ(v, 0x11);
+}
+
+TEST(BoardWorker, RunsJobsInOrderOffTheCallerAndStopDropsWhatIsQueued) {
+  BoardWorker worker;
+  const auto caller = std::this_thread::get_id();
+  std::vector<int> ran;  // the worker writes it; read after Drain and Stop
+  std::atomic<bool> on_caller{false};
+  for (int i = 0; i < 5; ++i)
+    worker.Post([&, i] {
+      if (std::this_thread::get_id() == caller) on_caller = true;
+      ran.push_back(i);
+    });
+  worker.Drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_FALSE(on_caller);
+  EXPECT_EQ(worker.Pending(), 0u);
+
+  // Stop waits for the running job and drops the queued one; later posts are ignored.
+  std::atomic<bool> started{false}, release{false};
+  worker.Post([&] {
+    started = true;
+    while (!release) std::this_thread::sleep_for(milliseconds(1));
+    ran.push_back(100);
+  });
+  worker.Post([&] { ran.push_back(101); });
+  while (!started) std::this_thread::sleep_for(milliseconds(1));
+  EXPECT_EQ(worker.Pending(), 2u);
+  std::thread stopper([&] { worker.Stop(); });
+  while (worker.Pending() != 1) std::this_thread::sleep_for(milliseconds(1));
+  release = true;
+  stopper.join();
+  worker.Post([&] { ran.push_back(102); });
+  worker.Drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 100}));
 }
 
 }  // namespace
