@@ -276,10 +276,10 @@ TEST(BoardCalls, UnplugAndReopenDuringCallsNeverPairAWrongAnswer) {
   auto caller = [&](uint8_t reg, uint8_t expect) {
     while (!done) {
       uint8_t v = 0;
-      if (!device.ReadModule(1, 0xA0, 0x00, reg, &v, 1)) {
+      if (const BoardResult r = device.ReadModule(1, 0xA0, 0x00, reg, &v, 1); !r) {
         ++failed;
         std::lock_guard lock(causes_mutex);
-        causes.insert(device.LastError());
+        causes.insert(r.Text());
       } else if (v == expect) {
         ++good;
       } else {
@@ -304,9 +304,9 @@ TEST(BoardCalls, UnplugAndReopenDuringCallsNeverPairAWrongAnswer) {
   EXPECT_GT(good, 0);
   EXPECT_GT(failed, 0);
   for (const auto& cause : causes)
-    EXPECT_TRUE(cause == OutcomeText(TransferOutcome::kNotOpen) ||
-                cause == OutcomeText(TransferOutcome::kError) ||
-                cause == OutcomeText(TransferOutcome::kTimeout))
+    EXPECT_TRUE(cause.rfind(StatusText(BoardStatus::kNotOpen), 0) == 0 ||
+                cause.rfind(StatusText(BoardStatus::kTransferError), 0) == 0 ||
+                cause.rfind(StatusText(BoardStatus::kTimeout), 0) == 0)
         << cause;
   uint8_t v = 0;
   EXPECT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x90, &v, 1));
