@@ -25,7 +25,8 @@ PowerReading ReadPower(CDevice& device, bool* ok) {
 }
 
 bool ReadDspBlock(CDevice& device, DspBlock& block) {
-  return device.SendCommand(board::kDspRead, 0, 0, block.data(), kDspBlockSize);
+  return device.SendCommand(board::kDspRead, 0, 0, block.data(), kDspBlockSize) &&
+         CDevice::LastAnswersPassedHeaderTest();
 }
 
 bool WriteDspBlock(CDevice& device, const DspBlock& block) {

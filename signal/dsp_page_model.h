@@ -23,7 +23,9 @@ PowerReading ParsePower(const uint8_t* payload /* 12 bytes */);
 // A failed read shows 0 V, 0 A, 0 W (the buffer starts zeroed).
 PowerReading ReadPower(CDevice& device, bool* ok = nullptr);
 
-bool ReadDspBlock(CDevice& device, DspBlock& block);         // command 17, 4 reports
+// Command 17, 4 reports. False when an exchange failed or an answer failed
+// the header test (that part of `block` then holds no answer).
+bool ReadDspBlock(CDevice& device, DspBlock& block);
 bool WriteDspBlock(CDevice& device, const DspBlock& block);  // command 16, 4 reports
 constexpr int kDspSaveWaitMs = 1000;
 bool SaveDsp(CDevice& device);  // command 13, then one second
