@@ -2,7 +2,10 @@
 # everything they need on a fresh Debian 12 machine.
 
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
-            libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei fonts-liberation2
+            libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei fonts-liberation2 \
+            nlohmann-json3-dev libcli11-dev locales
+# The tests check that numbers keep their decimal point under this locale.
+TEST_LOCALE := de_DE.UTF-8
 SCREENSHOT_PACKAGES := xvfb
 
 BUILD_DIR := build
@@ -25,6 +28,20 @@ deps:
 	  else \
 	    echo "Missing packages. Run as root:"; \
 	    echo "  apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+	@if ! locale -a 2>/dev/null | grep -qix "$$(echo $(TEST_LOCALE) | sed 's/UTF-8/utf8/')"; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Generating the $(TEST_LOCALE) locale"; \
+	    if grep -q "^# *$(TEST_LOCALE) UTF-8" /etc/locale.gen; then \
+	      sed -i "s/^# *$(TEST_LOCALE) UTF-8/$(TEST_LOCALE) UTF-8/" /etc/locale.gen; \
+	    elif ! grep -q "^$(TEST_LOCALE) UTF-8" /etc/locale.gen; then \
+	      echo "$(TEST_LOCALE) UTF-8" >> /etc/locale.gen; \
+	    fi; \
+	    locale-gen; \
+	  else \
+	    echo "The $(TEST_LOCALE) locale is missing (its tests will skip). As root:"; \
+	    echo "  sed -i 's/^# *$(TEST_LOCALE) UTF-8/$(TEST_LOCALE) UTF-8/' /etc/locale.gen && locale-gen"; \
 	  fi; \
 	fi
 

@@ -11,4 +11,4 @@ target_link_libraries(lw_gui PUBLIC
   Qt6::Widgets Qt6::DBus)
 
 add_executable(lanewright main.cpp)
-target_link_libraries(lanewright PRIVATE lw_gui)
+target_link_libraries(lanewright PRIVATE lw_gui lw_version)

@@ -3,12 +3,14 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QMessageBox>
+#include <clocale>
 #include <cstdio>
 #include <string>
 
 #include "app/main_window.h"
 #include "app/screenshots.h"
 #include "emulator/emulated_board.h"
+#include "lw_version.h"
 
 int main(int argc, char** argv) {
   // --help and --version need no display.
@@ -18,8 +20,12 @@ int main(int argc, char** argv) {
       qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication app(argc, argv);
+  // Qt has set the C library's locale from the environment: with a German
+  // locale every printf would write "38,54". Numbers in files and fixed
+  // formats are written with a dot.
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName("lanewright");
-  QApplication::setApplicationVersion("1.0");
+  QApplication::setApplicationVersion(LW_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(

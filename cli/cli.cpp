@@ -5,10 +5,17 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
+#include <CLI/CLI.hpp>
+
+#include "cli/version.h"
 #include "emulator/emulated_board.h"
 
 namespace cli {
@@ -43,6 +50,55 @@ CDevice& Context::Board() {
   return *device;
 }
 
+bool Context::Option(const std::string& name, std::string* value) const {
+  const auto it = values.find(name);
+  if (it == values.end()) return false;
+  *value = it->second;
+  return true;
+}
+
+bool Context::Flag(const std::string& name) const { return flags.count(name) > 0; }
+
+bool Context::ReaderGone() const {
+  const auto* fd = dynamic_cast<const FdOutput*>(out.rdbuf());
+  return !out && fd && fd->Error() == EPIPE;
+}
+
+void Context::PrintJson(const Json& doc) { out << DumpJson(doc, -1) << "\n"; }
+
+bool FdOutput::Drain() {
+  const char* at = pbase();
+  while (at < pptr()) {
+    const ssize_t n = ::write(fd_, at, static_cast<size_t>(pptr() - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (!error_) error_ = n < 0 ? errno : EIO;
+      setp(buffer_, buffer_ + sizeof buffer_);
+      return false;
+    }
+    at += n;
+  }
+  setp(buffer_, buffer_ + sizeof buffer_);
+  return true;
+}
+
+FdOutput::int_type FdOutput::overflow(int_type c) {
+  if (!Drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+int FdOutput::sync() { return Drain() ? 0 : -1; }
+
+std::string VersionText() {
+  std::string text = std::string("lanewright-cli ") + kVersion;
+  if (*kGitRevision) text += std::string(" (git ") + kGitRevision + ")";
+  return text;
+}
+
 uint64_t ParseNumber(const std::string& text, uint64_t max, const std::string& what) {
   if (text.empty()) throw UsageError(what + ": empty number");
   size_t pos = 0;
@@ -52,7 +108,8 @@ uint64_t ParseNumber(const std::string& text, uint64_t max, const std::string& w
     base = 16;
     digits = text.substr(2);
   }
-  if (digits.empty() || digits[0] == '-' || digits[0] == '+')
+  if (digits.empty() || digits[0] == '-' || digits[0] == '+' ||
+      std::isspace(static_cast<unsigned char>(digits[0])))
     throw UsageError(what + ": \"" + text + "\" is not a number");
   uint64_t value = 0;
   try {
@@ -70,87 +127,125 @@ uint64_t ParseNumber(const std::string& text, uint64_t max, const std::string& w
   return value;
 }
 
-bool TakeFlag(std::vector<std::string>& args, const std::string& flag) {
-  auto it = std::find(args.begin(), args.end(), flag);
-  if (it == args.end()) return false;
-  args.erase(it);
-  return true;
-}
-
-bool TakeOption(std::vector<std::string>& args, const std::string& flag, std::string* value) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == flag) {
-      if (i + 1 >= args.size()) throw UsageError(flag + " needs a value");
-      *value = args[i + 1];
-      args.erase(args.begin() + i, args.begin() + i + 2);
-      return true;
-    }
-    if (args[i].rfind(flag + "=", 0) == 0) {
-      *value = args[i].substr(flag.size() + 1);
-      args.erase(args.begin() + i);
-      return true;
-    }
-  }
-  return false;
-}
-
-void ExpectNoMoreOptions(const std::vector<std::string>& args) {
-  for (const auto& a : args)
-    if (a.size() > 1 && a[0] == '-' && !std::isdigit(static_cast<unsigned char>(a[1])))
-      throw UsageError("unknown option " + a);
-}
-
-namespace {
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-size_t Utf8Length(const std::string& text, size_t i) {
-  const auto c = static_cast<unsigned char>(text[i]);
-  size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-  if (n == 0 || i + n > text.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
-}  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80) {
-      // Module text fields are raw bytes: keep valid UTF-8, escape the rest.
-      if (size_t n = Utf8Length(text, i)) {
-        out.append(text, i, n);
-        i += n - 1;
-      } else {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-        out += buf;
-      }
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string Hex2(uint8_t value) {
   char buf[4];
   std::snprintf(buf, sizeof buf, "%02X", value);
   return buf;
+}
+
+// --- Files and output conventions ---
+
+std::string IsoTime(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+  std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  long millis = static_cast<long>(ms % 1000);
+  if (millis < 0) {
+    millis += 1000;
+    --seconds;
+  }
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char date[32], zone[8];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);  // +0100
+  char out[48];
+  std::snprintf(out, sizeof out, "%s.%03ld%.3s:%.2s", date, millis, zone, zone + 3);
+  return out;
+}
+
+namespace {
+// Length of the well-formed UTF-8 sequence at text[i] (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+size_t Utf8Length(const std::string& text, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = at(0);
+  if (c < 0x80) return 1;
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c == 0xE0) n = 3, low = 0xA0;
+  else if (c == 0xED) n = 3, high = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF) n = 3;
+  else if (c == 0xF0) n = 4, low = 0x90;
+  else if (c == 0xF4) n = 4, high = 0x8F;
+  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  if (n == 0 || i + n > text.size()) return 0;
+  if (at(1) < low || at(1) > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((at(k) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+void MakeValid(Json& value) {
+  if (value.is_string()) {
+    auto& s = value.get_ref<std::string&>();
+    s = ValidUtf8(s);
+  } else if (value.is_array()) {
+    for (auto& item : value) MakeValid(item);
+  } else if (value.is_object()) {
+    Json fixed = Json::object();
+    for (auto& [key, item] : value.items()) {
+      MakeValid(item);
+      fixed[ValidUtf8(key)] = std::move(item);
+    }
+    value = std::move(fixed);
+  }
+}
+}  // namespace
+
+std::string ValidUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    if (const size_t n = Utf8Length(bytes, i)) {
+      out.append(bytes, i, n);
+      i += n;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(bytes[i++]);
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+std::string DumpJson(const Json& doc, int indent) {
+  Json copy = doc;
+  MakeValid(copy);
+  return copy.dump(indent, ' ', false, Json::error_handler_t::strict);
+}
+
+std::vector<CommandOption> CsvOptions(const std::string& csv_help) {
+  return {{"--csv", "FILE", csv_help},
+          {"--append", "", "add to an existing --csv file (a header only if it is empty)"},
+          {"--overwrite", "", "replace an existing --csv file"}};
+}
+
+void CheckWritten(std::ostream& file, const std::string& path) {
+  if (file) return;
+  const int error = errno;
+  throw FileError(path + ": write failed" + (error ? std::string(": ") + std::strerror(error) : ""));
+}
+
+std::ofstream OpenCsv(Context& ctx, const std::string& path, const std::string& header) {
+  namespace fs = std::filesystem;
+  const bool append = ctx.Flag("--append"), overwrite = ctx.Flag("--overwrite");
+  if (append && overwrite) throw UsageError("give --append or --overwrite, not both");
+  std::error_code ec;
+  const bool regular = fs::is_regular_file(path, ec);
+  if (regular && !append && !overwrite)
+    throw UsageError("--csv: " + path + " exists; give --append to add to it or --overwrite");
+  if (fs::is_directory(path, ec)) throw FileError("--csv: " + path + " is a directory");
+  const bool fresh = !append || !regular || fs::file_size(path, ec) == 0;
+  errno = 0;
+  std::ofstream file(path, append ? std::ios::app : std::ios::trunc);
+  if (!file)
+    throw FileError("--csv: cannot open " + path +
+                    (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+  if (fresh) file << header << "\n" << std::flush;
+  CheckWritten(file, path);
+  return file;
 }
 
 namespace {
@@ -164,135 +259,273 @@ std::vector<Command> AllCommands() {
   return table;
 }
 
-void PrintToolHelp(std::ostream& out, const std::vector<Command>& table) {
-  out << "Usage: lanewright-cli [--emulate[=FILE]] [--emulate-module FILE] [--board INDEX]\n"
-         "                      COMMAND [ARGS] [--json]\n\n"
+// "  --csv FILE          text", continuation lines indented under the text.
+void PrintOption(std::ostream& out, const std::string& names, const std::string& value,
+                 const std::string& help) {
+  constexpr size_t kColumn = 24;
+  std::string head = "  " + names;
+  if (!value.empty()) head += (value[0] == '[' ? "" : " ") + value;
+  if (head.size() + 2 > kColumn) {
+    out << head << "\n";
+    head.clear();
+  }
+  head.resize(kColumn, ' ');
+  std::istringstream lines(help);
+  std::string line;
+  bool first = true;
+  while (std::getline(lines, line)) {
+    out << (first ? head : std::string(kColumn, ' ')) << line << "\n";
+    first = false;
+  }
+  if (first) out << head << "\n";
+}
+
+const char* kExitStatusHelp =
+    "Exit status: 0 success (or PASS), 1 a board or file operation failed (the\n"
+    "board busy included), 2 a usage error or invalid input, 3 the module failed\n"
+    "a verdict (FAIL), 4 no verdict was reached within the limit.\n";
+
+void PrintToolHelp(std::ostream& out, const CLI::App& app, const std::vector<Command>& table) {
+  out << "Usage: lanewright-cli [OPTIONS] COMMAND [ARGS] [--json]\n\n"
          "Tests 400G QSFP-DD (CMIS) modules through the Lanewright USB test board.\n\n"
-         "Options:\n"
-         "  --emulate            use the built-in emulated board (state kept in memory)\n"
-         "  --emulate=FILE       the same, keeping the board's non-volatile state (module\n"
-         "                       memory, saved DSP block, EEPROM) in FILE across runs\n"
-         "  --emulate-module FILE  load a module memory dump into the emulated board\n"
-         "  --board INDEX        which matching USB board to use (default 0, see `boards`)\n"
-         "  --no-wait            fail at once when another process holds the board\n"
-         "                       (by default wait for it)\n"
-         "  --json               print data as JSON\n"
-         "  -h, --help           this help; `COMMAND --help` explains a command\n\n"
-         "Commands:\n";
+         "Options:\n";
+  for (const CLI::Option* o : app.get_options()) {
+    std::string names;
+    for (const auto& s : o->get_snames()) names += (names.empty() ? "-" : ", -") + s;
+    for (const auto& l : o->get_lnames()) names += (names.empty() ? "--" : ", --") + l;
+    PrintOption(out, names, o->get_type_name(), o->get_description());
+  }
+  out << "\nCommands:\n";
   for (const auto& c : table) {
     std::string usage = "  " + c.usage;
     if (usage.size() < 34) usage.resize(34, ' ');
     else usage += "\n" + std::string(34, ' ');
     out << usage << c.summary << "\n";
   }
-  out << "\nExit status: 0 success, 1 a board operation failed, 2 a usage error.\n"
-         "Addresses name module registers: bits 23-16 device (0xA0), 15-8 page,\n"
-         "7-0 register; 0xA00080 is page 00h byte 0x80, 0xA0001A lower byte 0x1A.\n";
+  out << "\n" << kExitStatusHelp
+      << "Addresses name module registers: bits 23-16 device (0xA0), 15-8 page,\n"
+         "7-0 register; 0xA00080 is page 00h byte 0x80, 0xA0001A lower byte 0x1A.\n"
+         "Files and JSON follow the conventions in cli/README.md.\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const Command& c) {
+  out << "Usage: lanewright-cli [OPTIONS] " << c.usage << " [--json]\n\n" << c.summary << "\n";
+  if (!c.help.empty()) out << "\n" << c.help;
+  out << "\nOptions:\n";
+  for (const auto& o : c.options) PrintOption(out, o.name, o.value, o.help);
+  PrintOption(out, "--json", "", "print data as JSON");
+  PrintOption(out, "-h, --help", "", "this help");
+  out << "\n" << kExitStatusHelp;
+}
+
+bool LooksLikeOption(const std::string& word) {
+  return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
+}
+
+// The global options. To add one: a member here, one line in Define, and
+// its use in Run.
+struct GlobalOptions {
+  static constexpr const char* kInMemory = "\x01";  // plain --emulate
+  CLI::Option* emulate = nullptr;
+  std::string module_file;
+  std::string board = "0";
+  bool json = false;
+  bool version = false;
+  bool no_wait = false;
+
+  void Define(CLI::App& app) {
+    const std::string emulate_help =
+        "use the built-in emulated board (state kept in memory)\n"
+        "--emulate=FILE: the same, keeping the board's non-volatile\n"
+        "state (module memory, saved DSP block, EEPROM) in FILE\n"
+        "across runs";
+    emulate = app.add_flag(std::string("--emulate{") + kInMemory + "}", emulate_help)
+                  ->type_name("[=FILE]");
+    app.add_option("--emulate-module", module_file,
+                   "load a module memory dump into the emulated board")
+        ->type_name("FILE");
+    app.add_option("--board", board, "which matching USB board to use (default 0, see `boards`)")
+        ->type_name("INDEX");
+    app.add_flag("--json", json, "print data as JSON")->disable_flag_override();
+    app.add_flag("--no-wait", no_wait,
+                 "fail at once when another process holds the board (by default wait)")
+        ->disable_flag_override();
+    app.add_flag("--version", version, "the version, and the git revision it was built from")
+        ->disable_flag_override();
+  }
+  bool Emulate() const { return emulate->count() > 0; }
+  // The --emulate=FILE state file, or "".
+  std::string StateFile() const {
+    if (!Emulate()) return {};
+    const std::string& last = emulate->results().back();
+    return last == kInMemory ? std::string() : last;
+  }
+};
+
+std::string ReadWholeFile(const std::string& path, const std::string& what) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw FileError(path + ": cannot open the " + what +
+                    (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw FileError(path + ": cannot read the " + what);
+  return text.str();
+}
+
+// Why writing to `out` failed, when it says.
+int OutputErrno(std::ostream& out) {
+  const auto* fd = dynamic_cast<const FdOutput*>(out.rdbuf());
+  return fd ? fd->Error() : 0;
+}
+
+// The one line that says why stdout failed.
+std::string OutputError(std::ostream& out) {
+  const int error = OutputErrno(out);
+  return std::string("cannot write the output") +
+         (error ? std::string(": ") + std::strerror(error) : std::string());
 }
 
 }  // namespace
 
 int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
-        std::shared_ptr<emu::EmulatedBoard> board) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+        std::shared_ptr<emu::EmulatedBoard> board, std::shared_ptr<HidBackend> link) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  // `--` ends the options: what follows goes to the command as it is.
+  std::vector<std::string> tail;
+  if (auto mark = std::find(words.begin(), words.end(), "--"); mark != words.end()) {
+    tail.assign(mark + 1, words.end());
+    words.erase(mark, words.end());
+  }
   const auto table = AllCommands();
-  Context ctx{out, err, false, 0, nullptr, nullptr, nullptr};
+  Context ctx{out, err};
   ctx.interactive = (&out == &std::cout) && isatty(STDOUT_FILENO);
   std::shared_ptr<emu::EmulatedBoard> emulated = board;
+
+  CLI::App app("lanewright-cli");
+  app.require_subcommand(0, 1);  // a later word that names a command is an argument
+  app.allow_extras();
+  app.set_help_flag("-h,--help", "this help; `COMMAND --help` explains a command");
+  GlobalOptions global;
+  global.Define(app);
+  std::vector<std::string> positionals;
+  std::map<const CLI::App*, const Command*> command_of;
+  std::vector<std::pair<const Command*, std::vector<std::pair<std::string, CLI::Option*>>>> parsed_options;
+  for (const auto& c : table) {
+    CLI::App* sub = app.add_subcommand(c.name, c.summary);
+    sub->allow_extras();
+    command_of[sub] = &c;
+    sub->add_flag("--json", global.json, "print data as JSON")->disable_flag_override();
+    sub->add_option("ARGS", positionals)->expected(0, 1024);
+    std::vector<std::pair<std::string, CLI::Option*>> options;
+    for (const auto& o : c.options) {
+      CLI::Option* opt = o.value.empty() ? sub->add_flag(o.name, o.help)->disable_flag_override()
+                                         : sub->add_option(o.name, o.help)->type_name(o.value);
+      options.emplace_back(o.name, opt);
+    }
+    parsed_options.emplace_back(&c, std::move(options));
+  }
+
+  auto Failed = [&](const char* what) {
+    ctx.device.reset();
+    if (emulated && !board) emulated->SaveState(nullptr);
+    err << "lanewright-cli: " << what << "\n";
+    return static_cast<int>(kBoardFailure);
+  };
   try {
-    // Global options stand before the command.
-    std::string state_file, module_file;
-    bool emulate = false;
-    size_t i = 0;
-    while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
-      const std::string& a = args[i];
-      if (a == "--emulate") {
-        emulate = true;
-      } else if (a.rfind("--emulate=", 0) == 0) {
-        emulate = true;
-        state_file = a.substr(10);
-        if (state_file.empty()) throw UsageError("--emulate=FILE needs a file name");
-      } else if (a == "--emulate-module" || a.rfind("--emulate-module=", 0) == 0) {
-        if (a == "--emulate-module") {
-          if (i + 1 >= args.size()) throw UsageError("--emulate-module needs a file");
-          module_file = args[++i];
-        } else {
-          module_file = a.substr(17);
-        }
-        emulate = true;
-      } else if (a == "--board") {
-        if (i + 1 >= args.size()) throw UsageError("--board needs an index");
-        ctx.board_index = static_cast<int>(ParseNumber(args[++i], 255, "--board"));
-      } else if (a == "--json") {
-        ctx.json = true;
-      } else if (a == "--no-wait") {
-        ctx.no_wait = true;
-      } else if (a == "-h" || a == "--help") {
-        PrintToolHelp(out, table);
-        return kOk;
-      } else {
-        throw UsageError("unknown option " + a + " (see --help)");
-      }
-      ++i;
+    try {
+      std::vector<std::string> reversed(words.rbegin(), words.rend());
+      app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+      const auto chosen = app.get_subcommands();
+      if (chosen.empty()) PrintToolHelp(out, app, table);
+      else PrintCommandHelp(out, *command_of.at(chosen.front()));
+      out.flush();
+      if (!out) throw FileError(OutputError(out));
+      return kOk;
+    } catch (const CLI::ParseError& e) {
+      std::string what = e.what();
+      what = what.substr(0, what.find('\n'));
+      throw UsageError(what + " (see --help)");
     }
-    args.erase(args.begin(), args.begin() + i);
-    if (args.empty()) {
-      PrintToolHelp(err, table);
-      return kUsage;
-    }
-    const std::string name = args.front();
-    args.erase(args.begin());
-    auto cmd = std::find_if(table.begin(), table.end(),
-                            [&](const Command& c) { return c.name == name; });
-    if (cmd == table.end()) throw UsageError("unknown command \"" + name + "\" (see --help)");
-    if (TakeFlag(args, "--help") || TakeFlag(args, "-h")) {
-      out << "Usage: lanewright-cli [OPTIONS] " << cmd->usage << "\n\n"
-          << cmd->summary << "\n";
-      if (!cmd->help.empty()) out << "\n" << cmd->help;
+    if (std::find(words.begin(), words.end(), "--emulate=") != words.end())
+      throw UsageError("--emulate=FILE needs a file name");
+    if (global.version) {
+      out << VersionText() << "\n" << std::flush;
+      if (!out) throw FileError(OutputError(out));
       return kOk;
     }
-    if (TakeFlag(args, "--json")) ctx.json = true;
+    for (const auto& extra : app.remaining())
+      throw UsageError(LooksLikeOption(extra) ? "unknown option " + extra + " (see --help)"
+                                              : "unknown command \"" + extra + "\" (see --help)");
+    const auto chosen = app.get_subcommands();
+    if (chosen.empty()) {
+      if (!tail.empty()) throw UsageError("unknown command \"" + tail.front() + "\" (see --help)");
+      PrintToolHelp(err, app, table);
+      return kUsage;
+    }
+    const Command* command = command_of.at(chosen.front());
+    for (const auto& extra : chosen.front()->remaining()) {
+      const bool global_option = app.get_option_no_throw(extra.substr(0, extra.find('='))) != nullptr;
+      throw UsageError("unknown option " + extra + " for " + command->name +
+                       (global_option ? " (global options stand before the command)"
+                                      : " (see " + command->name + " --help)"));
+    }
+    for (const auto& [c, options] : parsed_options) {
+      if (c != command) continue;
+      for (const auto& [name, opt] : options) {
+        if (opt->count() == 0) continue;
+        if (opt->get_items_expected_max() == 0) ctx.flags.insert(name);
+        else ctx.values[name] = opt->results().back();
+      }
+    }
+    positionals.insert(positionals.end(), tail.begin(), tail.end());
+    ctx.json = global.json;
+    ctx.no_wait = global.no_wait;
+    ctx.board_index = static_cast<int>(ParseNumber(global.board, 255, "--board"));
 
+    const std::string state_file = global.StateFile();
+    const bool emulate = global.Emulate() || !global.module_file.empty();
     if (emulate && !emulated) {
       emulated = std::make_shared<emu::EmulatedBoard>();
       std::string error;
       if (!state_file.empty() && !emulated->LoadState(state_file, &error))
-        throw BoardError("emulated board state: " + error);
+        throw UsageError("emulated board state: " + error);
     }
-    if (emulated && !module_file.empty()) {
-      std::FILE* f = std::fopen(module_file.c_str(), "rb");
-      if (!f) throw UsageError(module_file + ": cannot open the module dump");
-      std::string text;
-      char buf[4096];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-      std::fclose(f);
+    if (emulated && !global.module_file.empty()) {
+      const std::string text = ReadWholeFile(global.module_file, "module dump");
       std::string error;
       auto lock = emulated->Lock();
       if (!emulated->Module().LoadDump(text, &error))
-        throw UsageError(module_file + ": " + error);
+        throw UsageError(global.module_file + ": " + error);
     }
     ctx.emulated = emulated;
-    ctx.backend = emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
+    ctx.backend = link ? link
+                       : emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
 
-    const int status = cmd->run(ctx, args);
+    int status = command->run(ctx, positionals);
     ctx.device.reset();
     if (emulated && !board) {
       std::string error;
       if (!emulated->SaveState(&error)) {
         err << "lanewright-cli: cannot save the emulated board state: " << error << "\n";
-        return status == kOk ? kBoardFailure : status;
+        if (status == kOk) status = kBoardFailure;
       }
+    }
+    out.flush();
+    if (!out && !ctx.reader_gone) {
+      err << "lanewright-cli: " << OutputError(out) << "\n";
+      if (status == kOk) status = kBoardFailure;
     }
     return status;
   } catch (const UsageError& e) {
     err << "lanewright-cli: " << e.what() << "\n";
     return kUsage;
   } catch (const BoardError& e) {
-    ctx.device.reset();
-    if (emulated && !board) emulated->SaveState(nullptr);
-    err << "lanewright-cli: " << e.what() << "\n";
-    return kBoardFailure;
+    return Failed(e.what());
+  } catch (const FileError& e) {
+    return Failed(e.what());
   }
 }
 

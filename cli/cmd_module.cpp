@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <ostream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -60,14 +64,7 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
   }
 }
 
-std::string LocalTime(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buf[64];
-  std::strftime(buf, sizeof buf, format, &local);
-  return buf;
-}
+std::string Now() { return IsoTime(std::chrono::system_clock::now()); }
 
 std::string RegisterName(uint8_t page, uint8_t reg) {
   char buf[32];
@@ -78,16 +75,26 @@ std::string RegisterName(uint8_t page, uint8_t reg) {
   return buf;
 }
 
-std::string JsonNumber(float value) {
+// "%.2f", as the pages show values.
+std::string TwoDecimals(float value) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", value);
   return buf;
 }
 
+// The value as the pages show it (two decimals), as a JSON number.
+double Rounded(float value) {
+  char buf[64];
+  const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                 std::chars_format::fixed, 2).ptr;
+  double out = 0;
+  std::from_chars(buf, end, out);
+  return out;
+}
+
 // ---- info ----
 
 int Info(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("info takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
@@ -95,11 +102,9 @@ int Info(Context& ctx, std::vector<std::string>& args) {
   const auto rows = ReadInformation(module, &read);
   if (!read) throw BoardError("info: reading the module failed: " + read.Text());
   if (ctx.json) {
-    ctx.out << "[";
-    for (size_t i = 0; i < rows.size(); ++i)
-      ctx.out << (i ? ",\n " : "") << "{\"label\": " << JsonString(rows[i].label)
-              << ", \"value\": " << JsonString(rows[i].value) << "}";
-    ctx.out << "]\n";
+    Json list = Json::array();
+    for (const auto& r : rows) list.push_back({{"label", r.label}, {"value", r.value}});
+    ctx.PrintJson(list);
     return kOk;
   }
   std::vector<std::vector<std::string>> table;
@@ -114,26 +119,28 @@ std::string Cell(const DdmValue& v) {
   return v.Flagged() ? v.text + " [" + FlagKindsText(v.flags) + "]" : v.text;
 }
 
-std::string JsonValue(const DdmValue& v) {
-  std::string flags;
+Json JsonValue(const DdmValue& v) {
+  Json flags = Json::array();
   for (int kind : {kHighAlarm, kLowAlarm, kHighWarning, kLowWarning})
-    if (v.flags & (1u << kind))
-      flags += (flags.empty() ? "" : ", ") + JsonString(FlagKindName(kind));
-  return "{\"value\": " + JsonNumber(v.value) + ", \"text\": " + JsonString(v.text) +
-         ", \"unit\": " + JsonString(v.unit) + ", \"flags\": [" + flags + "]}";
+    if (v.flags & (1u << kind)) flags.push_back(FlagKindName(kind));
+  return {{"value", Rounded(v.value)}, {"text", v.text}, {"unit", v.unit}, {"flags", flags}};
 }
 
+// One refresh; a watch gives each its time.
 void PrintDdm(Context& ctx, const DdmReadings& r, const std::string& time) {
   if (ctx.json) {
-    ctx.out << "{";
-    if (!time.empty()) ctx.out << "\"time\": " << JsonString(time) << ", ";
-    ctx.out << "\"temperature\": " << JsonValue(r.temperature) << ", \"vcc\": " << JsonValue(r.vcc)
-            << ", \"lanes\": [";
+    Json doc = Json::object();
+    if (!time.empty()) doc["time"] = time;
+    doc["temperature"] = JsonValue(r.temperature);
+    doc["vcc"] = JsonValue(r.vcc);
+    Json lanes = Json::array();
     for (int i = 0; i < kLanes; ++i)
-      ctx.out << (i ? ", " : "") << "{\"lane\": " << i + 1 << ", \"bias\": " << JsonValue(r.bias[i])
-              << ", \"tx_power\": " << JsonValue(r.tx_power[i])
-              << ", \"rx_power\": " << JsonValue(r.rx_power[i]) << "}";
-    ctx.out << "]}\n";
+      lanes.push_back({{"lane", i + 1},
+                       {"bias", JsonValue(r.bias[i])},
+                       {"tx_power", JsonValue(r.tx_power[i])},
+                       {"rx_power", JsonValue(r.rx_power[i])}});
+    doc["lanes"] = std::move(lanes);
+    ctx.PrintJson(doc);
     return;
   }
   if (!time.empty()) ctx.out << "== " << time << "\n";
@@ -182,32 +189,24 @@ std::string CsvRow(const DdmReadings& r, const std::string& time) {
   return row + "," + flags;
 }
 
+// Seconds as "2", "0.5" or ".5": more than 0, at most a day.
 double ParseSeconds(const std::string& text) {
-  char* end = nullptr;
-  const double s = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !std::isfinite(s) || s <= 0 || s > 86400)
-    throw UsageError("--watch: \"" + text + "\" is not a number of seconds (0-86400)");
+  static const std::regex kDecimal(R"(\d+(\.\d*)?|\.\d+)");
+  double s = 0;
+  if (std::regex_match(text, kDecimal)) std::from_chars(text.data(), text.data() + text.size(), s);
+  if (!(s > 0 && s <= 86400))
+    throw UsageError("--watch: \"" + text +
+                     "\" is not a number of seconds above 0 and at most 86400");
   return s;
 }
 
 int Ddm(Context& ctx, std::vector<std::string>& args) {
-  std::string watch_text, csv_path;
-  const bool watch = TakeOption(args, "--watch", &watch_text);
-  TakeOption(args, "--csv", &csv_path);
-  ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("ddm takes no arguments besides its options");
+  std::string watch_text, csv_path;
+  const bool watch = ctx.Option("--watch", &watch_text);
   const double period = watch ? ParseSeconds(watch_text) : 0;
   std::ofstream csv;
-  if (!csv_path.empty()) {
-    bool fresh = true;
-    {
-      std::ifstream existing(csv_path, std::ios::binary | std::ios::ate);
-      fresh = !existing || existing.tellg() == 0;
-    }
-    csv.open(csv_path, std::ios::app);
-    if (!csv) throw UsageError("--csv: cannot open " + csv_path + " for appending");
-    if (fresh) csv << CsvHeader() << "\n" << std::flush;
-  }
+  if (ctx.Option("--csv", &csv_path)) csv = OpenCsv(ctx, csv_path, CsvHeader());
 
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
@@ -218,33 +217,39 @@ int Ddm(Context& ctx, std::vector<std::string>& args) {
     *out = DecodeDdm(module.Snapshot());
     return r;
   };
+  // Prints and flushes one refresh; false when stdout failed (the watch
+  // ends; a closed pipe means the reader went away, as after Ctrl-C).
   auto record = [&](const DdmReadings& r, const std::string& time) {
-    if (csv.is_open()) csv << CsvRow(r, LocalTime("%Y-%m-%dT%H:%M:%S")) << "\n" << std::flush;
-    PrintDdm(ctx, r, time);
+    if (csv.is_open()) {
+      csv << CsvRow(r, time) << "\n" << std::flush;
+      CheckWritten(csv, csv_path);
+    }
+    PrintDdm(ctx, r, watch ? time : "");
     ctx.out << std::flush;
+    if (ctx.out) return true;
+    ctx.reader_gone = ctx.ReaderGone();
+    return false;
   };
-  // A watch ends when its reader goes away (a closed pipe), as after Ctrl-C.
-  auto reader_gone = [&] { return !ctx.out; };
 
   if (!watch) {
     DdmReadings r;
-    if (auto read = refresh(&r); !read)
+    if (const BoardResult read = refresh(&r); !read)
       throw BoardError("ddm: reading the module failed: " + read.Text());
-    record(r, "");
+    record(r, Now());
     return kOk;
   }
   using Clock = std::chrono::steady_clock;
   const auto step =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
   auto next = Clock::now();
-  while (!g_interrupted && !reader_gone()) {
+  while (!g_interrupted) {
     next += step;
     try {
       ctx.Board();  // reopens a board that came back after an unplug
       DdmReadings r;
-      if (auto read = refresh(&r))
-        record(r, LocalTime("%Y-%m-%d %H:%M:%S"));
-      else {
+      if (const BoardResult read = refresh(&r)) {
+        if (!record(r, Now())) break;
+      } else {
         ctx.err << "lanewright-cli: ddm: refresh failed: " << read.Text() << "\n";
         board.CloseBoard();
       }
@@ -270,37 +275,34 @@ std::string ItemOrCode(const StatusField& f, uint8_t value) {
 }
 
 int Flags(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("flags takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  if (auto read = module.ReadStatusImage(); !read)
+  if (const BoardResult read = module.ReadStatusImage(); !read)
     throw BoardError("flags: reading the module failed: " + read.Text());
   const ModuleImages images = module.Snapshot();
   const auto& fields = FlagsPageFields();
 
   if (ctx.json) {
-    auto value = [&](const StatusField& f, int lane) {
+    auto value = [&](const StatusField& f, int lane) -> Json {
       const uint8_t v = f.ValueIn(images, lane);
-      if (!f.items) return std::string(v ? "true" : "false");
+      if (!f.items) return v != 0;
       const std::string* item = f.ItemText(v);
-      return "{\"code\": " + std::to_string(v) +
-             ", \"text\": " + (item ? JsonString(*item) : "null") + "}";
+      return {{"code", v}, {"text", item ? Json(*item) : Json(nullptr)}};
     };
-    ctx.out << "{";
-    for (size_t i = 0; i < fields.size(); ++i) {
-      const StatusField& f = fields[i];
-      ctx.out << (i ? ",\n " : "") << JsonString(f.name) << ": ";
+    Json doc = Json::object();
+    for (const StatusField& f : fields) {
+      std::string key = f.name;  // "module-state" -> "module_state"
+      std::replace(key.begin(), key.end(), '-', '_');
       if (!f.PerLane()) {
-        ctx.out << value(f, 0);
+        doc[key] = value(f, 0);
         continue;
       }
-      ctx.out << "[";
-      for (int lane = 1; lane <= kLanes; ++lane)
-        ctx.out << (lane > 1 ? ", " : "") << value(f, lane);
-      ctx.out << "]";
+      Json lanes = Json::array();
+      for (int lane = 1; lane <= kLanes; ++lane) lanes.push_back(value(f, lane));
+      doc[key] = std::move(lanes);
     }
-    ctx.out << "}\n";
+    ctx.PrintJson(doc);
     return kOk;
   }
 
@@ -337,36 +339,34 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
 // ---- thresholds ----
 
 int Thresholds(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("thresholds takes no arguments");
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  if (auto read = module.ReadThresholds(); !read)
+  if (const BoardResult read = module.ReadThresholds(); !read)
     throw BoardError("thresholds: reading the module failed: " + read.Text());
   const auto values = module.Thresholds();
   const auto& table = qsfp_dd::ThresholdTable();
   const char* kinds[] = {"high alarm", "low alarm", "high warning", "low warning"};
   if (ctx.json) {
-    ctx.out << "[";
+    Json list = Json::array();
     for (int g = 0; g < qsfp_dd::kThresholdCount / 4; ++g) {
       const auto& e = table[4 * g];
-      ctx.out << (g ? ",\n " : "") << "{\"quantity\": " << JsonString(e.quantity)
-              << ", \"unit\": " << JsonString(e.unit);
+      Json row = {{"quantity", e.quantity}, {"unit", e.unit}};
       for (int k = 0; k < 4; ++k) {
         std::string key = kinds[k];
         key[key.find(' ')] = '_';
-        ctx.out << ", " << JsonString(key) << ": " << JsonNumber(values[4 * g + k]);
+        row[key] = Rounded(values[4 * g + k]);
       }
-      ctx.out << "}";
+      list.push_back(std::move(row));
     }
-    ctx.out << "]\n";
+    ctx.PrintJson(list);
     return kOk;
   }
   std::vector<std::vector<std::string>> rows = {{"", kinds[0], kinds[1], kinds[2], kinds[3]}};
   for (int g = 0; g < qsfp_dd::kThresholdCount / 4; ++g) {
     const auto& e = table[4 * g];
     std::vector<std::string> row = {std::string(e.quantity) + " (" + e.unit + ")"};
-    for (int k = 0; k < 4; ++k) row.push_back(PadLeft(JsonNumber(values[4 * g + k]), 12));
+    for (int k = 0; k < 4; ++k) row.push_back(PadLeft(TwoDecimals(values[4 * g + k]), 12));
     rows.push_back(row);
   }
   PrintTable(ctx.out, rows);
@@ -375,15 +375,53 @@ int Thresholds(Context& ctx, std::vector<std::string>& args) {
 
 // ---- set ----
 
-uint8_t ParseControlValue(const ControlFamily& f, const std::string& text, int lane) {
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "4 and 8": the lanes of a mask.
+std::string LanesText(uint8_t mask) {
+  std::vector<std::string> lanes;
+  for (int lane = 1; lane <= kLanes; ++lane)
+    if (mask & (1u << (lane - 1))) lanes.push_back(std::to_string(lane));
+  std::string text;
+  for (size_t i = 0; i < lanes.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == lanes.size() ? " and " : ", ") + lanes[i];
+  return text;
+}
+
+// The values the help states: "on/off", "0-15", "0-5 (lanes 4 and 8: 0-3)".
+std::string ValuesText(const ControlFamily& f) {
+  if (f.kind == ControlKind::kAction) return "-";
+  if (f.kind == ControlKind::kCheck) return "on/off";
+  std::string text = "0-" + std::to_string(f.ItemCount(0) - 1);
+  if (f.short_lanes)
+    text += " (lanes " + LanesText(f.short_lanes) + ": 0-" + std::to_string(f.short_count - 1) + ")";
+  return text;
+}
+
+// A check box takes on/off, true/false, yes/no or 1/0 in any case; a list
+// its position or an item's text (any case), valid on every lane given.
+uint8_t ParseControlValue(const ControlFamily& f, const std::string& text,
+                          const std::vector<int>& lanes) {
+  const std::string what = std::string(f.name) + " VALUE";
+  const std::string word = Lower(text);
   if (f.kind == ControlKind::kCheck) {
-    if (text == "on" || text == "true" || text == "yes") return 1;
-    if (text == "off" || text == "false" || text == "no") return 0;
+    if (word == "on" || word == "true" || word == "yes" || word == "1") return 1;
+    if (word == "off" || word == "false" || word == "no" || word == "0") return 0;
+    throw UsageError(what + ": \"" + text + "\" is not on or off");
   }
-  if (f.items)
-    for (int i = 0; i < f.ItemCount(lane == 0 ? 1 : lane); ++i)
-      if (text == (*f.items)[i] && !text.empty()) return static_cast<uint8_t>(i);
-  return static_cast<uint8_t>(ParseNumber(text, f.MaxValue(), std::string(f.name) + " VALUE"));
+  int value = -1;
+  for (int i = 0; i < f.ItemCount(0) && value < 0; ++i)
+    if (!word.empty() && word == Lower((*f.items)[i])) value = i;
+  if (value < 0) value = static_cast<int>(ParseNumber(text, f.MaxValue(), what));
+  for (int lane : lanes)
+    if (value >= f.ItemCount(lane))
+      throw UsageError(what + ": " + text + " is not in the list" +
+                       (lane ? " of lane " + std::to_string(lane) : std::string()) + " (0-" +
+                       std::to_string(f.ItemCount(lane) - 1) + ")");
+  return static_cast<uint8_t>(value);
 }
 
 std::string ValueText(const ControlFamily& f, int lane, uint8_t value) {
@@ -394,7 +432,6 @@ std::string ValueText(const ControlFamily& f, int lane, uint8_t value) {
 }
 
 int Set(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (args.empty()) throw UsageError("usage: set NAME [LANE] VALUE (see set --help)");
   const ControlFamily* f = FindControl(args[0]);
   if (!f) throw UsageError("no control \"" + args[0] + "\" (set --help lists them)");
@@ -418,44 +455,36 @@ int Set(Context& ctx, std::vector<std::string>& args) {
     if (args.size() != next + 1)
       throw UsageError(std::string("usage: set ") + f->name + (f->PerLane() ? " LANE" : "") +
                        " VALUE");
-    value = ParseControlValue(*f, args[next], lanes.front());
+    value = ParseControlValue(*f, args[next], lanes);
   }
 
   CDevice& board = ctx.Board();
   qsfp_dd::CQSFP_DD module(&board);
-  std::vector<std::string> json;
+  Json json = Json::array();
   for (int lane : lanes) {
-    if (auto r = f->Apply(module, lane, value); !r)
+    if (const BoardResult r = f->Apply(module, lane, value); !r)
       throw BoardError(std::string("set ") + f->name +
                        (lane ? " lane " + std::to_string(lane) : "") + ": " + r.Text());
     const auto spot = Locate(f->field, lane);
     const uint8_t byte = module.Snapshot().Byte(spot->page, spot->reg);
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%02X", byte);
+    char hex[16];
     if (ctx.json) {
-      char address[16];
-      std::snprintf(address, sizeof address, "0x%06X", spot->address);
-      json.push_back(
-          "{\"control\": " + JsonString(f->name) +
-          (lane ? ", \"lane\": " + std::to_string(lane) : std::string()) +
-          (f->kind == ControlKind::kAction ? "" : ", \"value\": " + std::to_string(value)) +
-          ", \"address\": " + JsonString(address) + ", \"byte\": " + std::to_string(byte) + "}");
+      std::snprintf(hex, sizeof hex, "0x%06X", spot->address);
+      Json entry = {{"control", f->name}};
+      if (lane) entry["lane"] = lane;
+      if (f->kind != ControlKind::kAction) entry["value"] = value;
+      entry["address"] = hex;
+      entry["byte"] = byte;
+      json.push_back(std::move(entry));
       continue;
     }
+    std::snprintf(hex, sizeof hex, "0x%02X", byte);
     std::string line = f->name;
     if (lane) line += " lane " + std::to_string(lane);
     if (f->kind != ControlKind::kAction) line += " = " + ValueText(*f, lane, value);
     ctx.out << line << ": wrote " << hex << " to " << RegisterName(spot->page, spot->reg) << "\n";
   }
-  if (ctx.json) {
-    if (json.size() == 1)
-      ctx.out << json[0] << "\n";
-    else {
-      ctx.out << "[";
-      for (size_t i = 0; i < json.size(); ++i) ctx.out << (i ? ",\n " : "") << json[i];
-      ctx.out << "]\n";
-    }
-  }
+  if (ctx.json) ctx.PrintJson(json.size() == 1 ? json[0] : json);
   return kOk;
 }
 
@@ -463,22 +492,17 @@ std::string SetHelp() {
   std::ostringstream h;
   h << "Changes one control of the control page or the staged control set 0 page:\n"
        "a read-modify-write of the one register that holds it, other bits kept.\n"
-       "LANE is 1-8, or all for the eight lanes in order. VALUE is on/off for a\n"
-       "check box, or a number (or the exact item text) for a list.\n\n";
+       "LANE is 1-8, or all for the eight lanes in order. VALUE is on or off for a\n"
+       "check box (true/false, yes/no and 1/0 too, in any case), or for a list an\n"
+       "item's position or its text (in any case); with all, a value every lane's\n"
+       "list holds.\n\n";
   std::vector<std::vector<std::string>> rows = {{"NAME", "LANE", "VALUE", "WHERE", "CAPTION"}};
   for (const ControlFamily& f : ControlFamilies()) {
     const auto spot = Locate(f.field, 1);
     std::string where = RegisterName(spot->page, spot->reg);
     if (f.PerLane() && f.field.layout != Layout::kLaneBit) where += "..";
-    std::string values;
-    if (f.kind == ControlKind::kAction)
-      values = "-";
-    else if (f.kind == ControlKind::kCheck)
-      values = "on/off";
-    else
-      values = "0-" + std::to_string(f.MaxValue());
-    rows.push_back(
-        {f.name, f.PerLane() ? "1-8" : "-", values, where, *f.caption ? f.caption : f.title});
+    rows.push_back({f.name, f.PerLane() ? "1-8" : "-", ValuesText(f), where,
+                    *f.caption ? f.caption : f.title});
   }
   PrintTable(h, rows);
   h << "\nList items (index = VALUE):\n";
@@ -487,7 +511,8 @@ std::string SetHelp() {
     h << "  " << f.name << ":";
     for (int i = 0; i < static_cast<int>(f.items->size()); ++i)
       h << (i ? ", " : " ") << i << " " << (*f.items)[i];
-    if (f.short_lanes) h << " (lanes 4 and 8 list 0-" << int(f.short_count) - 1 << " only)";
+    if (f.short_lanes)
+      h << " (lanes " << LanesText(f.short_lanes) << " list 0-" << int(f.short_count) - 1 << " only)";
     h << "\n";
   }
   h << "\nExamples:\n"
@@ -521,16 +546,21 @@ std::vector<uint8_t> ParsePages(const std::string& text) {
 
 int Dump(Context& ctx, std::vector<std::string>& args) {
   std::string pages_text = "00,01,02,10,11";
-  TakeOption(args, "--pages", &pages_text);
-  ExpectNoMoreOptions(args);
+  ctx.Option("--pages", &pages_text);
   if (args.size() > 1) throw UsageError("usage: dump [--pages LIST] [FILE]");
   const auto pages = ParsePages(pages_text);
   const std::string path = args.empty() ? "" : args[0];
   const std::string temp = path.empty() ? "" : path + ".part";
+  std::error_code ec;
+  if (!path.empty() && std::filesystem::is_directory(path, ec))
+    throw FileError("dump: " + path + " is a directory");
   std::ofstream file;
   if (!path.empty()) {
+    errno = 0;
     file.open(temp, std::ios::trunc);
-    if (!file) throw UsageError("cannot write " + temp);
+    if (!file)
+      throw FileError("dump: cannot write " + temp +
+                      (errno ? std::string(": ") + std::strerror(errno) : std::string()));
   }
   auto fail = [&](const std::string& why) {
     if (file.is_open()) {
@@ -544,41 +574,38 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
   qsfp_dd::CQSFP_DD module(&board);
   emu::ModuleDumpImage image;
   image.has_lower = true;
-  if (auto r = module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data()); !r)
+  if (const BoardResult r = module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data()); !r)
     fail("dump: reading lower memory failed: " + r.Text());
   for (uint8_t page : pages)
-    if (auto r = module.ReadBlockAt(RegisterAddress(page, 0x80), 128, image.pages[page].data()); !r)
+    if (const BoardResult r =
+            module.ReadBlockAt(RegisterAddress(page, 0x80), 128, image.pages[page].data());
+        !r)
       fail("dump: reading page " + Hex2(page) + "h failed: " + r.Text());
 
   std::string text;
   if (ctx.json) {
-    auto bytes = [](const emu::ModuleModel::Page& p) {
-      std::string s = "[";
-      for (size_t i = 0; i < p.size(); ++i) s += (i ? ", " : "") + std::to_string(p[i]);
-      return s + "]";
-    };
-    text = "{\"lower\": " + bytes(image.lower) + ", \"pages\": {";
-    bool first = true;
+    Json doc = {{"lower", image.lower}, {"pages", Json::object()}};
     for (const auto& [n, p] : image.pages) {
       char key[8];
       std::snprintf(key, sizeof key, "%02x", n);
-      text += (first ? "" : ", ") + JsonString(key) + ": " + bytes(p);
-      first = false;
+      doc["pages"][key] = p;
     }
-    text += "}}\n";
+    text = DumpJson(doc, -1) + "\n";
   } else {
-    text = emu::FormatModuleDump(
-        image, "module memory, lanewright-cli dump, " + LocalTime("%Y-%m-%d %H:%M:%S"));
+    text = emu::FormatModuleDump(image, "module memory, lanewright-cli dump, " + Now());
   }
   if (path.empty()) {
     ctx.out << text;
     return kOk;
   }
+  errno = 0;
   file << text;
   file.close();
   if (!file || std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
     std::remove(temp.c_str());
-    throw BoardError("cannot write " + path);
+    throw FileError("dump: cannot write " + path +
+                    (error ? std::string(": ") + std::strerror(error) : std::string()));
   }
   std::string list;
   for (uint8_t p : pages) list += " " + Hex2(p);
@@ -594,33 +621,45 @@ void RegisterModuleCommands(std::vector<Command>& table) {
                    "page: identifier, power class, maximum power, vendor, OUI, part and serial\n"
                    "numbers, date code, CLEI code, revision, wavelength and tolerance, device\n"
                    "technology and connector.\n",
-                   Info});
-  table.push_back({"ddm", "ddm [--watch SECONDS] [--csv FILE]",
-                   "temperature, supply voltage and per-lane bias and optical powers",
-                   "One monitor and flag refresh as the DDM window makes it. Each value is\n"
-                   "printed \"%0.2f\" with its unit; a value with an active warning or alarm\n"
-                   "flag is marked with the kinds, e.g. [low alarm, low warning].\n\n"
-                   "  --watch SECONDS  refresh every SECONDS until Ctrl-C (exit 0); each\n"
-                   "                   refresh is printed and flushed as it comes; a failed\n"
-                   "                   refresh is reported on stderr and the watch goes on\n"
-                   "  --csv FILE       append one row per refresh, with a timestamp, to FILE\n"
-                   "                   (a header row starts a new file)\n",
-                   Ddm});
+                   {}, Info});
+  table.push_back(
+      {"ddm", "ddm [--watch SECONDS] [--csv FILE [--append|--overwrite]]",
+       "temperature, supply voltage and per-lane bias and optical powers",
+       "One monitor and flag refresh as the DDM window makes it. Each value is\n"
+       "printed \"%0.2f\" with its unit; a value with an active warning or alarm\n"
+       "flag is marked with the kinds, e.g. [low alarm, low warning].\n",
+       [] {
+         std::vector<CommandOption> options = {
+             {"--watch", "SECONDS",
+              "refresh every SECONDS (above 0, at most 86400; \"0.5\" for\n"
+              "twice a second) until Ctrl-C or a closed pipe (exit 0);\n"
+              "each refresh is printed and flushed as it comes, with --json\n"
+              "as one JSON line (JSON Lines); a failed refresh is reported\n"
+              "on stderr and the watch goes on"}};
+         for (auto& o : CsvOptions("one row per refresh, with a timestamp; a header row\n"
+                                   "starts the file"))
+           options.push_back(o);
+         return options;
+       }(),
+       Ddm});
   table.push_back({"flags", "flags", "module state, data path states and the lane flags",
                    "Reads the status registers as the flags page does and prints the module\n"
                    "state, interrupt and module-state-changed, the bank-0 lane flags, the\n"
                    "eight per-lane flags (x set, . clear), each lane's data path state and\n"
                    "configuration status. Latched flags clear when read.\n",
-                   Flags});
+                   {}, Flags});
   table.push_back({"thresholds", "thresholds", "the twenty alarm and warning thresholds",
                    "Reads the page 02h thresholds of temperature, supply voltage, Rx power,\n"
                    "Tx bias and Tx power and prints them in engineering units.\n",
-                   Thresholds});
-  table.push_back({"set", "set NAME [LANE] VALUE", "change one module control", SetHelp(), Set});
+                   {}, Thresholds});
+  table.push_back({"set", "set NAME [LANE] VALUE", "change one module control", SetHelp(), {}, Set});
   table.push_back({"dump", "dump [--pages LIST] [FILE]", "capture module memory in the dump format",
-                   "Reads lower memory and the listed pages (default 00,01,02,10,11; two hex\n"
-                   "digits each, comma separated) and writes them in the module dump format\n"
-                   "to FILE, or to stdout. The file loads again with --emulate-module FILE.\n",
+                   "Reads lower memory and the listed pages and writes them in the module dump\n"
+                   "format to FILE (replacing it once the dump is complete), or to stdout. The\n"
+                   "file loads again with --emulate-module FILE.\n",
+                   {{"--pages", "LIST",
+                     "pages to read, two hex digits each, comma separated\n"
+                     "(default 00,01,02,10,11)"}},
                    Dump});
 }
 

@@ -1,5 +1,6 @@
 // Signal test commands: the PRBS BER test, the DSP configuration block and
 // the board power reading.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -24,6 +25,16 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
+// A number with `digits` significant digits (scientific) or decimals
+// (fixed), as JSON prints it.
+double Rounded(double value, std::chars_format format, int digits) {
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value, format, digits).ptr;
+  double out = 0;
+  std::from_chars(text, end, out);
+  return out;
+}
+
 // One line per channel: Channel, lane, type, BER, errors, time.
 void PrintChannels(std::ostream& out, const LineCheck& check) {
   out << "Channel  Lane  Type     BER        Errors     Time\n";
@@ -40,47 +51,48 @@ void PrintChannels(std::ostream& out, const LineCheck& check) {
   }
 }
 
-void PrintChannelsJson(std::ostream& out, const LineCheck& check, const char* pattern,
-                       int seconds, bool interrupted, int failed) {
-  out << "{\"pattern\": " << JsonString(pattern) << ", \"seconds\": " << seconds
-      << ", \"interrupted\": " << (interrupted ? "true" : "false")
-      << ", \"failed_exchanges\": " << failed << ", \"channels\": [";
+void PrintChannelsJson(Context& ctx, const LineCheck& check, const char* pattern, int seconds,
+                       bool interrupted, int failed) {
+  Json channels = Json::array();
   for (int channel = 1; channel <= kLanes; ++channel) {
     const int lane = LaneOfChannel(channel);
     const auto& s = check.Lane(lane);
-    out << (channel > 1 ? ",\n  " : "\n  ") << "{\"channel\": " << channel << ", \"lane\": " << lane
-        << ", \"locked\": " << (s.locked ? "true" : "false")
-        << ", \"alarm\": " << (s.alarm ? "true" : "false")
-        << ", \"type\": " << JsonString(check.ShownLane(lane).type)
-        << ", \"ber\": " << Format("%.6e", s.ber) << ", \"errors\": " << Format("%.0f", s.errors)
-        << ", \"bits\": " << s.bits << ", \"seconds\": " << s.seconds << "}";
+    channels.push_back({{"channel", channel},
+                        {"lane", lane},
+                        {"locked", s.locked},
+                        {"alarm", s.alarm},
+                        {"type", check.ShownLane(lane).type},
+                        {"ber", Rounded(s.ber, std::chars_format::scientific, 6)},
+                        {"errors", static_cast<uint64_t>(std::llround(s.errors))},
+                        {"bits", s.bits},
+                        {"seconds", s.seconds}});
   }
-  out << "\n]}\n";
+  ctx.PrintJson({{"pattern", pattern},
+                 {"seconds", seconds},
+                 {"interrupted", interrupted},
+                 {"failed_exchanges", failed},
+                 {"channels", channels}});
 }
 
 int Ber(Context& ctx, std::vector<std::string>& args) {
+  if (!args.empty()) throw UsageError("ber takes options only (see ber --help)");
   std::string text, csv_path;
   int seconds = 10;
   int pattern = kPatternPrbs31;
-  if (TakeOption(args, "--seconds", &text))
+  if (ctx.Option("--seconds", &text)) {
     seconds = static_cast<int>(ParseNumber(text, 864000, "--seconds"));
-  if (seconds == 0) throw UsageError("--seconds: give 1 or more");
-  if (TakeOption(args, "--pattern", &text)) {
+    if (seconds == 0) throw UsageError("--seconds: give 1 or more");
+  }
+  if (ctx.Option("--pattern", &text)) {
     pattern = ParsePatternName(text);
     if (pattern < 0 || pattern == kPatternNone)
       throw UsageError("--pattern: \"" + text + "\" is not a PRBS pattern (PRBS7, PRBS9_4, PRBS9_5, "
                        "PRBS11, PRBS13, PRBS15, PRBS16, PRBS23, PRBS31, PRBS58)");
   }
-  TakeOption(args, "--csv", &csv_path);
-  ExpectNoMoreOptions(args);
-  if (!args.empty()) throw UsageError("ber takes options only (see ber --help)");
-
   std::ofstream csv;
-  if (!csv_path.empty()) {
-    csv.open(csv_path, std::ios::trunc);
-    if (!csv) throw UsageError(csv_path + ": cannot write the CSV file");
-    csv << "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber\n";
-  }
+  if (ctx.Option("--csv", &csv_path))
+    csv = OpenCsv(ctx, csv_path,
+                  "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber");
 
   CDevice& board = ctx.Board();
   LineCheck check;
@@ -92,7 +104,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   const bool live = ctx.interactive && !ctx.json;
   const auto start = Clock::now();
   int done = 0, failed = 0;
-  std::string failure;
+  std::string failure, csv_failure;
   while (done < seconds && !g_interrupted) {
     const auto due = start + std::chrono::seconds(done + 1);
     while (Clock::now() < due && !g_interrupted)
@@ -115,6 +127,13 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
             << "," << d.bits << "," << Format("%.0f", s.errors) << "," << s.bits << ","
             << Format("%.6e", s.ber) << "\n";
       }
+      csv.flush();
+      try {
+        CheckWritten(csv, csv_path);
+      } catch (const FileError& e) {
+        csv_failure = e.what();  // the rows are lost: stop the test
+        break;
+      }
     }
     if (live) {
       if (done > 1) ctx.out << "\x1b[10A";  // back over the previous table
@@ -128,7 +147,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   RunSteps(board, check.Stop());
 
   if (ctx.json) {
-    PrintChannelsJson(ctx.out, check, kGeneratorPatternNames[pattern], done, interrupted, failed);
+    PrintChannelsJson(ctx, check, kGeneratorPatternNames[pattern], done, interrupted, failed);
   } else {
     if (live) ctx.out << "\x1b[10A\r\x1b[J";
     ctx.out << kGeneratorPatternNames[pattern] << ", " << done << " s"
@@ -138,10 +157,16 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   if (failed)
     ctx.err << "lanewright-cli: " << failed << " status exchange(s) failed (" << failure
             << "); those lanes counted as Unlock\n";
-  if (csv.is_open()) {
+  if (csv.is_open() && csv_failure.empty()) {
     csv.close();
-    if (!csv) ctx.err << "lanewright-cli: " << csv_path << ": write failed\n";
+    try {
+      CheckWritten(csv, csv_path);
+    } catch (const FileError& e) {
+      csv_failure = e.what();
+    }
   }
+  if (!csv_failure.empty()) throw FileError(csv_failure + "; the test stopped after " +
+                                            std::to_string(done) + " s");
   return kOk;
 }
 
@@ -206,33 +231,49 @@ void PrintDsp(std::ostream& out, const DspBlock& block) {
 
 int DspRead(Context& ctx, CDevice& board) {
   DspBlock block{};
-  if (auto r = ReadDspBlock(board, block); !r) throw BoardError("DSP read: " + r.Text());
+  if (const BoardResult r = ReadDspBlock(board, block); !r)
+    throw BoardError("DSP read: " + r.Text());
   if (ctx.json) ctx.out << DspToJson(block);
   else PrintDsp(ctx.out, block);
   return kOk;
 }
 
+// Applies the file onto the board's current block, writes it and reads it
+// back: the board then holds exactly what the file names, or the command
+// fails naming the fields that did not take.
 int DspWrite(Context& ctx, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw UsageError(path + ": cannot open");
+  if (!in) throw FileError(path + ": cannot open");
   std::stringstream text;
   text << in.rdbuf();
-  // Check the file before any traffic, so a bad file sends nothing.
-  DspBlock probe{};
+  if (in.bad()) throw FileError(path + ": cannot read");
+  // The file is checked before any traffic, so a bad file sends nothing.
+  DspEdit edit;
   std::string error;
-  if (!ApplyDspJson(text.str(), &probe, &error)) throw UsageError(path + ": " + error);
+  if (!ParseDspJson(text.str(), &edit, &error)) throw UsageError(path + ": " + error);
   CDevice& board = ctx.Board();
   DspBlock block{};
-  if (auto r = ReadDspBlock(board, block); !r) throw BoardError("DSP read: " + r.Text());
-  ApplyDspJson(text.str(), &block, &error);
-  if (auto r = WriteDspBlock(board, block); !r) throw BoardError("DSP write: " + r.Text());
-  if (ctx.json) ctx.out << "{\"written\": 193}\n";
-  else ctx.out << "wrote the DSP configuration block (193 bytes); `dsp save` keeps it\n";
+  if (const BoardResult r = ReadDspBlock(board, block); !r)
+    throw BoardError("DSP read: " + r.Text());
+  // A value beyond a list is taken only when the board holds it already.
+  if (!ApplyDspEdit(edit, &block, &error)) throw UsageError(path + ": " + error + "; nothing written");
+  if (const BoardResult r = WriteDspBlock(board, block); !r)
+    throw BoardError("DSP write: " + r.Text());
+  DspBlock back{};
+  if (const BoardResult r = ReadDspBlock(board, back); !r)
+    throw BoardError("DSP write: reading the block back failed: " + r.Text());
+  const auto differ = DspDifferences(block, back);
+  if (!differ.empty()) {
+    std::string list;
+    for (const auto& p : differ) list += (list.empty() ? "" : ", ") + p;
+    throw BoardError("DSP write: the board did not take " + list + " (read back other values)");
+  }
+  if (ctx.json) ctx.PrintJson({{"written", kDspBlockSize}, {"verified", true}});
+  else ctx.out << "wrote the DSP configuration block (193 bytes) and read it back; `dsp save` keeps it\n";
   return kOk;
 }
 
 int Dsp(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (args.empty()) throw UsageError("usage: dsp read | dsp write FILE.json | dsp save");
   const std::string action = args[0];
   if (action == "read") {
@@ -246,8 +287,8 @@ int Dsp(Context& ctx, std::vector<std::string>& args) {
   if (action == "save") {
     if (args.size() != 1) throw UsageError("usage: dsp save");
     CDevice& board = ctx.Board();
-    if (auto r = SaveDsp(board); !r) throw BoardError(SaveMessage(false, r.Text()));
-    if (ctx.json) ctx.out << "{\"saved\": true}\n";
+    if (const BoardResult r = SaveDsp(board); !r) throw BoardError(SaveMessage(false, r.Text()));
+    if (ctx.json) ctx.PrintJson({{"saved", true}});
     else ctx.out << SaveMessage(true, {}) << "\n";
     return kOk;
   }
@@ -255,15 +296,15 @@ int Dsp(Context& ctx, std::vector<std::string>& args) {
 }
 
 int Power(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (!args.empty()) throw UsageError("power takes no arguments");
   CDevice& board = ctx.Board();
   BoardResult read;
   const PowerReading p = ReadPower(board, &read);
   if (!read) throw BoardError("power read: " + read.Text());
   if (ctx.json)
-    ctx.out << "{\"volts\": " << Format("%.3f", p.volts) << ", \"amps\": " << Format("%.3f", p.amps)
-            << ", \"watts\": " << Format("%.3f", p.watts) << "}\n";
+    ctx.PrintJson({{"volts", Rounded(p.volts, std::chars_format::fixed, 3)},
+                   {"amps", Rounded(p.amps, std::chars_format::fixed, 3)},
+                   {"watts", Rounded(p.watts, std::chars_format::fixed, 3)}});
   else
     ctx.out << "V: " << Format("%.2f", p.volts) << "\nI: " << Format("%.2f", p.amps)
             << "\nP: " << Format("%.2f", p.watts) << "\n";
@@ -274,18 +315,26 @@ int Power(Context& ctx, std::vector<std::string>& args) {
 
 void RegisterSignalCommands(std::vector<Command>& table) {
   table.push_back(
-      {"ber", "ber [--seconds N] [--pattern NAME] [--csv FILE]",
+      {"ber", "ber [--seconds N] [--pattern NAME] [--csv FILE [--append|--overwrite]]",
        "PRBS bit-error-ratio test on the eight lanes",
-       "Restarts every lane's generator with the pattern (default PRBS31), starts the\n"
-       "checkers, asks each lane's status once a second for N seconds (default 10)\n"
-       "and stops the checkers at the end or on Ctrl-C. Prints one line per channel\n"
-       "(Channel 1-8 as on the Checker page): received pattern or Unlock, BER,\n"
-       "errors and time; a terminal sees the table live.\n\n"
-       "  --csv FILE   one row per lane per second: time_s, channel, lane, locked,\n"
-       "               error and bit increments, accumulated errors and bits, BER\n"
-       "  --json       the final table as JSON\n\n"
-       "Exit status 0 when the test ran, whatever the BER.\n\n"
+       "Restarts every lane's generator with the pattern, starts the checkers, asks\n"
+       "each lane's status once a second for N seconds and stops the checkers at\n"
+       "the end or on Ctrl-C. Prints one line per channel (Channel 1-8 as on the\n"
+       "Checker page): received pattern or Unlock, BER, errors and time; a terminal\n"
+       "sees the table live. --json prints the final table as JSON.\n\n"
+       "Exit status 0 when the test ran, whatever the BER; 1 also when a CSV row\n"
+       "could not be written (the test stops there).\n\n"
        "Example: lanewright-cli --emulate ber --seconds 10 --csv run.csv\n",
+       [] {
+         std::vector<CommandOption> options = {
+             {"--seconds", "N", "length of the test, 1-864000 seconds (default 10)"},
+             {"--pattern", "NAME", "PRBS7 ... PRBS58 (default PRBS31)"}};
+         for (auto& o : CsvOptions("one row per lane per second: time_s, channel, lane,\n"
+                                   "locked, error and bit increments, accumulated errors\n"
+                                   "and bits, BER"))
+           options.push_back(o);
+         return options;
+       }(),
        Ber});
   table.push_back(
       {"dsp", "dsp read | write FILE.json | save", "the board DSP's configuration block",
@@ -293,16 +342,20 @@ void RegisterSignalCommands(std::vector<Command>& table) {
        "             page, with the two (Monclk) rows) and Line RX rows; --json\n"
        "             prints the fields by name\n"
        "dsp write    reads the block, changes the fields FILE.json names (same names\n"
-       "             and rows as `dsp read --json`; any subset) and writes it back;\n"
-       "             unknown names or values out of range send nothing\n"
+       "             and rows as `dsp read --json`; any subset), writes it back and\n"
+       "             reads it again: fields that did not take are named (exit 1);\n"
+       "             unknown names or values out of range send nothing (exit 2)\n"
        "dsp save     asks the board to keep the current block over power cycles\n\n"
        "List fields take an entry name or its position; check boxes true or false;\n"
-       "Pre, Main, Post, Inner Eye, Outer Eye and CTLE 0-65535.\n\n"
+       "Pre, Main, Post, Inner Eye, Outer Eye and CTLE 0-65535. A position beyond\n"
+       "the list is taken only when the board holds it already, so what `dsp read\n"
+       "--json` prints is always accepted back.\n\n"
        "Example: echo '{\"tx\": {\"lane3\": {\"pre\": 4}}}' > f.json &&\n"
        "         lanewright-cli --emulate dsp write f.json\n",
-       Dsp});
+       {}, Dsp});
   table.push_back({"power", "power", "the board's supply voltage, current and power",
-                   "Prints V, I and P with two decimals, as the Dsp page shows them.\n", Power});
+                   "Prints V, I and P with two decimals, as the Dsp page shows them.\n", {},
+                   Power});
 }
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 // EEPROM transfer commands: load a page file through the board, check it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -67,7 +68,6 @@ class Reporter {
 };
 
 int Eeprom(Context& ctx, std::vector<std::string>& args) {
-  ExpectNoMoreOptions(args);
   if (args.size() != 2 || (args[0] != "load" && args[0] != "check"))
     throw UsageError("usage: eeprom load FILE | eeprom check FILE");
   const bool load = args[0] == "load";
@@ -81,20 +81,22 @@ int Eeprom(Context& ctx, std::vector<std::string>& args) {
       *ctx.device, {[&](const std::string& text) { reporter.Log(text); },
                     [&](const transfer::Progress& p) { reporter.Progress(p); }, nullptr});
 
-  auto report = [&](Outcome outcome, size_t bytes, const std::string& detail, int status) {
+  // `told`: the reason is on stderr already (a log line or a message).
+  auto report = [&](Outcome outcome, size_t bytes, const std::string& detail, int status,
+                    bool told = false) {
     reporter.EndBar();
     if (ctx.json) {
-      ctx.out << "{\"operation\": " << JsonString(args[0]) << ", \"file\": " << JsonString(path)
-              << ", \"bytes\": " << bytes
-              << ", \"outcome\": " << JsonString(transfer::OutcomeName(outcome));
-      if (!detail.empty()) ctx.out << ", \"detail\": " << JsonString(detail);
-      ctx.out << "}\n";
+      Json doc = {{"operation", args[0]},
+                  {"file", path},
+                  {"bytes", bytes},
+                  {"outcome", transfer::OutcomeName(outcome)}};
+      if (!detail.empty()) doc["detail"] = detail;
+      ctx.PrintJson(doc);
     } else if (status == kOk) {
       ctx.out << (load ? "loaded " : "checked ") << bytes << " bytes from " << path
               << (load ? "\n" : ": intact\n");
     }
-    // An invalid page file has said why already (log line or message).
-    if (status == kBoardFailure && !detail.empty())
+    if (status == kBoardFailure && !detail.empty() && !told)
       ctx.err << "lanewright-cli: " << name << ": " << detail << "\n";
     return status;
   };
@@ -103,9 +105,10 @@ int Eeprom(Context& ctx, std::vector<std::string>& args) {
   transfer::OpenError open_error;
   switch (engine.ReadPageFile(path, &open_error)) {
     case transfer::TransferEngine::ReadStatus::kCannotOpen: {
-      const auto message = texts::CannotOpen(open_error.code, open_error.words);
+      auto message = texts::CannotOpen(open_error.code, open_error.words);
+      std::replace(message.begin(), message.end(), '\n', ' ');  // one line on stderr
       ctx.err << "lanewright-cli: " << name << ": " << path << ": " << message << "\n";
-      return report(Outcome::kInvalidFile, 0, message, kUsage);
+      return report(Outcome::kInvalidFile, 0, message, kBoardFailure, true);
     }
     case transfer::TransferEngine::ReadStatus::kNoData:
       ctx.err << "lanewright-cli: " << name << ": " << path << ": " << texts::kUnsupportedFile
@@ -148,10 +151,11 @@ void RegisterTransferCommands(std::vector<Command>& table) {
        "in the image), read across line ends; lines starting with \"/\" are comments.\n"
        "Log lines go to stderr, with a progress bar on a terminal. Ctrl-C stops a\n"
        "load between two board exchanges.\n\n"
-       "Exit status: 0 the load completed or the image is intact, 1 the board failed,\n"
-       "the check found a difference or the load was stopped, 2 not a valid page file.\n\n"
+       "Exit status: 0 the load completed or the image is intact; 1 the file cannot\n"
+       "be opened, the board failed, the check found a difference or the load was\n"
+       "stopped; 2 not a valid page file.\n\n"
        "Example: lanewright-cli --emulate=board.state eeprom load image.txt\n",
-       Eeprom});
+       {}, Eeprom});
 }
 
 }  // namespace cli

@@ -1,22 +1,16 @@
 #include "signal/dsp_json.h"
 
+#include <bit>
 #include <cmath>
-#include <sstream>
+#include <set>
 
-#include "signal/mini_json.h"
+#include <nlohmann/json.hpp>
 
 namespace sigtest {
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
+using Json = nlohmann::ordered_json;
 
 // Index of `name` when the list holds it exactly once; -1 none, -2 several.
 int UniqueIndex(Names list, const std::string& name) {
@@ -51,120 +45,238 @@ const char* RowLabel(DspSection section, int entry) {
   return "?";
 }
 
-std::string FieldJson(const DspBlock& block, const DspField& f, int entry) {
+const char* SectionKey(DspSection section) { return section == DspSection::kTx ? "tx" : "rx"; }
+
+std::string FieldPath(const DspField& f, int entry) {
+  if (f.section == DspSection::kGlobal) return f.key;
+  return std::string(SectionKey(f.section)) + "." + EntryKey(f.section, entry) + "." + f.key;
+}
+
+Json ListValue(Names list, unsigned value) {
+  return Named(list, value) ? Json(list[value]) : Json(value);
+}
+
+Json FieldJson(const DspBlock& block, const DspField& f, int entry) {
   const unsigned v = GetDsp(block, f, entry);
   switch (f.control) {
-    case DspControl::kList: return DspListValueJson(DspListFor(f, entry), v);
-    case DspControl::kCheck: return v ? "true" : "false";
-    case DspControl::kNumber: return std::to_string(v);
+    case DspControl::kList: return ListValue(DspListFor(f, entry), v);
+    case DspControl::kCheck: return v != 0;
+    case DspControl::kNumber: return v;
   }
-  return "null";
+  return nullptr;
+}
+
+Json RateJson(const DspBlock& block) {
+  const int code = block[kDspRateCode];
+  if (code == 4 || code == 5) return DspRateNames(block[0] & 1)[code - 4];
+  return code;
+}
+
+// The most a field's entry can hold in its bits (or sixteen bits).
+unsigned Capacity(const DspField& f, int entry) {
+  const auto at = LocateDsp(f, entry);
+  if (!at) return 0;
+  if (at->width == 2) return 0xFFFF;
+  return static_cast<unsigned>(at->mask) >> std::countr_zero(at->mask);
+}
+
+const char* KindName(const Json& v) {
+  switch (v.type()) {
+    case Json::value_t::null: return "null";
+    case Json::value_t::boolean: return "a boolean";
+    case Json::value_t::string: return "a string";
+    case Json::value_t::array: return "an array";
+    case Json::value_t::object: return "an object";
+    default: return "a number";
+  }
+}
+
+// A JSON number that is a whole number from 0 to `limit`; the number's text
+// for messages either way.
+bool WholeNumber(const Json& v, unsigned limit, unsigned* out, std::string* text) {
+  *text = v.dump();
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<uint64_t>();
+    if (n > limit) return false;
+    *out = static_cast<unsigned>(n);
+    return true;
+  }
+  if (v.is_number_integer()) return v.get<int64_t>() == 0 ? (*out = 0, true) : false;
+  const double d = v.get<double>();
+  if (!(d >= 0 && d <= limit) || std::floor(d) != d) return false;
+  *out = static_cast<unsigned>(d);
+  return true;
 }
 
 // Reads one field's value; false with an error naming the path.
-// A value beyond the list is accepted only when it is the one already there
-// (what `dsp read --json` printed for a value the page has no entry for).
-bool FieldValue(const json::Value& v, const DspField& f, int entry, const DspBlock& current,
-                const std::string& path, unsigned* out, std::string* error) {
+bool FieldValue(const Json& v, const DspField& f, int entry, const std::string& path,
+                DspSetting* out, std::string* error) {
   const unsigned max = DspMaxValue(f, entry);
-  if (f.control == DspControl::kCheck) {
-    if (v.type == json::Value::Type::kBool) {
-      *out = v.boolean ? 1 : 0;
-      return true;
-    }
+  *out = {path, &f, entry, 0, false};
+  if (f.control == DspControl::kCheck && v.is_boolean()) {
+    out->value = v.get<bool>() ? 1 : 0;
+    return true;
   }
-  if (f.control == DspControl::kList && v.type == json::Value::Type::kString) {
+  if (f.control == DspControl::kList && v.is_string()) {
     const Names list = DspListFor(f, entry);
-    const int index = UniqueIndex(list, v.text);
+    const auto& name = v.get_ref<const std::string&>();
+    const int index = UniqueIndex(list, name);
     if (index >= 0) {
-      *out = static_cast<unsigned>(index);
+      out->value = static_cast<unsigned>(index);
       return true;
     }
-    *error = path + ": \"" + v.text + "\" " +
+    *error = path + ": " + v.dump() + " " +
              (index == -2 ? "names several entries; give the position" : "is not an entry of the list");
     return false;
   }
-  if (v.type == json::Value::Type::kNumber) {
-    const bool kept = v.number == GetDsp(current, f, entry);
-    if (v.number < 0 || (v.number > max && !kept) || std::floor(v.number) != v.number) {
-      *error = path + ": " + v.text + " is out of range (0-" + std::to_string(max) + ")";
+  if (v.is_number()) {
+    std::string text;
+    if (!WholeNumber(v, Capacity(f, entry), &out->value, &text)) {
+      *error = path + ": " + text + " is out of range (0-" + std::to_string(max) + ")";
       return false;
     }
-    *out = static_cast<unsigned>(v.number);
+    out->beyond_list = out->value > max;
     return true;
   }
-  *error = path + ": " + v.TypeName() + " is not a valid value";
+  *error = path + ": " + KindName(v) + " is not a valid value";
+  return false;
+}
+
+const char* kRateHelp =
+    "rate: give \"25.78125GBd\", \"26.5625GBd\", \"25.78125Gbps\", \"26.5625Gbps\", 4 or 5";
+
+bool RateValue(const Json& v, DspSetting* out, std::string* error) {
+  *out = {"rate", nullptr, 0, 0, false};
+  if (v.is_string()) {
+    for (int s = 0; s < 2; ++s) {
+      const int i = IndexOf(DspRateNames(s), v.get_ref<const std::string&>());
+      if (i >= 0) {
+        out->value = static_cast<unsigned>(4 + i);
+        return true;
+      }
+    }
+  } else if (v.is_number()) {
+    std::string text;
+    if (WholeNumber(v, 0xFF, &out->value, &text)) {
+      out->beyond_list = out->value != 4 && out->value != 5;
+      return true;
+    }
+  }
+  *error = kRateHelp;
+  return false;
+}
+
+// Refuses a name given twice in one object: a JSON reader would silently
+// keep one of the two values.
+class DuplicateCheck {
+ public:
+  struct Found {
+    std::string path;
+  };
+  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+    switch (event) {
+      case Json::parse_event_t::object_start:
+        objects_.push_back({{}, path_.size()});
+        break;
+      case Json::parse_event_t::key: {
+        auto& object = objects_.back();
+        const auto& key = parsed.get_ref<const std::string&>();
+        path_.resize(object.path_length);
+        path_.push_back(key);
+        if (!object.keys.insert(key).second) throw Found{Joined()};
+        break;
+      }
+      case Json::parse_event_t::object_end:
+        path_.resize(objects_.back().path_length);
+        objects_.pop_back();
+        break;
+      default:
+        break;
+    }
+    (void)depth;
+    return true;
+  }
+
+ private:
+  std::string Joined() const {
+    std::string s;
+    for (const auto& p : path_) s += (s.empty() ? "" : ".") + p;
+    return s;
+  }
+  struct Object {
+    std::set<std::string> keys;
+    size_t path_length;
+  };
+  std::vector<Object> objects_;
+  std::vector<std::string> path_;
+};
+
+bool ParseDocument(const std::string& text, Json* doc, std::string* error) {
+  try {
+    DuplicateCheck check;
+    *doc = Json::parse(text, std::ref(check));
+    return true;
+  } catch (const DuplicateCheck::Found& found) {
+    *error = found.path + ": given twice";
+  } catch (const Json::exception& e) {
+    // "[json.exception.parse_error.101] parse error at line 1, column 3: ...",
+    // "[json.exception.out_of_range.406] number overflow parsing '1e400'"
+    std::string what = e.what();
+    const auto at = what.find("] ");
+    *error = at == std::string::npos ? what : what.substr(at + 2);
+  }
   return false;
 }
 
 }  // namespace
 
-std::string DspListValueJson(Names list, unsigned value) {
-  return Named(list, value) ? Quote(list[value]) : std::to_string(value);
-}
+std::string DspListValueJson(Names list, unsigned value) { return ListValue(list, value).dump(); }
 
 std::string DspListValueText(Names list, unsigned value) {
   return Named(list, value) ? std::string(list[value]) : "#" + std::to_string(value);
 }
 
 std::string DspToJson(const DspBlock& block) {
-  std::ostringstream out;
-  out << "{\n";
+  Json doc = Json::object();
   for (const auto& f : DspFields())
-    if (f.section == DspSection::kGlobal)
-      out << "  " << Quote(f.key) << ": " << FieldJson(block, f, 0) << ",\n";
-  const int code = block[kDspRateCode];
-  out << "  \"rate\": "
-      << (code == 4 || code == 5 ? Quote(DspRateNames(block[0] & 1)[code - 4]) : std::to_string(code));
+    if (f.section == DspSection::kGlobal) doc[f.key] = FieldJson(block, f, 0);
+  doc["rate"] = RateJson(block);
   for (DspSection section : {DspSection::kTx, DspSection::kRx}) {
-    out << ",\n  " << (section == DspSection::kTx ? "\"tx\"" : "\"rx\"") << ": {";
+    Json rows = Json::object();
     for (int entry = 0; entry < DspEntryCount(section); ++entry) {
-      out << (entry ? "," : "") << "\n    " << Quote(EntryKey(section, entry)) << ": {\"row\": "
-          << Quote(RowLabel(section, entry));
+      Json row = Json::object();
+      row["row"] = RowLabel(section, entry);
       for (const auto& f : DspFields())
-        if (f.section == section) out << ", " << Quote(f.key) << ": " << FieldJson(block, f, entry);
-      out << "}";
+        if (f.section == section) row[f.key] = FieldJson(block, f, entry);
+      rows[EntryKey(section, entry)] = std::move(row);
     }
-    out << "\n  }";
+    doc[SectionKey(section)] = std::move(rows);
   }
-  out << "\n}\n";
-  return out.str();
+  return doc.dump(2) + "\n";
 }
 
-bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) {
-  json::Value doc;
-  if (!json::Parse(text, &doc, error)) return false;
-  if (!doc.IsObject()) {
-    *error = "the file holds " + std::string(doc.TypeName()) + ", not an object of DSP fields";
+bool ParseDspJson(const std::string& text, DspEdit* edit, std::string* error) {
+  Json doc;
+  if (!ParseDocument(text, &doc, error)) return false;
+  if (!doc.is_object()) {
+    *error = std::string("the file holds ") + KindName(doc) + ", not an object of DSP fields";
     return false;
   }
-  DspBlock next = *block;
-  for (const auto& [key, value] : doc.members) {
+  DspEdit out;
+  for (const auto& [key, value] : doc.items()) {
+    DspSetting setting;
     if (key == "rate") {
-      int code = -1;
-      if (value.type == json::Value::Type::kString) {
-        for (int s = 0; s < 2 && code < 0; ++s) {
-          const int i = IndexOf(DspRateNames(s), value.text);
-          if (i >= 0) code = 4 + i;
-        }
-      } else if (value.type == json::Value::Type::kNumber &&
-                 (value.number == 4 || value.number == 5 || value.number == next[kDspRateCode])) {
-        code = static_cast<int>(value.number);
-      }
-      if (code < 0) {
-        *error = "rate: give \"25.78125GBd\", \"26.5625GBd\", \"25.78125Gbps\", \"26.5625Gbps\", 4 or 5";
-        return false;
-      }
-      next[kDspRateCode] = static_cast<uint8_t>(code);
+      if (!RateValue(value, &setting, error)) return false;
+      out.push_back(setting);
       continue;
     }
     if (key == "tx" || key == "rx") {
       const DspSection section = key == "tx" ? DspSection::kTx : DspSection::kRx;
-      if (!value.IsObject()) {
+      if (!value.is_object()) {
         *error = key + ": expected an object of rows (\"lane1\" ...)";
         return false;
       }
-      for (const auto& [row_key, row] : value.members) {
+      for (const auto& [row_key, row] : value.items()) {
         int entry = -1;
         for (int e = 0; e < DspEntryCount(section); ++e)
           if (row_key == EntryKey(section, e)) entry = e;
@@ -174,14 +286,14 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
                    (section == DspSection::kTx ? std::string(", monclk1, monclk2)") : ")");
           return false;
         }
-        if (!row.IsObject()) {
+        if (!row.is_object()) {
           *error = row_path + ": expected an object of fields";
           return false;
         }
-        for (const auto& [name, v] : row.members) {
+        for (const auto& [name, v] : row.items()) {
           const std::string path = row_path + "." + name;
           if (name == "row") {
-            if (v.type != json::Value::Type::kString || v.text != RowLabel(section, entry)) {
+            if (!v.is_string() || v.get_ref<const std::string&>() != RowLabel(section, entry)) {
               *error = path + ": " + row_key + " is shown in row \"" + RowLabel(section, entry) +
                        "\"; rows cannot be moved";
               return false;
@@ -193,9 +305,8 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
             *error = path + ": unknown field";
             return false;
           }
-          unsigned n = 0;
-          if (!FieldValue(v, *f, entry, next, path, &n, error)) return false;
-          SetDsp(next, *f, entry, n);
+          if (!FieldValue(v, *f, entry, path, &setting, error)) return false;
+          out.push_back(setting);
         }
       }
       continue;
@@ -205,13 +316,49 @@ bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) 
       *error = key + ": unknown field";
       return false;
     }
-    unsigned n = 0;
-    if (!FieldValue(value, *f, 0, next, key, &n, error)) return false;
-    SetDsp(next, *f, 0, n);
+    if (!FieldValue(value, *f, 0, key, &setting, error)) return false;
+    out.push_back(setting);
+  }
+  *edit = std::move(out);
+  return true;
+}
+
+bool ApplyDspEdit(const DspEdit& edit, DspBlock* block, std::string* error) {
+  DspBlock next = *block;
+  for (const auto& s : edit) {
+    const unsigned current = s.field ? GetDsp(*block, *s.field, s.entry) : (*block)[kDspRateCode];
+    if (s.beyond_list && s.value != current) {
+      *error = s.field ? s.path + ": " + std::to_string(s.value) + " is out of range (0-" +
+                             std::to_string(DspMaxValue(*s.field, s.entry)) + ")"
+                       : kRateHelp;
+      return false;
+    }
+    if (s.field) SetDsp(next, *s.field, s.entry, s.value);
+    else next[kDspRateCode] = static_cast<uint8_t>(s.value);
   }
   next[kDspWriteMarker] = 1;
   *block = next;
   return true;
+}
+
+bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error) {
+  DspEdit edit;
+  return ParseDspJson(text, &edit, error) && ApplyDspEdit(edit, block, error);
+}
+
+std::vector<std::string> DspDifferences(const DspBlock& a, const DspBlock& b) {
+  std::vector<std::string> paths;
+  auto compare = [&](DspSection section) {
+    for (int entry = 0; entry < DspEntryCount(section); ++entry)
+      for (const auto& f : DspFields())
+        if (f.section == section && LocateDsp(f, entry) && GetDsp(a, f, entry) != GetDsp(b, f, entry))
+          paths.push_back(FieldPath(f, entry));
+  };
+  compare(DspSection::kGlobal);
+  if (a[kDspRateCode] != b[kDspRateCode]) paths.push_back("rate");
+  compare(DspSection::kTx);
+  compare(DspSection::kRx);
+  return paths;
 }
 
 }  // namespace sigtest

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "signal/dsp_block.h"
 
@@ -11,10 +12,35 @@ namespace sigtest {
 
 std::string DspToJson(const DspBlock& block);
 
-// Applies the fields named in `text` to `block` (also the write marker
-// when anything is applied, as WRITE does). Unknown names, values of the
-// wrong kind and values out of range are errors: `block` is then untouched.
+// One value a write file sets: a field's entry, or the rate code (field null).
+struct DspSetting {
+  std::string path;  // as the file names it: "tx.lane3.pre", "rate"
+  const DspField* field = nullptr;
+  int entry = 0;
+  unsigned value = 0;
+  // A number the field's bits can hold but its list has no entry for (or a
+  // rate code other than 4 and 5): taken only when the block holds it already.
+  bool beyond_list = false;
+};
+using DspEdit = std::vector<DspSetting>;
+
+// Reads a write file: JSON syntax, names, kinds of values and ranges, all
+// that can be checked without the board's block. False with an error naming
+// the path ("tx.lane3.pre: ...") or the place ("line 2, column 7: ...").
+bool ParseDspJson(const std::string& text, DspEdit* edit, std::string* error);
+
+// Applies the settings onto `block` (also the write marker, as WRITE does).
+// A value beyond a list goes in only when it equals the block's current
+// value: what `dsp read --json` printed for a value the page has no entry
+// for. On failure `block` is untouched.
+bool ApplyDspEdit(const DspEdit& edit, DspBlock* block, std::string* error);
+
+// ParseDspJson, then ApplyDspEdit.
 bool ApplyDspJson(const std::string& text, DspBlock* block, std::string* error);
+
+// Paths ("tx.lane3.pre", "rate") of the fields whose values differ between
+// two blocks, in the order `dsp read --json` prints them.
+std::vector<std::string> DspDifferences(const DspBlock& a, const DspBlock& b);
 
 // A list value as text: the entry's name when the list holds that name once,
 // otherwise the position as a number (JSON form) or "#N" (tables).

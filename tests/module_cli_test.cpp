@@ -4,8 +4,10 @@
 #include "tests/cli_test_support.h"
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -68,21 +70,29 @@ TEST(CliModule, InfoDecodesEdgeValues) {
   board->Module().Poke(0x01, 139, 0x6C);
   board->Module().Poke(0x01, 140, 0x00);
   board->Module().Poke(0x01, 141, 0x64);
+  board->Module().Poke(0x00, 132, 0xA9);  // a vendor name byte that is not UTF-8
   auto r = RunCli({"--json", "info"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* row : {
-           "{\"label\": \"Module Identifier\", \"value\": \"\"}",
-           "{\"label\": \"Power Class\", \"value\": \"Class 8\"}",
-           "{\"label\": \"Max Power\", \"value\": \"63\"}",
-           "{\"label\": \"Vendor name\", \"value\": \"VO\"}",
-           "{\"label\": \"Vendor OUI(Hex)\", \"value\": \"0xACDE0B\"}",
-           "{\"label\": \"CLEI Code(IS)\", \"value\": \"ABCDEFGHIJ\"}",
-           "{\"label\": \"Wavelength(nm)\", \"value\": \"1311\"}",
-           "{\"label\": \"Wavelength(nm)\", \"value\": \"0.50\"}",
-           "{\"label\": \"Device Technology\", \"value\": \"Reserved\"}",
-           "{\"label\": \"Module Type\", \"value\": \"Reserved\"}",
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const auto& row : cli_test::Json(r.out)) rows.emplace_back(row["label"], row["value"]);
+  ASSERT_EQ(rows.size(), 14u);
+  for (const std::pair<std::string, std::string> row : {
+           std::pair{"Module Identifier", ""},
+           {"Power Class", "Class 8"},
+           {"Max Power", "63"},
+           {"Vendor name", "VO"},
+           {"Vendor OUI(Hex)", "0xACDE0B"},
+           {"CLEI Code(IS)", "ABCDEFGHIJ"},
+           {"Wavelength(nm)", "1311"},
+           {"Wavelength(nm)", "0.50"},
+           {"Device Technology", "Reserved"},
+           {"Module Type", "Reserved"},
        })
-    EXPECT_NE(r.out.find(row), std::string::npos) << row << "\nin:\n" << r.out;
+    EXPECT_NE(std::find(rows.begin(), rows.end(), row), rows.end()) << row.first << "\nin:\n" << r.out;
+  // The byte 0xA9 the module gave, as the character of that value.
+  board->Module().Poke(0x00, 131, 'R');
+  r = RunCli({"--json", "info"}, board);
+  EXPECT_EQ(cli_test::Json(r.out)[3]["value"], "VOR\u00A9ANIX" + std::string(8, ' ')) << r.out;
 }
 
 TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
@@ -104,12 +114,14 @@ TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
             "8        6.58       -1.00                            -2.60\n");
   r = RunCli({"ddm", "--json"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(
-      r.out.find("{\"lane\": 3, \"bias\": {\"value\": 6.48, \"text\": \"6.48\", \"unit\": \"mA\", "
-                 "\"flags\": []}, \"tx_power\": {\"value\": -40.00, \"text\": \"-40.00\", "
-                 "\"unit\": \"dBm\", \"flags\": [\"low alarm\", \"low warning\"]}"),
-      std::string::npos)
-      << r.out;
+  const auto lane3 = cli_test::Json(r.out)["lanes"][2];
+  EXPECT_EQ(lane3["lane"], 3);
+  EXPECT_EQ(lane3["bias"], nlohmann::json::parse(
+                               R"({"value": 6.48, "text": "6.48", "unit": "mA", "flags": []})"));
+  EXPECT_EQ(lane3["tx_power"],
+            nlohmann::json::parse(R"({"value": -40.0, "text": "-40.00", "unit": "dBm",
+                                      "flags": ["low alarm", "low warning"]})"));
+  EXPECT_EQ(cli_test::Json(r.out)["temperature"]["unit"], "\u2103");
 }
 
 TEST(CliModule, DdmAppendsCsvRowsUnderOneHeader) {
@@ -117,8 +129,12 @@ TEST(CliModule, DdmAppendsCsvRowsUnderOneHeader) {
   fs::remove(path);
   auto board = QuietBoard();
   ASSERT_EQ(RunCli({"ddm", "--csv", path.string()}, board).status, 0);
+  // An existing file is kept unless the command says what to do with it.
+  auto r = RunCli({"ddm", "--csv", path.string()}, board);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("exists; give --append to add to it or --overwrite"), std::string::npos);
   board->Module().Poke(0x02, 0x84, 0x10);  // temperature high warning at 16 degC
-  ASSERT_EQ(RunCli({"ddm", "--csv", path.string()}, board).status, 0);
+  ASSERT_EQ(RunCli({"ddm", "--csv", path.string(), "--append"}, board).status, 0);
   std::ifstream in(path);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -129,6 +145,15 @@ TEST(CliModule, DdmAppendsCsvRowsUnderOneHeader) {
   EXPECT_EQ(lines[1].back(), ',');  // no flags
   EXPECT_NE(lines[2].find(",TEMP:high warning"), std::string::npos) << lines[2];
   EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ','), 27);
+  // Local time with milliseconds and the UTC offset.
+  EXPECT_TRUE(std::regex_match(lines[1].substr(0, lines[1].find(',')),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+      << lines[1];
+  ASSERT_EQ(RunCli({"ddm", "--csv", path.string(), "--overwrite"}, board).status, 0);
+  std::ifstream again(path);
+  lines.clear();
+  for (std::string line; std::getline(again, line);) lines.push_back(line);
+  EXPECT_EQ(lines.size(), 2u);
   fs::remove(path);
 }
 
@@ -188,12 +213,12 @@ TEST(CliModule, FlagsShowsStatesFlagsAndConfigurationStatus) {
             "8     (no item for code D)             7 rejected incomplete\n");
   r = RunCli({"--json", "flags"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\"module-state\": {\"code\": 3, \"text\": \"011 ModReady\"}"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("\"rx-los\": [true, false, false, false, false, false, false, true]"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("{\"code\": 13, \"text\": null}"), std::string::npos);
+  const auto doc = cli_test::Json(r.out);
+  EXPECT_EQ(doc["module_state"], nlohmann::json::parse(R"({"code": 3, "text": "011 ModReady"})"));
+  EXPECT_EQ(doc["rx_los"], nlohmann::json::parse("[true, false, false, false, false, false, false, true]"));
+  EXPECT_EQ(doc["data_path_state"][7], nlohmann::json::parse(R"({"code": 13, "text": null})"));
+  for (const auto& [key, value] : doc.items())
+    EXPECT_EQ(key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos) << key;
 }
 
 TEST(CliModule, ThresholdsInEngineeringUnits) {
@@ -271,9 +296,9 @@ TEST(CliModule, SetChangesOneFieldOfOneRegister) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(board->Module().Peek(0x10, 0x90), 0xFF);
   EXPECT_EQ(board->Requests().size(), 16u);
-  EXPECT_NE(r.out.find("{\"control\": \"apply-immediate\", \"lane\": 8, \"value\": 1, \"address\": "
-                       "\"0xA01090\", \"byte\": 255}"),
-            std::string::npos)
+  EXPECT_EQ(cli_test::Json(r.out)[7],
+            nlohmann::json::parse(R"({"control": "apply-immediate", "lane": 8, "value": 1,
+                                      "address": "0xA01090", "byte": 255})"))
       << r.out;
 }
 
@@ -290,6 +315,10 @@ TEST(CliModule, SetUsageErrorsWriteNothing) {
       {"set", "low-power", "2"},
       {"set", "soft-reset", "1"},
       {"set", "low-power", "1", "on"},
+      {"set", "rx-amplitude", "4", "5"},     // lanes 4 and 8 list 0-3
+      {"set", "rx-amplitude", "all", "5"},   // so not on every lane
+      {"set", "adaptive-eq-recall", "1", "3"},  // the list holds 0-2
+      {"set", "tx-disable", "3", "onn"},
   };
   for (const auto& args : cases) {
     auto board = QuietBoard();
@@ -298,6 +327,32 @@ TEST(CliModule, SetUsageErrorsWriteNothing) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
     EXPECT_EQ(board->RequestCount(), 0u) << args.back();
   }
+}
+
+// What the help states a control takes is what set accepts: the list's own
+// length (per lane), and on/off in any case.
+TEST(CliModule, SetTakesExactlyWhatTheHelpStates) {
+  auto help = RunCli({"set", "--help"}).out;
+  EXPECT_NE(help.find("adaptive-eq-recall  1-8   0-2 "), std::string::npos) << help;
+  EXPECT_NE(help.find("rx-amplitude        1-8   0-15 (lanes 4 and 8: 0-3) "), std::string::npos);
+  for (const ControlFamily& f : ControlFamilies()) {
+    if (f.kind != ControlKind::kList) continue;
+    std::vector<int> lanes = {f.PerLane() ? 1 : 0};
+    for (int lane = 1; lane <= 8; ++lane)
+      if (f.short_lanes & (1u << (lane - 1))) lanes.push_back(lane);
+    for (int lane : lanes) {
+      SCOPED_TRACE(std::string(f.name) + " lane " + std::to_string(lane));
+      std::vector<std::string> args = {"set", f.name};
+      if (lane) args.push_back(std::to_string(lane));
+      args.push_back(std::to_string(f.ItemCount(lane)));
+      EXPECT_EQ(RunCli(args).status, 2);
+      args.back() = std::to_string(f.ItemCount(lane) - 1);
+      EXPECT_EQ(RunCli(args).status, 0);
+    }
+  }
+  for (const char* value : {"ON", "Off", "TRUE", "no", "1"})
+    EXPECT_EQ(RunCli({"set", "tx-disable", "3", value}).status, 0) << value;
+  EXPECT_EQ(RunCli({"set", "squelch-method", "tx squelch reduces pave"}).status, 0);
 }
 
 TEST(CliModule, SetHelpListsEveryControlFromTheTable) {

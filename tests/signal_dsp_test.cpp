@@ -277,4 +277,55 @@ TEST(DspJson, RoundTripsAndRefusesWhatItDoesNotKnow) {
   EXPECT_EQ(b[kDspWriteMarker], 1);
 }
 
+// The reader takes JSON as the standard writes it, nothing looser, and
+// says where a file goes wrong.
+TEST(DspJson, ReadsStrictJson) {
+  const std::pair<std::string, const char*> refused[] = {
+      {R"({"tx": {"lane3": {"pre": 01}}})", "line 1, column 27"},
+      {R"({"tx": {"lane3": {"pre": 4}}} x)", "line 1, column 31"},
+      {"{\"rate\": 4}\n{}", "line 2"},
+      {R"({"op_mode": "\uZZZZ"})", "must be followed by 4 hex digits"},
+      {R"({"op_mode": "\ud800"})", "surrogate"},
+      {"{\"op_mode\": \"\xFF\"}", "UTF-8"},
+      {R"({"rate": 4,})", "line 1"},
+      {R"({"tx": {"lane3": {"pre": 4, "main": 5, "pre": 6}}})", "tx.lane3.pre: given twice"},
+      {R"({"rate": 4, "rate": 5})", "rate: given twice"},
+      {R"({"tx": {"lane3": {"pre": 4.5}}})", "tx.lane3.pre: 4.5 is out of range"},
+      {R"({"tx": {"lane3": {"pre": -1}}})", "tx.lane3.pre: -1 is out of range"},
+      {R"({"tx": {"lane3": {"pre": 1e400}}})", "number overflow"},
+      {"", "line 1"},
+      {"[]", "the file holds an array"},
+  };
+  for (const auto& [text, message] : refused) {
+    DspEdit edit;
+    std::string error;
+    EXPECT_FALSE(ParseDspJson(text, &edit, &error)) << text;
+    EXPECT_NE(error.find(message), std::string::npos) << text << "\n" << error;
+  }
+  // A surrogate pair is one character, and the message shows it as such.
+  DspEdit edit;
+  std::string error;
+  EXPECT_FALSE(ParseDspJson(R"({"op_mode": "\ud83d\ude00"})", &edit, &error));
+  EXPECT_EQ(error, "op_mode: \"\xF0\x9F\x98\x80\" is not an entry of the list");
+  // Whole numbers in any JSON spelling.
+  ASSERT_TRUE(ParseDspJson(R"({"tx": {"lane3": {"pre": 4.0, "main": 1e2, "post": 0}}})", &edit, &error))
+      << error;
+  ASSERT_EQ(edit.size(), 3u);
+  EXPECT_EQ(edit[0].path, "tx.lane3.pre");
+  EXPECT_EQ(edit[0].value, 4u);
+  EXPECT_EQ(edit[1].value, 100u);
+}
+
+TEST(DspJson, DifferencesNameTheFieldsAsTheFileDoes) {
+  const DspBlock a = Patterned();
+  DspBlock b = a;
+  EXPECT_TRUE(DspDifferences(a, b).empty());
+  b[61] ^= 1;     // TX block lane 3 pre
+  b[0] ^= 0x04;   // op_mode
+  b[164] ^= 1;    // rate code
+  b[170] ^= 1;    // firmware bytes: no field
+  b[kDspWriteMarker] ^= 1;
+  EXPECT_EQ(DspDifferences(a, b), (std::vector<std::string>{"op_mode", "rate", "tx.lane3.pre"}));
+}
+
 }  // namespace
