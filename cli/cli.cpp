@@ -3,15 +3,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
+#include <array>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -322,6 +325,31 @@ bool LooksLikeOption(const std::string& word) {
   return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
 }
 
+// --emulate-ber: one ratio for every lane or eight, comma-separated; each
+// from 0 to 1. Nothing when the option was not given.
+std::optional<std::array<double, 8>> ParseLaneBers(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::vector<double> values;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
+    if (item.empty() || ec != std::errc() || end != item.data() + item.size() || !(v >= 0 && v <= 1))
+      throw UsageError("--emulate-ber: \"" + item + "\" is not a ratio from 0 to 1");
+    values.push_back(v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != 1 && values.size() != 8)
+    throw UsageError("--emulate-ber: give one ratio or eight (B1,...,B8), not " +
+                     std::to_string(values.size()));
+  std::array<double, 8> out;
+  for (int i = 0; i < 8; ++i) out[i] = values[values.size() == 1 ? 0 : i];
+  return out;
+}
+
 // The global options. To add one: a member here, one line in Define, and
 // its use in Run.
 struct GlobalOptions {
@@ -332,6 +360,7 @@ struct GlobalOptions {
   bool json = false;
   bool version = false;
   bool no_wait = false;
+  std::string emulate_ber;
 
   void Define(CLI::App& app) {
     const std::string emulate_help =
@@ -344,6 +373,10 @@ struct GlobalOptions {
     app.add_option("--emulate-module", module_file,
                    "load a module memory dump into the emulated board")
         ->type_name("FILE");
+    app.add_option("--emulate-ber", emulate_ber,
+                   "the emulated lanes' bit-error ratio: one value for all eight\n"
+                   "lanes, or eight values B1,...,B8 for DSP lanes 1-8 (0: clean)")
+        ->type_name("BER");
     app.add_option("--board", board, "which matching USB board to use (default 0, see `boards`)")
         ->type_name("INDEX");
     app.add_flag("--json", json, "print data as JSON")->disable_flag_override();
@@ -486,7 +519,9 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     ctx.board_index = static_cast<int>(ParseNumber(global.board, 255, "--board"));
 
     const std::string state_file = global.StateFile();
-    const bool emulate = global.Emulate() || !global.module_file.empty();
+    const bool emulate =
+        global.Emulate() || !global.module_file.empty() || !global.emulate_ber.empty();
+    const auto lane_bers = ParseLaneBers(global.emulate_ber);
     if (emulate && !emulated) {
       emulated = std::make_shared<emu::EmulatedBoard>();
       std::string error;
@@ -499,6 +534,10 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       auto lock = emulated->Lock();
       if (!emulated->Module().LoadDump(text, &error))
         throw UsageError(global.module_file + ": " + error);
+    }
+    if (emulated && lane_bers) {
+      auto lock = emulated->Lock();
+      for (int lane = 1; lane <= 8; ++lane) emulated->Prbs().SetLaneBer(lane, (*lane_bers)[lane - 1]);
     }
     ctx.emulated = emulated;
     ctx.backend = link ? link

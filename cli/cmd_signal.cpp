@@ -1,6 +1,8 @@
 // Signal test commands: the PRBS BER test, the DSP configuration block and
 // the board power reading.
 #include <charconv>
+#include <cmath>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -8,6 +10,7 @@
 #include <thread>
 
 #include "cli/cli.h"
+#include "signal/ber_stats.h"
 #include "signal/board_steps.h"
 #include "signal/dsp_json.h"
 #include "signal/dsp_page_model.h"
@@ -35,49 +38,148 @@ double Rounded(double value, std::chars_format format, int digits) {
   return out;
 }
 
-// One line per channel: Channel, lane, type, BER, errors, time.
-void PrintChannels(std::ostream& out, const LineCheck& check) {
-  out << "Channel  Lane  Type     BER        Errors     Time\n";
-  char line[128];
+// The verdict settings of a run, when it asks for one.
+struct VerdictRun {
+  bool on = false;         // --target or --until-verdict given
+  bool until = false;      // stop once every lane has a verdict
+  VerdictRule rule;
+};
+
+// The upper bound at the run's confidence, or nothing before the lane locked.
+std::optional<double> UpperBound(const LineCheck& check, int lane, const VerdictRule& rule) {
+  const LaneCount c = check.Count(lane);
+  if (!c.ever_locked) return std::nullopt;
+  return BerUpperBound(c.errors, c.bits, rule.confidence);
+}
+
+std::string BoundText(const std::optional<double>& bound) {
+  return bound ? "<" + Format("%0.2e", *bound) : "-";
+}
+
+// One line per channel: Channel, lane, type, BER, errors, time; then the
+// upper bound at the confidence, lock losses and, for a verdict run, the
+// lane's verdict. A lane that never locked shows no BER.
+void PrintChannels(std::ostream& out, const LineCheck& check, const VerdictRun& v) {
+  out << "Channel  Lane  Type     BER        Errors     Time      Bound      Losses";
+  out << (v.on ? "  Verdict\n" : "\n");
+  char line[256];
   for (int channel = 1; channel <= kLanes; ++channel) {
     const int lane = LaneOfChannel(channel);
     const auto& shown = check.ShownLane(lane);
-    std::snprintf(line, sizeof line, "%-8d %-5d %-8s %-10s %-10s %s\n", channel, lane,
+    const bool locked_once = check.History(lane).ever_locked;
+    std::snprintf(line, sizeof line, "%-8d %-5d %-8s %-10s %-10s %-9s %-10s %-6u", channel, lane,
                   shown.type.empty() ? "-" : shown.type.c_str(),
-                  shown.ber.empty() ? "-" : shown.ber.c_str(),
+                  shown.ber.empty() || !locked_once ? "-" : shown.ber.c_str(),
                   shown.errors.empty() ? "-" : shown.errors.c_str(),
-                  shown.time.empty() ? "-" : shown.time.c_str());
+                  shown.time.empty() ? "-" : shown.time.c_str(),
+                  BoundText(UpperBound(check, lane, v.rule)).c_str(),
+                  check.History(lane).lock_losses);
     out << line;
+    if (v.on) {
+      const LaneVerdict verdict = JudgeLane(check.Count(lane), v.rule);
+      out << "  " << VerdictName(verdict.verdict);
+      if (verdict.verdict == Verdict::kFail) out << ": " << verdict.reason;
+      else if (verdict.verdict == Verdict::kRunning && verdict.seconds_left >= 0)
+        out << " (" << Format("%.0f", std::ceil(verdict.seconds_left)) << " s left)";
+    }
+    out << "\n";
   }
 }
 
-void PrintChannelsJson(Context& ctx, const LineCheck& check, const char* pattern, int seconds,
-                       bool interrupted, int failed) {
-  Json channels = Json::array();
-  for (int channel = 1; channel <= kLanes; ++channel) {
-    const int lane = LaneOfChannel(channel);
-    const auto& s = check.Lane(lane);
-    channels.push_back({{"channel", channel},
-                        {"lane", lane},
-                        {"locked", s.locked},
-                        {"alarm", s.alarm},
-                        {"type", check.ShownLane(lane).type},
-                        {"ber", Rounded(s.ber, std::chars_format::scientific, 6)},
-                        {"errors", static_cast<uint64_t>(std::llround(s.errors))},
-                        {"bits", s.bits},
-                        {"seconds", s.seconds}});
+Json LaneJson(const LineCheck& check, int channel, const VerdictRun& v) {
+  const int lane = LaneOfChannel(channel);
+  const auto& s = check.Lane(lane);
+  const auto& h = check.History(lane);
+  const auto bound = UpperBound(check, lane, v.rule);
+  const LaneCount c = check.Count(lane);
+  Json j = {{"channel", channel},
+            {"lane", lane},
+            {"locked", s.locked},
+            {"alarm", s.alarm},
+            {"type", check.ShownLane(lane).type},
+            {"ber", h.ever_locked ? Json(Rounded(s.ber, std::chars_format::scientific, 6)) : Json()},
+            {"errors", static_cast<uint64_t>(std::llround(s.errors))},
+            {"bits", s.bits},
+            {"seconds", s.seconds},
+            {"errors_while_locked", h.steady_errors},
+            {"bits_while_locked", h.steady_bits},
+            {"errors_around_relock", h.relock_errors},
+            {"lock_losses", h.lock_losses},
+            {"seconds_since_lock", check.SecondsSinceLock(lane) < 0
+                                       ? Json()
+                                       : Json(check.SecondsSinceLock(lane))},
+            {"ber_upper_bound", bound ? Json(Rounded(*bound, std::chars_format::scientific, 6)) : Json()},
+            {"ber_lower_bound",
+             h.ever_locked && c.errors > 0
+                 ? Json(Rounded(BerLowerBound(c.errors, c.bits, v.rule.confidence),
+                                std::chars_format::scientific, 6))
+                 : Json()}};
+  if (v.on) {
+    const LaneVerdict verdict = JudgeLane(c, v.rule);
+    j["verdict"] = VerdictName(verdict.verdict);
+    j["reason"] = verdict.reason;
+    j["bits_needed"] = verdict.bits_needed;
+    j["seconds_left"] = verdict.seconds_left < 0 ? Json() : Json(std::ceil(verdict.seconds_left));
   }
-  ctx.PrintJson({{"pattern", pattern},
-                 {"seconds", seconds},
-                 {"interrupted", interrupted},
-                 {"failed_exchanges", failed},
-                 {"channels", channels}});
+  return j;
+}
+
+void PrintChannelsJson(Context& ctx, const LineCheck& check, const VerdictRun& v,
+                       const char* pattern, int seconds, bool interrupted, int failed,
+                       const char* verdict) {
+  Json channels = Json::array();
+  for (int channel = 1; channel <= kLanes; ++channel) channels.push_back(LaneJson(check, channel, v));
+  Json doc = {{"pattern", pattern},
+              {"seconds", seconds},
+              {"interrupted", interrupted},
+              {"failed_exchanges", failed},
+              {"confidence", v.rule.confidence},
+              {"channels", channels}};
+  if (v.on) {
+    doc["target_ber"] = v.rule.target;
+    doc["allowed_errors"] = v.rule.allowed_errors;
+    doc["verdict"] = verdict;
+  }
+  ctx.PrintJson(doc);
+}
+
+double ParseRatio(const std::string& text, const char* what) {
+  double v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+    throw UsageError(std::string(what) + ": \"" + text + "\" is not a number");
+  return v;
+}
+
+VerdictRun ParseVerdictOptions(Context& ctx) {
+  VerdictRun v;
+  std::string text;
+  if (ctx.Option("--confidence", &text)) {
+    double cl = ParseRatio(text, "--confidence");
+    if (cl >= 50 && cl < 100) cl /= 100;  // 95 means 95 %
+    if (!(cl >= 0.5 && cl < 1))
+      throw UsageError("--confidence: give a level from 0.5 to below 1 (0.95) or a percentage "
+                       "from 50 to below 100 (95)");
+    v.rule.confidence = cl;
+  }
+  if (ctx.Option("--target", &text)) {
+    v.rule.target = ParseRatio(text, "--target");
+    if (!(v.rule.target > 0 && v.rule.target < 1))
+      throw UsageError("--target: give a bit-error ratio between 0 and 1 (1e-12)");
+    v.on = true;
+  }
+  if (ctx.Option("--allowed-errors", &text))
+    v.rule.allowed_errors = ParseNumber(text, 1000000, "--allowed-errors");
+  v.until = ctx.Flag("--until-verdict");
+  v.on = v.on || v.until;
+  return v;
 }
 
 int Ber(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("ber takes options only (see ber --help)");
   std::string text, csv_path;
-  int seconds = 10;
+  const VerdictRun verdict_run = ParseVerdictOptions(ctx);
+  int seconds = verdict_run.until ? 864000 : 10;
   int pattern = kPatternPrbs31;
   if (ctx.Option("--seconds", &text)) {
     seconds = static_cast<int>(ParseNumber(text, 864000, "--seconds"));
@@ -92,7 +194,8 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   std::ofstream csv;
   if (ctx.Option("--csv", &csv_path))
     csv = OpenCsv(ctx, csv_path,
-                  "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber");
+                  "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber,"
+                  "ber_upper_bound,lock_losses,verdict");
 
   CDevice& board = ctx.Board();
   LineCheck check;
@@ -100,6 +203,13 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   // pattern, store it in the checkers, then start them.
   RunSteps(board, check.ApplyPattern(static_cast<uint8_t>(pattern)));
   RunSteps(board, check.Start());
+
+  auto lane_verdict = [&](int lane) { return JudgeLane(check.Count(lane), verdict_run.rule); };
+  auto all_decided = [&] {
+    for (int lane = 1; lane <= kLanes; ++lane)
+      if (lane_verdict(lane).verdict == Verdict::kRunning) return false;
+    return true;
+  };
 
   const bool live = ctx.interactive && !ctx.json;
   const auto start = Clock::now();
@@ -123,9 +233,12 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
         const int lane = LaneOfChannel(channel);
         const auto& s = check.Lane(lane);
         const auto& d = check.LastDeltas()[lane - 1];
+        const auto bound = UpperBound(check, lane, verdict_run.rule);
         csv << done << "," << channel << "," << lane << "," << (d.locked ? 1 : 0) << "," << d.errors
             << "," << d.bits << "," << Format("%.0f", s.errors) << "," << s.bits << ","
-            << Format("%.6e", s.ber) << "\n";
+            << (check.History(lane).ever_locked ? Format("%.6e", s.ber) : "") << ","
+            << (bound ? Format("%.6e", *bound) : "") << "," << check.History(lane).lock_losses
+            << "," << (verdict_run.on ? VerdictName(lane_verdict(lane).verdict) : "") << "\n";
       }
       csv.flush();
       try {
@@ -139,20 +252,42 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
       if (done > 1) ctx.out << "\x1b[10A";  // back over the previous table
       ctx.out << "\r\x1b[2K" << kGeneratorPatternNames[pattern] << "  " << done << "/" << seconds
               << " s  (Ctrl-C stops)\n\x1b[J";
-      PrintChannels(ctx.out, check);
+      PrintChannels(ctx.out, check, verdict_run);
       ctx.out.flush();
     }
+    if (verdict_run.until && all_decided()) break;
   }
   const bool interrupted = g_interrupted;
   RunSteps(board, check.Stop());
 
+  // The run's verdict: every lane must pass; a failed lane fails the run,
+  // a lane still counting at the limit leaves it undecided.
+  const char* run_verdict = "PASS";
+  int status = kOk;
+  if (verdict_run.on) {
+    bool fail = false, running = false;
+    for (int lane = 1; lane <= kLanes; ++lane) {
+      const Verdict v = lane_verdict(lane).verdict;
+      fail = fail || v == Verdict::kFail;
+      running = running || v == Verdict::kRunning;
+    }
+    run_verdict = fail ? "FAIL" : running ? "UNDECIDED" : "PASS";
+    status = fail ? kFail : running ? kNoVerdict : kOk;
+  }
+
   if (ctx.json) {
-    PrintChannelsJson(ctx, check, kGeneratorPatternNames[pattern], done, interrupted, failed);
+    PrintChannelsJson(ctx, check, verdict_run, kGeneratorPatternNames[pattern], done, interrupted,
+                      failed, run_verdict);
   } else {
     if (live) ctx.out << "\x1b[10A\r\x1b[J";
     ctx.out << kGeneratorPatternNames[pattern] << ", " << done << " s"
-            << (interrupted ? " (stopped by Ctrl-C)" : "") << "\n";
-    PrintChannels(ctx.out, check);
+            << (interrupted ? " (stopped by Ctrl-C)" : "");
+    if (verdict_run.on)
+      ctx.out << ", target " << Format("%.0e", verdict_run.rule.target) << " at "
+              << Format("%g", verdict_run.rule.confidence * 100) << " % with at most "
+              << verdict_run.rule.allowed_errors << " error(s): " << run_verdict;
+    ctx.out << "\n";
+    PrintChannels(ctx.out, check, verdict_run);
   }
   if (failed)
     ctx.err << "lanewright-cli: " << failed << " status exchange(s) failed (" << failure
@@ -167,7 +302,13 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   }
   if (!csv_failure.empty()) throw FileError(csv_failure + "; the test stopped after " +
                                             std::to_string(done) + " s");
-  return kOk;
+  // A verdict needs every status answer: with an exchange lost it is the
+  // board's failure, not the module's.
+  if (verdict_run.on && failed)
+    throw BoardError("ber: the verdict (" + std::string(run_verdict) +
+                     ") cannot stand: the board failed " + std::to_string(failed) +
+                     " status exchange(s) (" + failure + ")");
+  return status;
 }
 
 // --- DSP ---
@@ -315,23 +456,44 @@ int Power(Context& ctx, std::vector<std::string>& args) {
 
 void RegisterSignalCommands(std::vector<Command>& table) {
   table.push_back(
-      {"ber", "ber [--seconds N] [--pattern NAME] [--csv FILE [--append|--overwrite]]",
+      {"ber",
+       "ber [--seconds N] [--pattern NAME] [--target BER [--confidence CL]\n"
+       "    [--allowed-errors K] [--until-verdict]] [--csv FILE [--append|--overwrite]]",
        "PRBS bit-error-ratio test on the eight lanes",
        "Restarts every lane's generator with the pattern, starts the checkers, asks\n"
        "each lane's status once a second for N seconds and stops the checkers at\n"
        "the end or on Ctrl-C. Prints one line per channel (Channel 1-8 as on the\n"
        "Checker page): received pattern or Unlock, BER, errors and time; a terminal\n"
-       "sees the table live. --json prints the final table as JSON.\n\n"
-       "Exit status 0 when the test ran, whatever the BER; 1 also when a CSV row\n"
-       "could not be written (the test stops there).\n\n"
-       "Example: lanewright-cli --emulate ber --seconds 10 --csv run.csv\n",
+       "sees the table live. --json prints the final table as JSON. Each lane\n"
+       "also shows the upper bound of its BER at the confidence (errors while\n"
+       "locked over bits while locked, the second after a (re)lock kept apart)\n"
+       "and how often it lost lock; a lane that never locked shows no BER.\n\n"
+       "With --target (or --until-verdict) each lane gets a verdict by the\n"
+       "fixed-length rule of BER testers: it PASSES once it has counted the bits\n"
+       "for which at most K errors would occur with probability 1 - CL at the\n"
+       "target BER (for K = 0: -ln(1 - CL) / target bits, 3.0e12 for 1e-12 at\n"
+       "95 %), with at most K errors; it FAILS with more than K errors, when it\n"
+       "loses lock, or when it is not locked within 10 s. The run PASSES when\n"
+       "every lane passes.\n\n"
+       "Exit status without a target: 0 when the test ran, whatever the BER; 1\n"
+       "when a CSV row could not be written (the test stops there). With a target:\n"
+       "0 every lane passed, 3 a lane failed, 4 a lane was still counting at the\n"
+       "limit, 1 the board failed (a status exchange was lost).\n\n"
+       "Examples: lanewright-cli --emulate ber --seconds 10 --csv run.csv\n"
+       "          lanewright-cli --emulate ber --target 1e-12 --until-verdict\n",
        [] {
          std::vector<CommandOption> options = {
              {"--seconds", "N", "length of the test, 1-864000 seconds (default 10)"},
-             {"--pattern", "NAME", "PRBS7 ... PRBS58 (default PRBS31)"}};
+             {"--pattern", "NAME", "PRBS7 ... PRBS58 (default PRBS31)"},
+             {"--target", "BER", "the BER to claim, e.g. 1e-12: gives each lane a verdict"},
+             {"--confidence", "CL", "confidence of bounds and verdicts, 0.95 or 95 (default 95 %)"},
+             {"--allowed-errors", "K", "errors a passing lane may have (default 0; more\n"
+                                       "errors make the test longer)"},
+             {"--until-verdict", "", "stop when every lane has a verdict; --seconds is then\n"
+                                     "the upper limit (default 864000)"}};
          for (auto& o : CsvOptions("one row per lane per second: time_s, channel, lane,\n"
                                    "locked, error and bit increments, accumulated errors\n"
-                                   "and bits, BER"))
+                                   "and bits, BER, upper bound, lock losses, verdict"))
            options.push_back(o);
          return options;
        }(),

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
+#include <chrono>
 
 #include "board/protocol.h"
 #include "cli/cli.h"
@@ -71,7 +73,9 @@ TEST(CliBer, MeasuresALaneAtOneInAMillionWithinStatisticalBounds) {
   text << in.rdbuf();
   const auto rows = Lines(text.str());
   ASSERT_EQ(rows.size(), 1u + 2 * 8);
-  EXPECT_EQ(rows[0], "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber");
+  EXPECT_EQ(rows[0],
+            "time_s,channel,lane,locked,error_increment,bit_increment,errors,bits,ber,"
+            "ber_upper_bound,lock_losses,verdict");
   unsigned long long t, ch, lane, locked, de, db, e, b;
   ASSERT_EQ(std::sscanf(rows[16].c_str(), "%llu,%llu,%llu,%llu,%llu,%llu,%llu,%llu", &t, &ch, &lane,
                         &locked, &de, &db, &e, &b), 8);
@@ -98,12 +102,71 @@ TEST(CliBer, PrintsOneLinePerChannelAndRefusesBadOptions) {
       {{"ber", "--pattern", "PRBS99"}, 2},
       {{"ber", "extra"}, 2},
       {{"ber", "--csv", "/nonexistent/dir/x.csv"}, 1},  // a file that cannot be made
+      {{"ber", "--target", "2"}, 2},
+      {{"ber", "--target", "0"}, 2},
+      {{"ber", "--confidence", "1.5"}, 2},
+      {{"ber", "--confidence", "0.3"}, 2},
+      {{"ber", "--confidence", "100"}, 2},
+      {{"ber", "--allowed-errors", "-1"}, 2},
+      {{"--emulate-ber", "2", "ber"}, 2},
+      {{"--emulate-ber", "1e-9,0", "ber"}, 2},
+      {{"--emulate-ber", "x", "ber"}, 2},
   };
   for (const auto& [args, status] : bad) {
     auto quiet = std::make_shared<emu::EmulatedBoard>();
     auto r = RunCli(args, quiet);
     EXPECT_EQ(r.status, status) << args[1];
     EXPECT_EQ(quiet->RequestCount(), 0u);
+  }
+}
+
+// A verdict run ends with every lane's verdict, and its exit status tells a
+// bad module (3) from an undecided run (4) and from a board failure (1). A
+// target of 1e-6 at 95 % needs 3.0e6 bits: one second after the lock.
+TEST(CliBer, VerdictRunsEndWithTheVerdictAsExitStatus) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(emu::EmulatedBoard&)> setup;
+    int status;
+    const char* said;
+  } cases[] = {
+      {"clean lanes pass",
+       {"--emulate-ber", "0", "--json", "ber", "--target", "1e-6", "--until-verdict"},
+       nullptr, 0, "\"verdict\":\"PASS\""},
+      {"a lane with errors fails",
+       {"--emulate-ber", "0,1e-4,0,0,0,0,0,0", "ber", "--target", "1e-6", "--until-verdict"},
+       nullptr, 3, "FAIL: "},
+      {"a lane that never locks keeps the run open",
+       {"--emulate-ber", "0", "ber", "--target", "1e-6", "--seconds", "2"},
+       [](emu::EmulatedBoard& b) { b.Prbs().SetNoSignal(5, true); }, 4, "UNDECIDED"},
+      {"a lost status answer is the board's failure",
+       {"--emulate-ber", "0", "ber", "--target", "1e-6", "--seconds", "2"},
+       [](emu::EmulatedBoard& b) {
+         b.Prbs().SetLaneBer(1, 0);
+         b.DropAnswers(0);
+       },
+       1, "status exchange(s) failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto board = std::make_shared<emu::EmulatedBoard>();
+    if (c.setup) {
+      auto lock = board->Lock();
+      c.setup(*board);
+    }
+    std::thread fault;
+    if (c.status == 1) {
+      // Lose one status answer once the run has started.
+      fault = std::thread([board] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        board->DropAnswers(1);
+      });
+    }
+    const auto r = RunCli(c.args, board);
+    if (fault.joinable()) fault.join();
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
   }
 }
 
