@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QMessageBox>
+#include <array>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -45,7 +46,13 @@ int main(int argc, char** argv) {
       "screenshots",
       "Render every tab, the diagnostics window and a short line check into DIR as PNG files, then exit.",
       "DIR");
+  QCommandLineOption lane_ber(
+      "emulate-ber",
+      "The emulated lanes' bit-error ratio: one value for all eight lanes, or eight "
+      "values B1,...,B8 for DSP lanes 1-8 (0: a clean lane).",
+      "BER");
   parser.addOption(screenshots);
+  parser.addOption(lane_ber);
   parser.addOption(emulate);
   parser.addOption(module_dump);
   // Plain "--emulate" without a value is allowed too.
@@ -55,7 +62,7 @@ int main(int argc, char** argv) {
   parser.process(args);
 
   std::shared_ptr<emu::EmulatedBoard> board;
-  if (parser.isSet(emulate) || parser.isSet(module_dump)) {
+  if (parser.isSet(emulate) || parser.isSet(module_dump) || parser.isSet(lane_ber)) {
     board = std::make_shared<emu::EmulatedBoard>();
     const QString state = parser.value(emulate);
     std::string error;
@@ -64,6 +71,15 @@ int main(int argc, char** argv) {
       QMessageBox::critical(nullptr, CLanewrightDlg::kCaption,
                             QString::fromStdString("Emulated board state: " + error));
       return 1;
+    }
+    if (parser.isSet(lane_ber)) {
+      std::array<double, 8> bers;
+      if (!emu::ParseLaneBers(parser.value(lane_ber).toStdString(), &bers, &error)) {
+        std::fprintf(stderr, "lanewright: --emulate-ber: %s\n", error.c_str());
+        return 2;
+      }
+      auto lock = board->Lock();
+      for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, bers[lane - 1]);
     }
     if (parser.isSet(module_dump)) {
       QFile f(parser.value(module_dump));

@@ -325,28 +325,12 @@ bool LooksLikeOption(const std::string& word) {
   return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
 }
 
-// --emulate-ber: one ratio for every lane or eight, comma-separated; each
-// from 0 to 1. Nothing when the option was not given.
+// --emulate-ber, when given.
 std::optional<std::array<double, 8>> ParseLaneBers(const std::string& text) {
   if (text.empty()) return std::nullopt;
-  std::vector<double> values;
-  size_t start = 0;
-  for (;;) {
-    const size_t comma = text.find(',', start);
-    const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
-    double v = 0;
-    const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
-    if (item.empty() || ec != std::errc() || end != item.data() + item.size() || !(v >= 0 && v <= 1))
-      throw UsageError("--emulate-ber: \"" + item + "\" is not a ratio from 0 to 1");
-    values.push_back(v);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  if (values.size() != 1 && values.size() != 8)
-    throw UsageError("--emulate-ber: give one ratio or eight (B1,...,B8), not " +
-                     std::to_string(values.size()));
   std::array<double, 8> out;
-  for (int i = 0; i < 8; ++i) out[i] = values[values.size() == 1 ? 0 : i];
+  std::string error;
+  if (!emu::ParseLaneBers(text, &out, &error)) throw UsageError("--emulate-ber: " + error);
   return out;
 }
 

@@ -1,6 +1,9 @@
 #include "emulator/prbs_model.h"
 
+#include <charconv>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "emulator/dsp_model.h"
 
@@ -80,6 +83,31 @@ void PrbsModel::Status(uint8_t device, uint8_t lane, const DspModel& dsp, uint8_
   std::memcpy(out + 7, &errors32, 4);
   std::memcpy(out + 15, &bits, 8);
   out[6] = bits > 0 && static_cast<double>(errors) / static_cast<double>(bits) > kAlarmBer ? 1 : 0;
+}
+
+bool ParseLaneBers(const std::string& text, std::array<double, 8>* out, std::string* error) {
+  std::vector<double> values;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
+    if (item.empty() || ec != std::errc() || end != item.data() + item.size() ||
+        !(v >= 0 && v <= 1)) {
+      *error = "\"" + item + "\" is not a ratio from 0 to 1";
+      return false;
+    }
+    values.push_back(v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != 1 && values.size() != 8) {
+    *error = "give one ratio or eight (B1,...,B8), not " + std::to_string(values.size());
+    return false;
+  }
+  for (int i = 0; i < 8; ++i) (*out)[i] = values[values.size() == 1 ? 0 : i];
+  return true;
 }
 
 }  // namespace emu

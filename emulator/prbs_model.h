@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <string>
 
 namespace emu {
 
@@ -62,5 +63,10 @@ class PrbsModel {
   std::array<std::chrono::steady_clock::time_point, 8> since_{};  // counting from
   std::mt19937_64 rng_{0x4C57};
 };
+
+// The lanes' error ratios as the --emulate-ber option gives them: one ratio
+// for every lane, or eight separated by commas (DSP lanes 1-8), each from 0
+// to 1. False, with the reason, for anything else.
+bool ParseLaneBers(const std::string& text, std::array<double, 8>* out, std::string* error);
 
 }  // namespace emu
