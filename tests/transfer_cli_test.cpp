@@ -87,7 +87,9 @@ TEST_F(TransferCli, AnInvalidPageFileExitsTwoWithoutBoardTraffic) {
   };
   const std::vector<Case> cases = {
       {(dir / "missing.txt").string(), "无法打开文件！\n错误2: No such file or directory"},
-      {File("comments.txt", "/ only a comment\n\n"), "不支持的文件版本"},
+      {File("comments.txt", "/ only a comment\n\n"),
+       "comments.txt: the file holds only comment lines and empty lines, no data"},
+      {File("empty.txt", ""), "empty.txt: the file is empty"},
       {File("bad.txt", "/ x\n0102030405060708\n010203040506070G\n"),
        "Page file error at line 3, column 16: 'G' is not a hexadecimal digit; no image"},
   };
