@@ -621,11 +621,14 @@ void ModuleModel::UpdateSummaries() {
 
 // ---- Dump format ----
 
-bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error) {
+bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error,
+                     int first_line) {
   ModuleDumpImage out;
   std::istringstream in(text);
   std::string line;
-  int line_no = 0;
+  int line_no = first_line - 1;
+  int lower_line = 0;
+  std::map<uint8_t, int> page_lines;  // where each block began
   ModuleModel::Page* target = nullptr;
   int rows = 0;
   auto fail = [&](const std::string& why) {
@@ -643,6 +646,10 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
     if (t == "lower") {
       if (target && rows != 8)
         return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
+      if (lower_line)
+        return fail("a second \"lower\" block (the first is at line " +
+                    std::to_string(lower_line) + ")");
+      lower_line = line_no;
       target = &out.lower;
       out.has_lower = true;
       rows = 0;
@@ -658,6 +665,10 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
           !std::isxdigit(static_cast<unsigned char>(num[0])) ||
           !std::isxdigit(static_cast<unsigned char>(num[1])))
         return fail("\"page\" needs two hex digits, got \"" + num + "\"");
+      const auto [first, fresh] = page_lines.emplace(static_cast<uint8_t>(value), line_no);
+      if (!fresh)
+        return fail("a second \"page " + num + "\" block (the first is at line " +
+                    std::to_string(first->second) + ")");
       target = &out.pages[static_cast<uint8_t>(value)];
       rows = 0;
       continue;

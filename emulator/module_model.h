@@ -152,7 +152,10 @@ struct ModuleDumpImage {
   bool has_lower = false;
   std::map<uint8_t, ModuleModel::Page> pages;
 };
-bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error);
+// Errors read "line N: why"; `first_line` numbers the text's first line (a
+// dump inside a larger file).
+bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error,
+                     int first_line = 1);
 std::string FormatModuleDump(const ModuleDumpImage& image, const std::string& comment = "");
 
 }  // namespace emu

@@ -76,6 +76,12 @@ TEST(ModuleDump, FormatErrorsNameTheirLine) {
       {"lower\n00 11\n", "line 2: expected 16 bytes, found 2"},
       {"lower\n" + eight + row, "line 10: more than 8"},
       {"lower\n0g" + row.substr(2), "line 2: \"0g\" is not a hex byte"},
+      {"lower\n" + eight + "page 00\n" + eight + "page 00\n" + eight,
+       "line 19: a second \"page 00\" block (the first is at line 10)"},
+      {"page 1A\n" + eight + "page 1a\n" + eight,
+       "line 10: a second \"page 1a\" block (the first is at line 1)"},
+      {"lower\n" + eight + "# again\nlower\n" + eight,
+       "line 11: a second \"lower\" block (the first is at line 1)"},
   };
   for (const auto& [text, expect] : cases) {
     emu::ModuleDumpImage image;
