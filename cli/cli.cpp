@@ -157,9 +157,14 @@ void PrintToolHelp(std::ostream& out, const std::vector<Command>& table) {
          "Tests 400G QSFP-DD (CMIS) modules through the Lanewright USB test board.\n\n"
          "Options:\n"
          "  --emulate            use the built-in emulated board (state kept in memory)\n"
-         "  --emulate=FILE       the same, keeping the board's non-volatile state (module\n"
-         "                       memory, saved DSP block, EEPROM) in FILE across runs\n"
-         "  --emulate-module FILE  load a module memory dump into the emulated board\n"
+         "  --emulate=FILE       the same, keeping the powered board's state (module\n"
+         "                       memory, DSP blocks, PRBS records, clock, mailbox, EEPROM)\n"
+         "                       in FILE across runs; one run holds the board at a time\n"
+         "  --no-wait            fail at once when another run holds the board\n"
+         "  --emulate-power-cycle  power-cycle the emulated board first (alone: only that)\n"
+         "  --emulate-module FILE  load a module memory dump into the emulated board, for\n"
+         "                       this run only (FILE's state keeps its own module)\n"
+         "  --emulate-module-keep  keep that module in the --emulate=FILE state\n"
          "  --board INDEX        which matching USB board to use (default 0, see `boards`)\n"
          "  --json               print data as JSON\n"
          "  -h, --help           this help; `COMMAND --help` explains a command\n\n"
@@ -170,9 +175,36 @@ void PrintToolHelp(std::ostream& out, const std::vector<Command>& table) {
     else usage += "\n" + std::string(34, ' ');
     out << usage << c.summary << "\n";
   }
-  out << "\nExit status: 0 success, 1 a board operation failed, 2 a usage error.\n"
+  out << "\nExit status: 0 success, 1 a board operation failed (the board busy under\n"
+         "--no-wait included), 2 a usage error or invalid input.\n"
          "Addresses name module registers: bits 23-16 device (0xA0), 15-8 page,\n"
          "7-0 register; 0xA00080 is page 00h byte 0x80, 0xA0001A lower byte 0x1A.\n";
+}
+
+[[noreturn]] void ThrowStateError(const emu::EmulatedBoard::StateError& error,
+                                  const std::string& what) {
+  using Kind = emu::EmulatedBoard::StateError::Kind;
+  if (error.kind == Kind::kInvalid) throw InputError(what + error.text);
+  if (error.kind == Kind::kBusy) throw BoardError(error.text);
+  throw BoardError(what + error.text);
+}
+
+// Takes the emulated board's state file: waits while another run holds the
+// board (saying so once), or fails at once under --no-wait.
+void OpenStateFile(emu::EmulatedBoard& board, const std::string& path, bool no_wait,
+                   std::ostream& err) {
+  emu::EmulatedBoard::StateOptions options;
+  options.wait = !no_wait;
+  options.waiting = [&err](long pid) {
+    err << "lanewright-cli: " << ProcessLock::BusyText(pid) << ", waiting ... Ctrl-C to stop\n"
+        << std::flush;
+  };
+  options.cancelled = [] { return g_interrupted.load(); };
+  emu::EmulatedBoard::StateError error;
+  if (board.OpenState(path, options, &error)) return;
+  if (error.kind == emu::EmulatedBoard::StateError::Kind::kBusy && !no_wait)
+    throw BoardError("interrupted while waiting: " + error.text);
+  ThrowStateError(error, "emulated board state: ");
 }
 
 }  // namespace
@@ -184,10 +216,16 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
   Context ctx{out, err, false, 0, nullptr, nullptr, nullptr};
   ctx.interactive = (&out == &std::cout) && isatty(STDOUT_FILENO);
   std::shared_ptr<emu::EmulatedBoard> emulated = board;
+  // What changed before a failure is kept; a state file that failed to load
+  // was never taken, so nothing is written to it.
+  auto close_state = [&] {
+    ctx.device.reset();
+    if (emulated && !board) emulated->CloseState(nullptr);
+  };
   try {
     // Global options stand before the command.
     std::string state_file, module_file;
-    bool emulate = false;
+    bool emulate = false, no_wait = false, power_cycle = false, keep_module = false;
     size_t i = 0;
     while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
       const std::string& a = args[i];
@@ -203,8 +241,15 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
           module_file = args[++i];
         } else {
           module_file = a.substr(17);
+          if (module_file.empty()) throw UsageError("--emulate-module=FILE needs a file name");
         }
         emulate = true;
+      } else if (a == "--emulate-module-keep") {
+        keep_module = true;
+      } else if (a == "--emulate-power-cycle") {
+        power_cycle = true;
+      } else if (a == "--no-wait") {
+        no_wait = true;
       } else if (a == "--board") {
         if (i + 1 >= args.size()) throw UsageError("--board needs an index");
         ctx.board_index = static_cast<int>(ParseNumber(args[++i], 255, "--board"));
@@ -219,16 +264,25 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       ++i;
     }
     args.erase(args.begin(), args.begin() + i);
-    if (args.empty()) {
+    if (keep_module && module_file.empty())
+      throw UsageError("--emulate-module-keep needs --emulate-module FILE");
+    if (keep_module && state_file.empty())
+      throw UsageError(
+          "--emulate-module-keep keeps the module in a state file: add --emulate=FILE");
+    if (power_cycle && !emulate && !board)
+      throw UsageError("--emulate-power-cycle works on the emulated board (--emulate)");
+    if (args.empty() && !power_cycle) {
       PrintToolHelp(err, table);
       return kUsage;
     }
-    const std::string name = args.front();
-    args.erase(args.begin());
+    // --emulate-power-cycle without a command does only the power cycle.
+    const std::string name = args.empty() ? "" : args.front();
+    if (!args.empty()) args.erase(args.begin());
     auto cmd = std::find_if(table.begin(), table.end(),
                             [&](const Command& c) { return c.name == name; });
-    if (cmd == table.end()) throw UsageError("unknown command \"" + name + "\" (see --help)");
-    if (TakeFlag(args, "--help") || TakeFlag(args, "-h")) {
+    if (cmd == table.end() && !name.empty())
+      throw UsageError("unknown command \"" + name + "\" (see --help)");
+    if (cmd != table.end() && (TakeFlag(args, "--help") || TakeFlag(args, "-h"))) {
       out << "Usage: lanewright-cli [OPTIONS] " << cmd->usage << "\n\n"
           << cmd->summary << "\n";
       if (!cmd->help.empty()) out << "\n" << cmd->help;
@@ -238,42 +292,37 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
 
     if (emulate && !emulated) {
       emulated = std::make_shared<emu::EmulatedBoard>();
-      std::string error;
-      if (!state_file.empty() && !emulated->LoadState(state_file, &error))
-        throw BoardError("emulated board state: " + error);
+      if (!state_file.empty()) OpenStateFile(*emulated, state_file, no_wait, err);
     }
     if (emulated && !module_file.empty()) {
-      std::FILE* f = std::fopen(module_file.c_str(), "rb");
-      if (!f) throw UsageError(module_file + ": cannot open the module dump");
-      std::string text;
-      char buf[4096];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-      std::fclose(f);
-      std::string error;
-      auto lock = emulated->Lock();
-      if (!emulated->Module().LoadDump(text, &error))
-        throw UsageError(module_file + ": " + error);
+      emu::EmulatedBoard::StateError error;
+      if (!emulated->LoadModuleDumpFile(module_file, keep_module, &error))
+        ThrowStateError(error, "module dump: ");
     }
+    if (emulated && power_cycle) emulated->PowerCycle();
     ctx.emulated = emulated;
     ctx.backend = emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
 
-    const int status = cmd->run(ctx, args);
+    const int status = cmd == table.end() ? kOk : cmd->run(ctx, args);
     ctx.device.reset();
     if (emulated && !board) {
       std::string error;
-      if (!emulated->SaveState(&error)) {
+      if (!emulated->CloseState(&error)) {
         err << "lanewright-cli: cannot save the emulated board state: " << error << "\n";
         return status == kOk ? kBoardFailure : status;
       }
     }
     return status;
   } catch (const UsageError& e) {
+    close_state();
+    err << "lanewright-cli: " << e.what() << "\n";
+    return kUsage;
+  } catch (const InputError& e) {
+    close_state();
     err << "lanewright-cli: " << e.what() << "\n";
     return kUsage;
   } catch (const BoardError& e) {
-    ctx.device.reset();
-    if (emulated && !board) emulated->SaveState(nullptr);
+    close_state();
     err << "lanewright-cli: " << e.what() << "\n";
     return kBoardFailure;
   }

@@ -26,6 +26,11 @@ enum Exit { kOk = 0, kBoardFailure = 1, kUsage = 2 };
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// Thrown for an input file that is not what it should be (a corrupt
+// emulated board state, a bad module dump); main prints it and exits with 2.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 // Thrown for a failed board operation; main prints it and exits with 1.
 struct BoardError : std::runtime_error {
   using std::runtime_error::runtime_error;
