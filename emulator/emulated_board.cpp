@@ -257,6 +257,17 @@ void EmulatedBoard::ApplyState(const BoardState& state) {
   mailbox_.Eeprom() = state.eeprom;
 }
 
+BoardState EmulatedBoard::SnapshotState() const {
+  std::lock_guard guard(mutex_);
+  return CurrentState();
+}
+
+void EmulatedBoard::RestoreState(const BoardState& state) {
+  std::lock_guard guard(mutex_);
+  ApplyState(state);
+  Persist(false);
+}
+
 uint64_t EmulatedBoard::Fingerprint() const {
   uint64_t h = module_.Fingerprint();
   auto mix = [&h](const uint8_t* bytes, size_t n) {

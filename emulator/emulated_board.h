@@ -100,6 +100,11 @@ class EmulatedBoard final : public HidBackend,
   // serves this run only and the file keeps its own module, unless `keep`.
   bool LoadModuleDumpFile(const std::string& path, bool keep, StateError* error);
 
+  // The board as a state file holds it (see state_file.h), and back: a
+  // restored board carries on from that state, without a file.
+  BoardState SnapshotState() const;
+  void RestoreState(const BoardState& state);
+
   // Drops what a real power cycle loses: the DSP takes its saved block, the
   // PRBS records and the mailbox clear, the clock selection returns to its
   // power-on value and the module powers up again from its power-on controls.

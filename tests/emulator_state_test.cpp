@@ -289,7 +289,7 @@ TEST_F(StateFileTest, OnlyRegularFilesAreTakenAndSymbolicLinksAreFollowed) {
   EXPECT_TRUE(fs::exists(dir / "real" / "b.state.lock")) << "the lock stands beside the file";
 }
 
-TEST_F(StateFileTest, VersionOneFilesStillLoad) {
+TEST_F(StateFileTest, VersionOneFilesStillLoadAndVersionTwoFilesReadBackAsWritten) {
   // Written by the first state file writer: module memory, saved DSP block, EEPROM.
   const auto fixture =
       fs::path(LW_SOURCE_DIR) / "tests" / "fixtures" / "state_files" / "version1.txt";
@@ -315,6 +315,15 @@ TEST_F(StateFileTest, VersionOneFilesStillLoad) {
   EXPECT_EQ(state.dsp_saved[7], 9);
   EXPECT_EQ(state.eeprom[0x1234], 0x42);
   EXPECT_EQ(emu::FormatBoardState(state), text) << "the new format reads back as written";
+
+  // A version 2 file of today (after an EEPROM load, a write and a BER run)
+  // reads and writes back byte for byte.
+  const auto today = ReadAll(fixture.parent_path() / "version2.txt");
+  ASSERT_TRUE(emu::ParseBoardState(today, &state, &error)) << error;
+  EXPECT_EQ(emu::FormatBoardState(state), today);
+  EXPECT_EQ(state.module.pages.at(0x10)[0x82 - 0x80], 0x05 | 0x04);
+  EXPECT_EQ(state.prbs.generator[0][6], 8);
+  EXPECT_EQ(state.eeprom[11], 0x99);
 }
 
 TEST_F(StateFileTest, OneProcessHoldsTheBoardAndTheNextOneWaits) {
