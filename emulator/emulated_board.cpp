@@ -330,6 +330,10 @@ bool EmulatedBoard::OpenState(const std::string& path, const StateOptions& optio
     if (error) *error = {kind, text};
     return false;
   };
+  if (attached_) {  // one file at a time: the last one gets what it has not seen
+    std::string why;
+    if (!CloseState(&why)) return fail(StateError::Kind::kFile, why);
+  }
   std::string target, why;
   switch (ResolveFile(path, &target, &why)) {
     case FileFault::kInvalid:

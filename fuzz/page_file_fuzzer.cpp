@@ -24,8 +24,8 @@ std::string Write(const std::vector<uint8_t>& image, const char* separator) {
   std::string out = "/ written back\n";
   char group[9];
   for (size_t i = 0; i < image.size(); i += 4) {
-    std::snprintf(group, sizeof group, "%02X%02X%02X%02X", image[i + 3], image[i + 2],
-                  image[i + 1], image[i]);
+    std::snprintf(group, sizeof group, "%02X%02X%02X%02X", image[i + 3], image[i + 2], image[i + 1],
+                  image[i]);
     out += group;
     out += (i / 4) % 4 == 3 ? "\n" : separator;
   }
