@@ -12,7 +12,15 @@ BUILD_DIR := build
 CLI := $(BUILD_DIR)/cli/lanewright-cli
 GUI := $(BUILD_DIR)/app/lanewright
 
-.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots clean
+# `make fuzz`: the file parsers under libFuzzer, FUZZ_SECONDS each, one at a
+# time (not part of `make test`). A harness NAME seeds from tests/fixtures/NAMEs
+# and reads fuzz/NAME.dict when there is one.
+FUZZ_PACKAGES := cmake make pkg-config libhidapi-dev clang libclang-rt-14-dev
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 300
+FUZZERS := page_file module_dump state_file dsp_json
+
+.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots fuzz clean
 
 all: build
 
@@ -91,5 +99,19 @@ screenshots: build
 	done
 	packaging/screenshots.sh $(GUI) docs/screenshots
 
+fuzz: PACKAGES := $(FUZZ_PACKAGES)
+fuzz: deps
+	@test -f $(FUZZ_DIR)/CMakeCache.txt || cmake --preset fuzz
+	cmake --build --preset fuzz
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$f $(FUZZ_DIR)/artifacts; \
+	  seeds=tests/fixtures/$${f}s; [ -d $$seeds ] || seeds=; \
+	  dict=fuzz/$$f.dict; [ -f $$dict ] && dict=-dict=$$dict || dict=; \
+	  echo "fuzz_$$f: $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_DIR)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$f- $$dict \
+	    $(FUZZ_DIR)/corpus/$$f $$seeds || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR)

@@ -18,6 +18,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "board/process_lock.h"
 #include "cli/version.h"
 #include "emulator/emulated_board.h"
 
@@ -325,6 +326,32 @@ bool LooksLikeOption(const std::string& word) {
   return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
 }
 
+[[noreturn]] void ThrowStateError(const emu::EmulatedBoard::StateError& error,
+                                  const std::string& what) {
+  using Kind = emu::EmulatedBoard::StateError::Kind;
+  if (error.kind == Kind::kInvalid) throw UsageError(what + error.text);
+  if (error.kind == Kind::kBusy) throw BoardError(error.text);
+  throw BoardError(what + error.text);
+}
+
+// Takes the emulated board's state file: waits while another run holds the
+// board (saying so once), or fails at once under --no-wait.
+void OpenStateFile(emu::EmulatedBoard& board, const std::string& path, bool no_wait,
+                   std::ostream& err) {
+  emu::EmulatedBoard::StateOptions options;
+  options.wait = !no_wait;
+  options.waiting = [&err](long pid) {
+    err << "lanewright-cli: " << ProcessLock::BusyText(pid) << ", waiting ... Ctrl-C to stop\n"
+        << std::flush;
+  };
+  options.cancelled = [] { return g_interrupted.load(); };
+  emu::EmulatedBoard::StateError error;
+  if (board.OpenState(path, options, &error)) return;
+  if (error.kind == emu::EmulatedBoard::StateError::Kind::kBusy && !no_wait)
+    throw BoardError("interrupted while waiting: " + error.text);
+  ThrowStateError(error, "emulated board state: ");
+}
+
 // --emulate-ber, when given.
 std::optional<std::array<double, 8>> ParseLaneBers(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -344,19 +371,28 @@ struct GlobalOptions {
   bool json = false;
   bool version = false;
   bool no_wait = false;
+  bool power_cycle = false;
+  bool keep_module = false;
   std::string emulate_ber;
 
   void Define(CLI::App& app) {
     const std::string emulate_help =
         "use the built-in emulated board (state kept in memory)\n"
-        "--emulate=FILE: the same, keeping the board's non-volatile\n"
-        "state (module memory, saved DSP block, EEPROM) in FILE\n"
-        "across runs";
+        "--emulate=FILE: the same, keeping the powered board's state\n"
+        "(module memory, DSP blocks, PRBS records, clock, mailbox,\n"
+        "EEPROM) in FILE across runs; one run holds the board at a time";
     emulate = app.add_flag(std::string("--emulate{") + kInMemory + "}", emulate_help)
                   ->type_name("[=FILE]");
     app.add_option("--emulate-module", module_file,
-                   "load a module memory dump into the emulated board")
+                   "load a module memory dump into the emulated board, for this run\n"
+                   "only (FILE's state keeps its own module)")
         ->type_name("FILE");
+    app.add_flag("--emulate-module-keep", keep_module,
+                 "keep that module in the --emulate=FILE state")
+        ->disable_flag_override();
+    app.add_flag("--emulate-power-cycle", power_cycle,
+                 "power-cycle the emulated board first (without a command: only that)")
+        ->disable_flag_override();
     app.add_option("--emulate-ber", emulate_ber,
                    "the emulated lanes' bit-error ratio: one value for all eight\n"
                    "lanes, or eight values B1,...,B8 for DSP lanes 1-8 (0: clean)")
@@ -378,18 +414,6 @@ struct GlobalOptions {
     return last == kInMemory ? std::string() : last;
   }
 };
-
-std::string ReadWholeFile(const std::string& path, const std::string& what) {
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw FileError(path + ": cannot open the " + what +
-                    (errno ? std::string(": ") + std::strerror(errno) : std::string()));
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw FileError(path + ": cannot read the " + what);
-  return text.str();
-}
 
 // Why writing to `out` failed, when it says.
 int OutputErrno(std::ostream& out) {
@@ -444,9 +468,14 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     parsed_options.emplace_back(&c, std::move(options));
   }
 
-  auto Failed = [&](const char* what) {
+  // What changed before a failure is kept; a state file that failed to load
+  // was never taken, so nothing is written to it.
+  auto close_state = [&] {
     ctx.device.reset();
-    if (emulated && !board) emulated->SaveState(nullptr);
+    if (emulated && !board) emulated->CloseState(nullptr);
+  };
+  auto Failed = [&](const char* what) {
+    close_state();
     err << "lanewright-cli: " << what << "\n";
     return static_cast<int>(kBoardFailure);
   };
@@ -468,6 +497,14 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     }
     if (std::find(words.begin(), words.end(), "--emulate=") != words.end())
       throw UsageError("--emulate=FILE needs a file name");
+    if (std::find(words.begin(), words.end(), "--emulate-module=") != words.end())
+      throw UsageError("--emulate-module=FILE needs a file name");
+    if (global.keep_module && global.module_file.empty())
+      throw UsageError("--emulate-module-keep needs --emulate-module FILE");
+    if (global.keep_module && global.StateFile().empty())
+      throw UsageError("--emulate-module-keep keeps the module in a state file: add --emulate=FILE");
+    if (global.power_cycle && !global.Emulate() && !board)
+      throw UsageError("--emulate-power-cycle works on the emulated board (--emulate)");
     if (global.version) {
       out << VersionText() << "\n" << std::flush;
       if (!out) throw FileError(OutputError(out));
@@ -479,11 +516,14 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     const auto chosen = app.get_subcommands();
     if (chosen.empty()) {
       if (!tail.empty()) throw UsageError("unknown command \"" + tail.front() + "\" (see --help)");
-      PrintToolHelp(err, app, table);
-      return kUsage;
+      // --emulate-power-cycle without a command does only the power cycle.
+      if (!global.power_cycle) {
+        PrintToolHelp(err, app, table);
+        return kUsage;
+      }
     }
-    const Command* command = command_of.at(chosen.front());
-    for (const auto& extra : chosen.front()->remaining()) {
+    const Command* command = chosen.empty() ? nullptr : command_of.at(chosen.front());
+    for (const auto& extra : chosen.empty() ? std::vector<std::string>{} : chosen.front()->remaining()) {
       const bool global_option = app.get_option_no_throw(extra.substr(0, extra.find('='))) != nullptr;
       throw UsageError("unknown option " + extra + " for " + command->name +
                        (global_option ? " (global options stand before the command)"
@@ -508,17 +548,14 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     const auto lane_bers = ParseLaneBers(global.emulate_ber);
     if (emulate && !emulated) {
       emulated = std::make_shared<emu::EmulatedBoard>();
-      std::string error;
-      if (!state_file.empty() && !emulated->LoadState(state_file, &error))
-        throw UsageError("emulated board state: " + error);
+      if (!state_file.empty()) OpenStateFile(*emulated, state_file, global.no_wait, err);
     }
     if (emulated && !global.module_file.empty()) {
-      const std::string text = ReadWholeFile(global.module_file, "module dump");
-      std::string error;
-      auto lock = emulated->Lock();
-      if (!emulated->Module().LoadDump(text, &error))
-        throw UsageError(global.module_file + ": " + error);
+      emu::EmulatedBoard::StateError error;
+      if (!emulated->LoadModuleDumpFile(global.module_file, global.keep_module, &error))
+        ThrowStateError(error, "module dump: ");
     }
+    if (emulated && global.power_cycle) emulated->PowerCycle();
     if (emulated && lane_bers) {
       auto lock = emulated->Lock();
       for (int lane = 1; lane <= 8; ++lane) emulated->Prbs().SetLaneBer(lane, (*lane_bers)[lane - 1]);
@@ -527,11 +564,11 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     ctx.backend = link ? link
                        : emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
 
-    int status = command->run(ctx, positionals);
+    int status = command ? command->run(ctx, positionals) : kOk;
     ctx.device.reset();
     if (emulated && !board) {
       std::string error;
-      if (!emulated->SaveState(&error)) {
+      if (!emulated->CloseState(&error)) {
         err << "lanewright-cli: cannot save the emulated board state: " << error << "\n";
         if (status == kOk) status = kBoardFailure;
       }
@@ -543,6 +580,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     }
     return status;
   } catch (const UsageError& e) {
+    close_state();
     err << "lanewright-cli: " << e.what() << "\n";
     return kUsage;
   } catch (const BoardError& e) {

@@ -110,10 +110,13 @@ int Eeprom(Context& ctx, std::vector<std::string>& args) {
       ctx.err << "lanewright-cli: " << name << ": " << path << ": " << message << "\n";
       return report(Outcome::kInvalidFile, 0, message, kBoardFailure, true);
     }
-    case transfer::TransferEngine::ReadStatus::kNoData:
-      ctx.err << "lanewright-cli: " << name << ": " << path << ": " << texts::kUnsupportedFile
-              << " (no data lines)\n";
-      return report(Outcome::kInvalidFile, 0, texts::kUnsupportedFile, kUsage);
+    case transfer::TransferEngine::ReadStatus::kNoData: {
+      transfer::PageText text;
+      transfer::ReadPageFile(path, &text, nullptr);
+      const auto words = text.NoDataWords();
+      ctx.err << "lanewright-cli: " << name << ": " << path << ": " << words << "\n";
+      return report(Outcome::kInvalidFile, 0, words, kUsage);
+    }
     default:
       break;
   }

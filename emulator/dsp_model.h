@@ -21,6 +21,12 @@ class DspModel {
   Block& Current() { return block_; }
   const Block& Saved() const { return saved_; }
   void SetSaved(const Block& block) { saved_ = block_ = block; }
+  void SetBlocks(const Block& current, const Block& saved) {
+    block_ = current;
+    saved_ = saved;
+  }
+  // A power cycle: the DSP starts from the saved block.
+  void PowerCycle() { block_ = saved_; }
   int SaveCount() const { return save_count_; }
   void CountSave() { ++save_count_; }
 

@@ -1,5 +1,6 @@
 #include "emulator/emulated_board.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -38,7 +39,9 @@ class EmulatedConnection final : public HidConnection {
 
 EmulatedBoard::EmulatedBoard() = default;
 
-EmulatedBoard::~EmulatedBoard() = default;
+EmulatedBoard::~EmulatedBoard() {
+  if (attached_) CloseState(nullptr);
+}
 
 std::vector<HidDeviceInfo> EmulatedBoard::Enumerate() {
   std::lock_guard lock(mutex_);
@@ -120,6 +123,10 @@ int EmulatedBoard::HandleWrite(const uint8_t* data, size_t length) {
   std::memcpy(request.data(), data, std::min(length, request.size()));
   if (requests_.size() < 200000) requests_.push_back(request);
   auto answer = Process(request);
+  if (attached_) {
+    attached_->used = true;
+    Persist(request[3] == kMailboxWrite || request[3] == kMailboxRead);
+  }
   if (answer) {
     if (drop_ > 0) {
       --drop_;
@@ -171,6 +178,7 @@ std::optional<Report> EmulatedBoard::Process(const Report& q) {
   if (q[1] != kSync || q[2] != kSync) return std::nullopt;
   switch (q[3]) {
     case kClockSelect:
+      clock_ = q[4];
       return std::nullopt;
     case kModuleWrite:
       module_.Write(q[6], q[5], q[7], &q[9], std::min<int>(q[8], 56));
@@ -222,38 +230,236 @@ std::optional<Report> EmulatedBoard::Process(const Report& q) {
   }
 }
 
-bool EmulatedBoard::LoadState(const std::string& path, std::string* error) {
-  std::lock_guard lock(mutex_);
-  state_path_ = path;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return true;  // a missing file starts from the defaults
-  std::stringstream text;
-  text << in.rdbuf();
+// ---- The state file ----
+
+BoardState EmulatedBoard::CurrentState() const {
   BoardState state;
-  if (!ParseBoardState(text.str(), &state, error)) {
-    if (error) *error = path + ": " + *error;
-    return false;
+  if (attached_ && attached_->home_module) {
+    state.module = attached_->home_module->first;
+    state.module_retained = attached_->home_module->second;
+  } else {
+    state.module = module_.Image();
+    state.module_retained = module_.RetainedState();
   }
-  ModuleDumpImage image;
-  if (!ParseModuleDump(state.module_dump, &image, error)) {
-    if (error) *error = path + ": module section, " + *error;
-    return false;
-  }
-  module_.LoadDefaults();
-  module_.LoadDump(state.module_dump, nullptr);
-  dsp_.SetSaved(state.dsp_saved);
+  state.dsp_working = dsp_.Current();
+  state.dsp_saved = dsp_.Saved();
+  state.prbs = prbs_.AllRecords();
+  state.clock = clock_;
+  state.mailbox = mailbox_.Bytes();
+  state.load_mode = mailbox_.InLoadMode();
+  state.eeprom = mailbox_.Eeprom();
+  return state;
+}
+
+void EmulatedBoard::ApplyState(const BoardState& state) {
+  module_.LoadImage(state.module);
+  if (state.module_retained) module_.SetRetainedState(*state.module_retained);
+  dsp_.SetBlocks(state.dsp_working, state.dsp_saved);
+  prbs_.SetRecords(state.prbs);
+  clock_ = state.clock;
+  mailbox_.Restore(state.mailbox, state.load_mode);
   mailbox_.Eeprom() = state.eeprom;
+}
+
+BoardState EmulatedBoard::SnapshotState() const {
+  std::lock_guard guard(mutex_);
+  return CurrentState();
+}
+
+void EmulatedBoard::RestoreState(const BoardState& state) {
+  std::lock_guard guard(mutex_);
+  ApplyState(state);
+  Persist(false);
+}
+
+uint64_t EmulatedBoard::Fingerprint() const {
+  uint64_t h = module_.Fingerprint();
+  auto mix = [&h](const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      h ^= bytes[i];
+      h *= 0x100000001b3ull;
+    }
+  };
+  mix(dsp_.Current().data(), DspModel::kBlockSize);
+  mix(dsp_.Saved().data(), DspModel::kBlockSize);
+  const auto records = prbs_.AllRecords();
+  for (const auto& r : records.generator) mix(r.data(), r.size());
+  for (const auto& r : records.checker) mix(r.data(), r.size());
+  mix(&clock_, 1);
+  mix(mailbox_.Bytes().data(), mailbox_.Bytes().size());
+  const uint8_t mode = mailbox_.InLoadMode();
+  mix(&mode, 1);
+  // The EEPROM changes only by stored blocks.
+  const auto stored = static_cast<uint32_t>(mailbox_.BlocksStored());
+  mix(reinterpret_cast<const uint8_t*>(&stored), sizeof stored);
+  return h;
+}
+
+void EmulatedBoard::Persist(bool coalesce) {
+  if (!attached_) return;
+  const uint64_t now = Fingerprint();
+  if (now == attached_->written) {
+    attached_->pending = false;
+    return;
+  }
+  // The blocks of an EEPROM load come many a second: written at most once a
+  // second while the load runs, and at once when it ends.
+  if (coalesce && mailbox_.InLoadMode() &&
+      Clock::now() - attached_->last_write < std::chrono::seconds(1)) {
+    attached_->pending = true;
+    return;
+  }
+  WriteState();
+}
+
+bool EmulatedBoard::WriteState() {
+  const uint64_t fingerprint = Fingerprint();
+  std::string error;
+  if (!WriteFileAtomically(attached_->target, FormatBoardState(CurrentState()), &error)) {
+    attached_->error = state_path_ + ": " + error;  // the path the user gave
+    attached_->pending = true;
+    return false;
+  }
+  attached_->written = fingerprint;
+  attached_->exists = true;
+  attached_->pending = false;
+  attached_->last_write = Clock::now();
+  attached_->error.clear();
   return true;
 }
 
-bool EmulatedBoard::SaveState(std::string* error) const {
-  std::lock_guard lock(mutex_);
-  if (state_path_.empty()) return true;
+bool EmulatedBoard::OpenState(const std::string& path, const StateOptions& options,
+                              StateError* error) {
+  auto fail = [error](StateError::Kind kind, const std::string& text) {
+    if (error) *error = {kind, text};
+    return false;
+  };
+  if (attached_) {  // one file at a time: the last one gets what it has not seen
+    std::string why;
+    if (!CloseState(&why)) return fail(StateError::Kind::kFile, why);
+  }
+  std::string target, why;
+  switch (ResolveFile(path, &target, &why)) {
+    case FileFault::kInvalid:
+      return fail(StateError::Kind::kInvalid, path + ": " + why);
+    case FileFault::kIo:
+      return fail(StateError::Kind::kFile, path + ": " + why);
+    case FileFault::kNone:
+      break;
+  }
+  // Reads and checks the file as it stands; writes replace it whole, so it
+  // is always complete. A file that fails is refused before it is touched.
+  std::string text;
+  bool exists = false;
   BoardState state;
-  state.module_dump = module_.DumpAll();
-  state.dsp_saved = dsp_.Saved();
-  state.eeprom = mailbox_.Eeprom();
-  return WriteBoardState(state_path_, state, error);
+  auto read = [&]() -> bool {
+    switch (ReadRegularFile(target, &text, &exists, &why)) {
+      case FileFault::kInvalid:
+        return fail(StateError::Kind::kInvalid, path + ": " + why);
+      case FileFault::kIo:
+        return fail(StateError::Kind::kFile, path + ": " + why);
+      case FileFault::kNone:
+        break;
+    }
+    if (exists && !ParseBoardState(text, &state, &why))
+      return fail(StateError::Kind::kInvalid, path + ": " + why);
+    return true;
+  };
+  if (!read()) return false;
+
+  // One process holds the board at a time, as with a real board; then the
+  // file is read again, as the last holder left it.
+  ProcessLock lock;
+  const std::string lock_path = target + ".lock";
+  const auto held = options.wait
+                        ? lock.Wait(lock_path, true, options.waiting, options.cancelled, 100)
+                        : lock.TryLock(lock_path, true);
+  if (held == ProcessLock::State::kBusy)
+    return fail(StateError::Kind::kBusy, path + ": " + ProcessLock::BusyText(lock.HolderPid()));
+  if (held == ProcessLock::State::kError) return fail(StateError::Kind::kFile, lock.Error());
+  if (!read()) return false;
+
+  std::lock_guard guard(mutex_);
+  if (!exists) state = CurrentState();  // a missing file: the board as it is
+  ApplyState(state);
+  attached_ = std::make_unique<Attached>();
+  attached_->target = target;
+  attached_->lock = std::move(lock);
+  attached_->exists = exists;
+  attached_->written = Fingerprint();
+  state_path_ = path;
+  return true;
+}
+
+bool EmulatedBoard::CloseState(std::string* error) {
+  std::lock_guard guard(mutex_);
+  if (!attached_) return true;
+  bool ok = true;
+  if (attached_->pending || Fingerprint() != attached_->written ||
+      (!attached_->exists && attached_->used))
+    ok = WriteState();
+  if (!ok && error) *error = attached_->error;
+  attached_.reset();  // releases the lock
+  return ok;
+}
+
+bool EmulatedBoard::LoadState(const std::string& path, std::string* error) {
+  StateOptions options;
+  options.wait = false;
+  StateError e;
+  if (OpenState(path, options, &e)) return true;
+  if (error) *error = e.text;
+  return false;
+}
+
+bool EmulatedBoard::SaveState(std::string* error) {
+  std::lock_guard guard(mutex_);
+  if (!attached_) return true;
+  if (WriteState()) return true;
+  if (error) *error = attached_->error;
+  return false;
+}
+
+bool EmulatedBoard::LoadModuleDumpFile(const std::string& path, bool keep, StateError* error) {
+  auto fail = [error](StateError::Kind kind, const std::string& text) {
+    if (error) *error = {kind, text};
+    return false;
+  };
+  std::string text, why;
+  bool exists = false;
+  switch (ReadRegularFile(path, &text, &exists, &why)) {
+    case FileFault::kInvalid:
+      return fail(StateError::Kind::kInvalid, path + ": " + why);
+    case FileFault::kIo:
+      return fail(StateError::Kind::kFile, path + ": " + why);
+    case FileFault::kNone:
+      if (!exists) return fail(StateError::Kind::kFile, path + ": " + std::strerror(ENOENT));
+  }
+  ModuleDumpImage image;
+  if (!ParseModuleDump(text, &image, &why))
+    return fail(StateError::Kind::kInvalid, path + ": " + why);
+  std::lock_guard guard(mutex_);
+  if (attached_ && !keep && !attached_->home_module)
+    attached_->home_module.emplace(module_.Image(), module_.RetainedState());
+  if (keep && attached_) attached_->home_module.reset();
+  module_.LoadImage(std::move(image));
+  Persist(false);
+  return true;
+}
+
+void EmulatedBoard::PowerCycle() {
+  std::lock_guard guard(mutex_);
+  dsp_.PowerCycle();
+  prbs_.SetRecords({});
+  mailbox_.PowerCycle();
+  clock_ = kPowerOnClock;
+  module_.PowerCycle();
+  Persist(false);
+}
+
+uint8_t EmulatedBoard::ClockSelection() const {
+  std::lock_guard guard(mutex_);
+  return clock_;
 }
 
 }  // namespace emu

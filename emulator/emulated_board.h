@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,10 +16,12 @@
 #include <vector>
 
 #include "board/hid_backend.h"
+#include "board/process_lock.h"
 #include "emulator/dsp_model.h"
 #include "emulator/mailbox_model.h"
 #include "emulator/module_model.h"
 #include "emulator/prbs_model.h"
+#include "emulator/state_file.h"
 
 namespace emu {
 
@@ -69,11 +72,46 @@ class EmulatedBoard final : public HidBackend,
   void ClearRequests();
   size_t RequestCount() const;
 
-  // Non-volatile state (module image, saved DSP block, EEPROM) in a file.
-  // Load: a missing file keeps the defaults; a corrupt file is an error.
+  // The board's state in a file (see state_file.h): what a powered board
+  // keeps, so that consecutive runs see one board.
+  struct StateOptions {
+    bool wait = true;                      // wait while another process holds the board
+    std::function<void(long pid)> waiting;  // told once when it has to wait
+    std::function<bool()> cancelled;        // polled while waiting
+  };
+  struct StateError {
+    enum class Kind { kNone, kInvalid, kBusy, kFile } kind = Kind::kNone;
+    std::string text;
+  };
+  // Holds the board for this process (a lock on FILE.lock, released by
+  // CloseState), then reads and checks the whole file before anything takes
+  // it: a missing file starts from the defaults; a file that fails is never
+  // written. Symbolic links are followed. From then on every request that
+  // changes the board writes the file (during an EEPROM load at most once a
+  // second, and when the load ends).
+  bool OpenState(const std::string& path, const StateOptions& options, StateError* error);
+  // Writes what is not in the file yet and lets the board go.
+  bool CloseState(std::string* error);
+  // OpenState without waiting; for callers that only need the text.
   bool LoadState(const std::string& path, std::string* error);
-  bool SaveState(std::string* error) const;
+  // Writes the file now (also without a change).
+  bool SaveState(std::string* error);
   const std::string& StatePath() const { return state_path_; }
+
+  // Loads a module dump file into the module. With a state file the dump
+  // serves this run only and the file keeps its own module, unless `keep`.
+  bool LoadModuleDumpFile(const std::string& path, bool keep, StateError* error);
+
+  // The board as a state file holds it (see state_file.h), and back: a
+  // restored board carries on from that state, without a file.
+  BoardState SnapshotState() const;
+  void RestoreState(const BoardState& state);
+
+  // Drops what a real power cycle loses: the DSP takes its saved block, the
+  // PRBS records and the mailbox clear, the clock selection returns to its
+  // power-on value and the module powers up again from its power-on controls.
+  void PowerCycle();
+  uint8_t ClockSelection() const;
 
   // Called by connections.
   int HandleWrite(const uint8_t* data, size_t length);
@@ -82,6 +120,28 @@ class EmulatedBoard final : public HidBackend,
 
  private:
   std::optional<Report> Process(const Report& request);
+  BoardState CurrentState() const;
+  void ApplyState(const BoardState& state);
+  uint64_t Fingerprint() const;
+  // After a request (or another change): writes the state file when the
+  // board changed. `coalesce` lets an EEPROM load's blocks wait a little.
+  void Persist(bool coalesce);
+  bool WriteState();
+
+  struct Attached {
+    std::string target;  // the file, symbolic links followed
+    ProcessLock lock;
+    bool exists = false;
+    bool used = false;           // a request came in
+    uint64_t written = 0;        // fingerprint of what the file holds
+    bool pending = false;        // a change waits to be written
+    std::chrono::steady_clock::time_point last_write{};
+    std::string error;           // of the last write that failed
+    // The module the file keeps while a dump visits for this run.
+    std::optional<std::pair<ModuleDumpImage, ModuleModel::Retained>> home_module;
+  };
+  std::unique_ptr<Attached> attached_;
+  uint8_t clock_ = kPowerOnClock;
 
   BoardIdentity identity_;
   std::vector<HidDeviceInfo> extra_devices_;

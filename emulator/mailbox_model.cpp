@@ -10,6 +10,14 @@ constexpr uint8_t kEnter = 0xA0, kStore = 0xAA, kServe = 0xA5, kLeave = 0x00, kA
 
 MailboxModel::MailboxModel() : eeprom_(kEepromSize, 0xFF) {}
 
+void MailboxModel::Restore(const Box& box, bool load_mode) {
+  box_ = box;
+  load_mode_ = load_mode;
+  busy_ = false;
+  polls_left_ = 0;
+  never_ready_ = false;
+}
+
 void MailboxModel::InjectFault(MailboxFault fault, int after_blocks, int count) {
   armed_ = fault;
   armed_after_ = std::max(0, after_blocks);

@@ -38,7 +38,13 @@ class MailboxModel {
   void Write(uint8_t address, const uint8_t* data, int count);
   void Read(uint8_t address, uint8_t* out, int count);
 
-  const std::array<uint8_t, 256>& Bytes() const { return box_; }
+  using Box = std::array<uint8_t, 256>;
+  const Box& Bytes() const { return box_; }
+  // The mailbox as it stands between two commands: its bytes and the load
+  // mode (a restored board).
+  void Restore(const Box& box, bool load_mode);
+  // A power cycle: the bytes clear, the load mode ends, nothing is pending.
+  void PowerCycle() { Restore(Box{}, false); }
   std::vector<uint8_t>& Eeprom() { return eeprom_; }
   const std::vector<uint8_t>& Eeprom() const { return eeprom_; }
 

@@ -621,11 +621,14 @@ void ModuleModel::UpdateSummaries() {
 
 // ---- Dump format ----
 
-bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error) {
+bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error,
+                     int first_line) {
   ModuleDumpImage out;
   std::istringstream in(text);
   std::string line;
-  int line_no = 0;
+  int line_no = first_line - 1;
+  int lower_line = 0;
+  std::map<uint8_t, int> page_lines;  // where each block began
   ModuleModel::Page* target = nullptr;
   int rows = 0;
   auto fail = [&](const std::string& why) {
@@ -643,6 +646,10 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
     if (t == "lower") {
       if (target && rows != 8)
         return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
+      if (lower_line)
+        return fail("a second \"lower\" block (the first is at line " +
+                    std::to_string(lower_line) + ")");
+      lower_line = line_no;
       target = &out.lower;
       out.has_lower = true;
       rows = 0;
@@ -658,6 +665,10 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
           !std::isxdigit(static_cast<unsigned char>(num[0])) ||
           !std::isxdigit(static_cast<unsigned char>(num[1])))
         return fail("\"page\" needs two hex digits, got \"" + num + "\"");
+      const auto [first, fresh] = page_lines.emplace(static_cast<uint8_t>(value), line_no);
+      if (!fresh)
+        return fail("a second \"page " + num + "\" block (the first is at line " +
+                    std::to_string(first->second) + ")");
       target = &out.pages[static_cast<uint8_t>(value)];
       rows = 0;
       continue;
@@ -713,10 +724,76 @@ std::string FormatModuleDump(const ModuleDumpImage& image, const std::string& co
 bool ModuleModel::LoadDump(const std::string& text, std::string* error) {
   ModuleDumpImage image;
   if (!ParseModuleDump(text, &image, error)) return false;
+  LoadImage(std::move(image));
+  return true;
+}
+
+void ModuleModel::LoadImage(ModuleDumpImage image) {
   lower_ = image.lower;
   pages_ = std::move(image.pages);
   Restart();
-  return true;
+}
+
+ModuleDumpImage ModuleModel::Image() const {
+  ModuleDumpImage image;
+  image.lower = lower_;
+  image.has_lower = true;
+  image.pages = pages_;
+  return image;
+}
+
+ModuleModel::Retained ModuleModel::RetainedState() const {
+  Retained live;
+  live.power_on_controls = lower_controls_;
+  live.power_on_page10 = page10_defaults_;
+  live.temperature = nominal_.temperature;
+  live.vcc = nominal_.vcc;
+  live.tx_power = nominal_.tx_power;
+  live.tx_bias = nominal_.tx_bias;
+  live.rx_input = nominal_.rx_input;
+  return live;
+}
+
+void ModuleModel::SetRetainedState(const Retained& live) {
+  lower_controls_ = live.power_on_controls;
+  lower_controls_[0] &= static_cast<uint8_t>(~kSoftResetBit);
+  page10_defaults_ = live.power_on_page10;
+  for (int set = 0; set < 2; ++set) {
+    page10_defaults_[kApplyDpInit0 + set * kStagedStride - 0x80] = 0;
+    page10_defaults_[kApplyImmediate0 + set * kStagedStride - 0x80] = 0;
+  }
+  nominal_.temperature = live.temperature;
+  nominal_.vcc = live.vcc;
+  nominal_.tx_power = live.tx_power;
+  nominal_.tx_bias = live.tx_bias;
+  nominal_.rx_input = live.rx_input;
+}
+
+void ModuleModel::PowerCycle() {
+  if (!live_ || FlatMemory()) return;  // plain memory keeps what it holds
+  const auto now = Now();
+  Advance(now);
+  SoftReset(now);
+  Settle(now);
+  UpdateMonitors(now);
+  UpdateSummaries();
+}
+
+uint64_t ModuleModel::Fingerprint() const {
+  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+  auto mix = [&h](uint8_t byte) {
+    h ^= byte;
+    h *= 0x100000001b3ull;
+  };
+  for (int r = 0; r < 0x80; ++r)
+    if (r < kTemperature || r > kVcc + 1) mix(lower_[r]);
+  for (const auto& [number, page] : pages_) {
+    mix(0xA5);
+    mix(number);
+    for (int r = 0x80; r <= 0xFF; ++r)
+      if (number != 0x11 || r < kTxPower || r >= kConfigStatus) mix(page[r - 0x80]);
+  }
+  return h;
 }
 
 std::string ModuleModel::Dump(const std::vector<uint8_t>& pages) const {

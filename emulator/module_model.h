@@ -39,6 +39,8 @@
 
 namespace emu {
 
+struct ModuleDumpImage;
+
 class ModuleModel {
  public:
   using Page = std::array<uint8_t, 128>;
@@ -75,8 +77,35 @@ class ModuleModel {
   // zero. The live module carries on from the states, controls and monitor
   // values in it. On error nothing changes.
   bool LoadDump(const std::string& text, std::string* error);
+  // The same with a dump parsed already.
+  void LoadImage(ModuleDumpImage image);
   std::string Dump(const std::vector<uint8_t>& pages) const;
   std::string DumpAll() const;
+  // The whole memory, as a dump holds it.
+  ModuleDumpImage Image() const;
+
+  // What the live module keeps beside its memory: the controls and masks it
+  // takes at power-on and reset (lower 1Ah-24h, page 10h) and the values its
+  // monitors move around. LoadDump takes them from the memory it loads.
+  static constexpr int kControlCount = 0x25 - 0x1A;
+  struct Retained {
+    std::array<uint8_t, kControlCount> power_on_controls{};
+    Page power_on_page10{};
+    uint16_t temperature = 0, vcc = 0;
+    std::array<uint16_t, 8> tx_power{}, tx_bias{}, rx_input{};
+    bool operator==(const Retained&) const = default;
+  };
+  Retained RetainedState() const;
+  void SetRetainedState(const Retained& kept);
+
+  // The module loses its power and gets it back: controls, masks and page 10h
+  // return to their power-on values, flags clear, and the module powers up
+  // again from ModLowPwr as after a reset.
+  void PowerCycle();
+
+  // Changes whenever the memory changes, except the monitor readings that
+  // move on their own; equal fingerprints mean nothing worth keeping changed.
+  uint64_t Fingerprint() const;
 
   // For tests and demos.
   void SetTimeSource(TimeFn now);  // default: the steady clock
@@ -130,7 +159,7 @@ class ModuleModel {
   std::array<std::optional<Clock::time_point>, 8> lane_due_{};
   std::optional<Clock::time_point> last_monitor_;
   // Power-on controls and masks: lower 0x1A-0x24 and page 10h.
-  std::array<uint8_t, 0x25 - 0x1A> lower_controls_{};
+  std::array<uint8_t, kControlCount> lower_controls_{};
   Page page10_defaults_{};
   // Values the monitors move around.
   struct Nominal {
@@ -152,7 +181,10 @@ struct ModuleDumpImage {
   bool has_lower = false;
   std::map<uint8_t, ModuleModel::Page> pages;
 };
-bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error);
+// Errors read "line N: why"; `first_line` numbers the text's first line (a
+// dump inside a larger file).
+bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error,
+                     int first_line = 1);
 std::string FormatModuleDump(const ModuleDumpImage& image, const std::string& comment = "");
 
 }  // namespace emu

@@ -32,6 +32,15 @@ void PrbsModel::Checker(const uint8_t* payload) {
   Relock(lane);
 }
 
+void PrbsModel::SetRecords(const Records& records) {
+  gen_ = records.generator;
+  chk_ = records.checker;
+  for (int lane = 1; lane <= 8; ++lane) {
+    was_locked_[lane - 1] = false;
+    Relock(lane);
+  }
+}
+
 void PrbsModel::SetNoSignal(int lane, bool no_signal) {
   no_signal_[lane - 1] = no_signal;
   Relock(lane);

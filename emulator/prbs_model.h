@@ -37,6 +37,16 @@ class PrbsModel {
   // command 0x14: fills the 25-byte status of the lane.
   void Status(uint8_t device, uint8_t lane, const DspModel& dsp, uint8_t* out);
 
+  // The records last written, per lane (all zero at power-on: nothing runs).
+  struct Records {
+    std::array<std::array<uint8_t, kGeneratorSize>, 8> generator{};
+    std::array<std::array<uint8_t, kCheckerSize>, 8> checker{};
+    bool operator==(const Records&) const = default;
+  };
+  Records AllRecords() const { return {gen_, chk_}; }
+  // Takes the records as they stand (a restored board; {} for a power cycle).
+  void SetRecords(const Records& records);
+
   const std::array<uint8_t, kGeneratorSize>& GeneratorRecord(int lane) const { return gen_[lane - 1]; }
   const std::array<uint8_t, kCheckerSize>& CheckerRecord(int lane) const { return chk_[lane - 1]; }
 

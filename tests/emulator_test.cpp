@@ -1,5 +1,5 @@
-// The emulated board's state file, the module dump format and the device
-// watcher.
+// The module dump format and the device watcher (the state file has tests of
+// its own).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,52 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path TempPath(const std::string& name) {
-  return fs::temp_directory_path() / ("lw-" + std::to_string(getpid()) + "-" + name);
-}
-
-TEST(StateFile, BoardStateSurvivesARestart) {
-  const auto path = TempPath("state").string();
-  {
-    auto board = std::make_shared<emu::EmulatedBoard>();
-    std::string error;
-    ASSERT_TRUE(board->LoadState(path, &error)) << error;  // missing file: defaults
-    auto lock = board->Lock();
-    board->Module().Poke(0x10, 0x82, 0x05);
-    board->Dsp().Current()[7] = 9;
-    board->Dsp().Save();
-    board->Mailbox().Eeprom()[0x1234] = 0x42;
-    ASSERT_TRUE(board->SaveState(&error)) << error;
-  }
-  auto board = std::make_shared<emu::EmulatedBoard>();
-  std::string error;
-  ASSERT_TRUE(board->LoadState(path, &error)) << error;
-  EXPECT_EQ(board->Module().Peek(0x10, 0x82), 0x05);
-  EXPECT_EQ(board->Module().Peek(0x00, 0x80), 0x18);
-  EXPECT_EQ(board->Dsp().Current()[7], 9);
-  EXPECT_EQ(board->Mailbox().Eeprom()[0x1234], 0x42);
-  EXPECT_EQ(board->Mailbox().Eeprom()[0x1235], 0xFF);
-  fs::remove(path);
-}
-
-TEST(StateFile, CorruptFileIsAnErrorNotASilentReset) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"hello\n", "line 1"},
-      {"lanewright-emulator-state 1\n[dsp-saved]\n00 01\n", "no [module]"},
-      {"lanewright-emulator-state 1\n[module]\nlower\n00 zz\n", "module section"},
-      {"lanewright-emulator-state 1\n[bogus]\n", "unknown section"},
-  };
-  for (const auto& [text, expect] : cases) {
-    const auto path = TempPath("corrupt").string();
-    std::ofstream(path) << text;
-    auto board = std::make_shared<emu::EmulatedBoard>();
-    std::string error;
-    EXPECT_FALSE(board->LoadState(path, &error)) << text;
-    EXPECT_NE(error.find(expect), std::string::npos) << error;
-    fs::remove(path);
-  }
-}
-
 TEST(ModuleDump, FormatErrorsNameTheirLine) {
   const std::string row = "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff\n";
   std::string eight;
@@ -76,6 +30,12 @@ TEST(ModuleDump, FormatErrorsNameTheirLine) {
       {"lower\n00 11\n", "line 2: expected 16 bytes, found 2"},
       {"lower\n" + eight + row, "line 10: more than 8"},
       {"lower\n0g" + row.substr(2), "line 2: \"0g\" is not a hex byte"},
+      {"lower\n" + eight + "page 00\n" + eight + "page 00\n" + eight,
+       "line 19: a second \"page 00\" block (the first is at line 10)"},
+      {"page 1A\n" + eight + "page 1a\n" + eight,
+       "line 10: a second \"page 1a\" block (the first is at line 1)"},
+      {"lower\n" + eight + "# again\nlower\n" + eight,
+       "line 11: a second \"lower\" block (the first is at line 1)"},
   };
   for (const auto& [text, expect] : cases) {
     emu::ModuleDumpImage image;

@@ -90,7 +90,9 @@ TEST_F(TransferCli, AnUnusablePageFileSendsNothing) {
   };
   const std::vector<Case> cases = {
       {(dir / "missing.txt").string(), "无法打开文件！ 错误2: No such file or directory", 1},
-      {File("comments.txt", "/ only a comment\n\n"), "不支持的文件版本", 2},
+      {File("comments.txt", "/ only a comment\n\n"),
+       "comments.txt: the file holds only comment lines and empty lines, no data", 2},
+      {File("empty.txt", ""), "empty.txt: the file is empty", 2},
       {File("bad.txt", "/ x\n0102030405060708\n010203040506070G\n"),
        "Page file error at line 3, column 16: 'G' is not a hexadecimal digit; no image", 2},
   };

@@ -1,8 +1,11 @@
-// Page files into images: grouping, comments, line ends, and the characters
-// that would make the group reader stop early.
+// Page files into images: grouping, comments, line ends, blanks between
+// groups, and the characters that would make the group reader stop early.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,7 @@ TEST(PageFile, ContentsBecomeImagesOrErrorsNamingLineAndColumn) {
        {0x78, 0x56, 0x34, 0x12}, ""},
       {"only comments give no image", "/ nothing here\n", {}, ""},
       {"a blank inside a group", "1234 678\n", {},
-       "line 1, column 5: a blank inside a group (only leading blanks are allowed)"},
+       "line 1, column 5: a blank inside a group (blanks may only stand between whole groups)"},
       {"a letter beyond f, after a comment and a full line", "/c\n12345678\n1234567g\n", {},
        "line 3, column 8: 'g' is not a hexadecimal digit"},
       {"a slash inside a data line", "12345678\n1234/678\n", {},
@@ -51,7 +54,7 @@ TEST(PageFile, ContentsBecomeImagesOrErrorsNamingLineAndColumn) {
        "line 1, column 3: 'x' is not a hexadecimal digit"},
       {"a sign", "-1234567\n", {}, "line 1, column 1: '-' is not a hexadecimal digit"},
       {"a lone carriage return inside a line", "1234\r5678\n", {},
-       "line 1, column 5: a blank inside a group (only leading blanks are allowed)"},
+       "line 1, column 5: a blank inside a group (blanks may only stand between whole groups)"},
       {"columns count characters, not bytes", "中1234567\n", {},
        "line 1, column 1: '中' is not a hexadecimal digit"},
       {"a wide character after a wide one", "/x\n\n12\xC3\xA9" "45678\n", {},
@@ -73,6 +76,55 @@ TEST(PageFile, ContentsBecomeImagesOrErrorsNamingLineAndColumn) {
       EXPECT_EQ(error.Text(), c.error);
       EXPECT_TRUE(image.empty()) << "no image is built from a bad file";
     }
+  }
+}
+
+// Fixture pairs: NAME.txt and NAME.expect, which reads "image: 44 33 ..." or
+// "error: line L, column C: ...". They also seed the page-file fuzzer.
+TEST(PageFile, BlanksSeparateWholeGroupsAndNeverShiftTheData) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(LW_SOURCE_DIR) / "tests" / "fixtures" / "page_files";
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() != ".txt") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string contents((std::istreambuf_iterator<char>(in)), {});
+    std::ifstream expect_in(fs::path(entry.path()).replace_extension(".expect"));
+    std::string expect;
+    std::getline(expect_in, expect);
+    std::vector<uint8_t> image;
+    PageFileError error;
+    const bool ok = ConvertPageText(JoinDataLines(contents), &image, &error);
+    std::string got = "error: " + error.Text();
+    if (ok) {
+      std::ostringstream hex;
+      hex << "image:";
+      char buf[4];
+      for (uint8_t b : image) {
+        std::snprintf(buf, sizeof buf, " %02x", b);
+        hex << buf;
+      }
+      got = hex.str();
+    }
+    EXPECT_EQ(got, expect);
+    ++checked;
+  }
+  EXPECT_GE(checked, 8);
+}
+
+TEST(PageFile, AFileWithoutDataSaysWhyInPlainWords) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "the file is empty"},
+      {"\x1A" "12345678\n", "the file is empty"},
+      {"/ a comment\n/ another\n", "the file holds only comment lines, no data"},
+      {"\n \t\r\n", "the file holds only empty lines, no data"},
+      {"/ a comment\n\n", "the file holds only comment lines and empty lines, no data"},
+  };
+  for (const auto& [contents, words] : cases) {
+    const auto text = JoinDataLines(contents);
+    EXPECT_TRUE(text.Empty()) << contents;
+    EXPECT_EQ(text.NoDataWords(), words) << contents;
   }
 }
 

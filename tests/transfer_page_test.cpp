@@ -184,8 +184,8 @@ TEST_F(PageTest, UnusablePageFilesAreToldInMessageBoxes) {
   messages.clear();
   Browse(File("bad.txt", "01020304\n05 60708\n"));
   const QString error =
-      "Page file error at line 2, column 3: a blank inside a group (only leading blanks are "
-      "allowed); no image";
+      "Page file error at line 2, column 3: a blank inside a group (blanks may only stand "
+      "between whole groups); no image";
   ASSERT_TRUE(WaitForLog(error));
   EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() == 1; }, 2000));
   EXPECT_EQ(messages, QStringList{error});

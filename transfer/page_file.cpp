@@ -32,7 +32,7 @@ size_t Utf8Length(const std::string& s, size_t at) {
 
 std::string Describe(const std::string& s, size_t at) {
   const auto c = static_cast<unsigned char>(s[at]);
-  if (IsBlank(c)) return "a blank inside a group (only leading blanks are allowed)";
+  if (IsBlank(c)) return "a blank inside a group (blanks may only stand between whole groups)";
   if (c >= 0x80) {
     if (size_t n = Utf8Length(s, at)) return "'" + s.substr(at, n) + "' is not a hexadecimal digit";
   } else if (c >= 0x20 && c < 0x7F) {
@@ -75,8 +75,14 @@ PageText JoinDataLines(std::string_view contents) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     ++number;
     pos = next;
-    if (!line.empty() && line.front() == '/') continue;  // comment
-    if (line.empty()) continue;                          // adds nothing to the text
+    if (!line.empty() && line.front() == '/') {
+      ++out.comment_lines;
+      continue;
+    }
+    if (line.find_first_not_of(" \t") == std::string_view::npos) {
+      ++out.empty_lines;  // adds nothing to the text
+      continue;
+    }
     out.lines.push_back({out.text.size(), number});
     out.text.append(line);
   }
@@ -102,6 +108,13 @@ bool ReadPageFile(const std::string& path, PageText* out, OpenError* error) {
   return true;
 }
 
+std::string PageText::NoDataWords() const {
+  if (comment_lines == 0 && empty_lines == 0) return "the file is empty";
+  if (empty_lines == 0) return "the file holds only comment lines, no data";
+  if (comment_lines == 0) return "the file holds only empty lines, no data";
+  return "the file holds only comment lines and empty lines, no data";
+}
+
 std::string PageFileError::Text() const {
   return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
 }
@@ -109,7 +122,6 @@ std::string PageFileError::Text() const {
 bool ConvertPageText(const PageText& page, std::vector<uint8_t>* image, PageFileError* error) {
   const std::string& s = page.text;
   image->clear();
-  const size_t groups = (s.size() + 7) / 8;
   auto fail = [&](size_t at, std::string what) {
     image->clear();
     if (error) {
@@ -118,24 +130,74 @@ bool ConvertPageText(const PageText& page, std::vector<uint8_t>* image, PageFile
     }
     return false;
   };
-  if (groups * 4 > kMaxImageSize)
-    return fail(kMaxImageSize / 4 * 8,
-                "the image passes 16 MiB, more than the 24-bit block "
-                "offsets can address");
-  image->reserve(groups * 4);
-  for (size_t start = 0; start < s.size(); start += 8) {
-    const size_t end = std::min(start + 8, s.size());
-    size_t i = start;
-    while (i < end && IsBlank(static_cast<unsigned char>(s[i]))) ++i;
+  // The text's lines, and which of them hold blanks.
+  struct Span {
+    size_t start, end;
+    bool blanks;
+  };
+  std::vector<Span> spans;
+  spans.reserve(page.lines.size());
+  for (size_t k = 0; k < page.lines.size(); ++k) {
+    const size_t start = page.lines[k].start;
+    const size_t end = k + 1 < page.lines.size() ? page.lines[k + 1].start : s.size();
+    bool blanks = false;
+    for (size_t i = start; i < end && !blanks; ++i)
+      blanks = IsBlank(static_cast<unsigned char>(s[i]));
+    spans.push_back({start, end, blanks});
+  }
+  if (spans.empty() && !s.empty())  // a text made without its lines
+    spans.push_back({0, s.size(), s.find_first_of(" \t\v\f\r") != std::string::npos});
+  size_t span = 0;  // the line that holds the group being read
+  auto line_at = [&](size_t at) {
+    while (span + 1 < spans.size() && spans[span + 1].start <= at) ++span;
+    return spans[span];
+  };
+  image->reserve(std::min((s.size() + 7) / 8 * 4, kMaxImageSize));
+
+  size_t i = 0;
+  bool after_blank = false;
+  for (;;) {
+    while (i < s.size() && IsBlank(static_cast<unsigned char>(s[i]))) {
+      after_blank = true;
+      ++i;
+    }
+    if (i >= s.size()) break;
+    const size_t start = i;
+    size_t end = start;
+    while (end < s.size() && end - start < 8 && !IsBlank(static_cast<unsigned char>(s[end]))) ++end;
+    if (end - start < 8 && end < s.size()) {
+      // A blank ends the group early: only blanks may follow (a short last group).
+      size_t rest = end;
+      while (rest < s.size() && IsBlank(static_cast<unsigned char>(s[rest]))) ++rest;
+      if (rest < s.size()) return fail(end, Describe(s, end));
+    }
+    // Where blanks separate groups, every group is whole on its line; only the
+    // file's last group may be shorter, and then a blank stands before it.
+    const Span line = line_at(start);
+    if (line.blanks) {
+      const bool whole = end - start == 8 && end <= line.end;
+      const bool last_after_blank = end - start < 8 && end <= line.end && after_blank;
+      if (!whole && !last_after_blank) {
+        const size_t on_line = std::min(end, line.end) - start;
+        return fail(start, "a group of " + std::to_string(on_line) +
+                               " characters on a line with blanks between groups (groups there "
+                               "must be whole, 8 characters each)");
+      }
+    }
+    if ((image->size() + 4) > kMaxImageSize)
+      return fail(start, "the image passes 16 MiB, more than the 24-bit block offsets can address");
+    size_t d = start;
     // A 0x prefix counts only with a digit after it, as the C library reads it.
-    if (i + 2 < end && s[i] == '0' && (s[i + 1] | 0x20) == 'x' &&
-        HexDigit(static_cast<unsigned char>(s[i + 2])) >= 0)
-      i += 2;
+    if (d + 2 < end && s[d] == '0' && (s[d + 1] | 0x20) == 'x' &&
+        HexDigit(static_cast<unsigned char>(s[d + 2])) >= 0)
+      d += 2;
     uint32_t value = 0;
-    for (int d; i < end && (d = HexDigit(static_cast<unsigned char>(s[i]))) >= 0; ++i)
-      value = value << 4 | static_cast<uint32_t>(d);
-    if (i < end) return fail(i, Describe(s, i));
+    for (int digit; d < end && (digit = HexDigit(static_cast<unsigned char>(s[d]))) >= 0; ++d)
+      value = value << 4 | static_cast<uint32_t>(digit);
+    if (d < end) return fail(d, Describe(s, d));
     for (int b = 0; b < 4; ++b) image->push_back(static_cast<uint8_t>(value >> (8 * b)));
+    i = end;
+    after_blank = false;
   }
   return true;
 }
