@@ -210,6 +210,7 @@ TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan
   EXPECT_TRUE(VerdictLine(&page, 2)->text().startsWith("FAIL: ")) << VerdictLine(&page, 2)->text().toStdString();
   EXPECT_EQ(VerdictLine(&page, 3)->text(), "no lock");
   EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldType)->text(), "Unlock");
+  EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldBer)->text(), "");  // never locked: no BER
 
   // Opened late: the whole run, the clean lane at its bound, no line for the unlocked one.
   diagram->ShowLane(1);
@@ -254,7 +255,7 @@ TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan
   page.RuleDialog()->accept();
   EXPECT_DOUBLE_EQ(page.Rule().target, 1e-6);
   EXPECT_TRUE(VerdictLine(&page, 1)->text().startsWith("PASS < ")) << VerdictLine(&page, 1)->text().toStdString();
-  EXPECT_EQ(Find<QToolButton>(&page, CLineCheck::kIdRule)->text(), "1.0e-06 \u00B7 95 %");
+  EXPECT_EQ(Find<QToolButton>(&page, CLineCheck::kIdRule)->text(), "1e-06 \u00B7 95%");
   page.StopIfRunning();
   Settle();
 }

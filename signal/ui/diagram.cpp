@@ -226,9 +226,11 @@ void CDiagram::RedrawAll(bool immediate) {
     c.target->point2->setCoords(1, target_);
     c.target_label->position->setCoords(0.01, target_);
     c.target_label->setText(QStringLiteral("target %1").arg(QString::fromStdString(sigtest::BerText(target_))));
-    // "< bound" at the bound's latest column.
+    // "< bound" at the bound's latest column while the lane is still clean.
     c.bound_label->setVisible(false);
-    for (size_t k = d.bound.values.size(); k-- > 0;) {
+    const size_t points = history_.Size(i);
+    const bool clean_now = points > 0 && history_.At(i, points - 1).kind == BerHistory::Kind::kBound;
+    for (size_t k = d.bound.values.size(); clean_now && k-- > 0;) {
       if (std::isnan(d.bound.values[k])) continue;
       c.bound_label->position->setCoords(d.bound.keys[k], d.bound.values[k]);
       c.bound_label->setText(QStringLiteral("< %1").arg(QString::fromStdString(sigtest::BerText(d.bound.values[k]))));

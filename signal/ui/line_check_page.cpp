@@ -59,11 +59,12 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   rule_button_->setFont(small);
   rule_button_->setText(RuleCaption(rule_));
   rule_button_->adjustSize();
-  rule_button_->setGeometry(Dlu(x), Dlu(4), rule_button_->width(), Dlu(16));
+  rule_button_->setGeometry(Dlu(x - 2), Dlu(4), rule_button_->width(), Dlu(16));
   connect(rule_button_, &QToolButton::clicked, this, &CLineCheck::OpenRuleDialog);
   scale_ = Tag(new QLabel(tr("Errors and BER shown \u00F710"), this), kIdScale);
   scale_->setStyleSheet("QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; }");
-  scale_->move(rule_button_->geometry().right() + Dlu(4), Dlu(5));
+  scale_->setFont(small);  // beside the rule, within the page's width
+  scale_->move(rule_button_->geometry().right() + Dlu(2), Dlu(5));
   scale_->setMinimumHeight(Dlu(14));
   scale_->adjustSize();  // the whole text, whatever the font
   scale_->setToolTip(tr("The scale turned on by a double click on the title bar: the counts\n"
@@ -215,7 +216,7 @@ void CLineCheck::SetRule(const sigtest::VerdictRule& rule) {
   rule_button_->setText(RuleCaption(rule_));
   rule_button_->adjustSize();
   rule_button_->resize(rule_button_->width(), Dlu(16));
-  scale_->move(rule_button_->geometry().right() + Dlu(4), scale_->y());
+  scale_->move(rule_button_->geometry().right() + Dlu(2), scale_->y());
   Render();
 }
 
@@ -245,7 +246,9 @@ void CLineCheck::Render() {
     const Group& g = groups_[lane - 1];
     const auto& shown = engine_.ShownLane(lane);
     g.type->setText(QString::fromStdString(shown.type));
-    g.ber->setText(QString::fromStdString(shown.ber));
+    // A lane that has not locked since Clear has no BER to show (the kept
+    // 1.0 only means that no bit was counted).
+    g.ber->setText(engine_.History(lane).ever_locked ? QString::fromStdString(shown.ber) : QString());
     g.errors->setText(QString::fromStdString(shown.errors));
     g.time->setText(QString::fromStdString(shown.time));
     const QColor colour = engine_.TextTone(lane) == sigtest::LineCheck::Tone::kGreen

@@ -27,9 +27,9 @@ bool ReadTarget(const QString& text, double* target) {
 }  // namespace
 
 QString RuleCaption(const sigtest::VerdictRule& rule) {
-  return QStringLiteral("%1 \u00B7 %2 %")
-      .arg(QString::fromStdString(sigtest::BerText(rule.target)))
-      .arg(rule.confidence * 100.0, 0, 'g', 6);
+  return QStringLiteral("%1 \u00B7 %2%")
+      .arg(QString::number(rule.target, 'g', 3))
+      .arg(QString::number(rule.confidence * 100.0, 'g', 6));
 }
 
 CVerdictRule::CVerdictRule(const sigtest::VerdictRule& rule, QWidget* parent)

@@ -29,5 +29,5 @@ class CVerdictRule : public QDialog {
   QPushButton* ok_;
 };
 
-// "1.0e-12 · 95 %": the rule as the top row shows it.
+// "1e-12 · 95%": the rule as the top row shows it.
 QString RuleCaption(const sigtest::VerdictRule& rule);
