@@ -10,9 +10,11 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "emulator/emulated_board.h"
 #include "pages/ddm_window.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/diagram.h"
+#include "signal/tables.h"
 #include "signal/ui/line_check_page.h"
 
 namespace {
@@ -32,8 +34,10 @@ void Save(QWidget* w, const QString& name) {
   if (!GrabWindow(w).save(name)) std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
 }
 
-// The line check running: the page after a few ticks, the BER diagram after
-// a few points, and the Config dialog; then everything is stopped and closed.
+// The line check running: the page after a few ticks, the BER diagram
+// opened later (it shows the whole run), and the Config dialog; then
+// everything is stopped and closed. On the emulated board channel 1 is
+// clean, channel 2 counts errors at 1e-9 and channel 3 has no signal.
 void RunningShots(CLanewrightDlg* window, QString dir) {
   CLineCheck* page = window->LineCheck();
   auto* start = page->findChild<QPushButton*>(QStringLiteral("id%1").arg(CLineCheck::kIdStart));
@@ -41,11 +45,17 @@ void RunningShots(CLanewrightDlg* window, QString dir) {
     QTimer::singleShot(200, qApp, &QApplication::quit);
     return;
   }
+  if (auto board = window->Context().Emulated()) {
+    auto lock = board->Lock();
+    board->Prbs().SetLaneBer(sigtest::LaneOfChannel(1), 0.0);
+    board->Prbs().SetLaneBer(sigtest::LaneOfChannel(2), 1e-9);
+    board->Prbs().SetNoSignal(sigtest::LaneOfChannel(3), true);
+  }
   start->click();
-  QTimer::singleShot(5000, window, [window, page, start, dir] {
+  QTimer::singleShot(6000, window, [window, page, start, dir] {
     Save(window, dir + "/tab0-Checker-running.png");
     page->Diagram()->ShowLane(1);
-    QTimer::singleShot(4000, window, [window, page, start, dir] {
+    QTimer::singleShot(20000, window, [window, page, start, dir] {
       Save(page->Diagram(), dir + "/ber-diagram.png");
       page->Diagram()->close();
       page->findChild<QPushButton*>(QStringLiteral("id%1").arg(CLineCheck::kIdConfig))->click();

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 #include <qcustomplot.h>
 
 #include "app/app_context.h"
@@ -21,6 +22,7 @@
 #include "signal/ui/diagram.h"
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
+#include "signal/ui/verdict_rule_dialog.h"
 
 namespace {
 
@@ -147,7 +149,7 @@ TEST_F(PageFixture, TicksNeverPileUp) {
   EXPECT_EQ(Sent(board::kCheckerStatus).size(), 16u);
 }
 
-TEST_F(PageFixture, DoubleClickOnBerOpensTheChartsWhichKeepEveryPoint) {
+TEST_F(PageFixture, DoubleClickOnBerOpensTheCharts) {
   CLineCheck page(app);
   page.show();
   CDiagram* diagram = page.Diagram();
@@ -157,7 +159,6 @@ TEST_F(PageFixture, DoubleClickOnBerOpensTheChartsWhichKeepEveryPoint) {
   QTest::mouseDClick(Field(&page, 3, CLineCheck::kFieldBer), Qt::LeftButton);
   Settle();
   ASSERT_TRUE(diagram->isVisible());
-  EXPECT_TRUE(diagram->Running());
   for (int i = 0; i < 8; ++i) {
     auto* title = qobject_cast<QCPTextElement*>(diagram->Chart(i)->plotLayout()->element(0, 0));
     ASSERT_NE(title, nullptr);
@@ -166,32 +167,126 @@ TEST_F(PageFixture, DoubleClickOnBerOpensTheChartsWhichKeepEveryPoint) {
     EXPECT_DOUBLE_EQ(diagram->Chart(i)->yAxis->range().lower, 1e-13);
     EXPECT_DOUBLE_EQ(diagram->Chart(i)->yAxis->range().upper, 1e-4);
   }
-  // Before any bit the BER is 1.0: drawn at the top edge; a clean lane at the bottom.
-  diagram->AddPoints();
-  diagram->AddPoint(1, 5, 0.0);
-  diagram->AddPoint(1, 6, 3e-9);
-  const auto* data = diagram->Chart(1)->graph(0)->data().data();
-  ASSERT_EQ(data->size(), 3);
-  EXPECT_DOUBLE_EQ(data->at(0)->value, 1e-4);
-  EXPECT_DOUBLE_EQ(data->at(1)->value, 1e-13);
-  EXPECT_DOUBLE_EQ(data->at(2)->value, 3e-9);
-  // Closing keeps the points; the export holds the true values.
   diagram->close();
   EXPECT_FALSE(diagram->isVisible());
-  EXPECT_FALSE(diagram->Running());
+  const QString png = QString::fromStdString(::testing::TempDir()) + "/ber_charts.png";
+  ASSERT_TRUE(diagram->SavePng(png));
+  EXPECT_FALSE(QImage(png).isNull());
+  QFile::remove(png);
+}
+
+QLabel* VerdictLine(QWidget* page, int channel) {
+  return page->findChild<QLabel*>(
+      QStringLiteral("id%1").arg(CLineCheck::kIdGroup + 10 * (channel - 1) + CLineCheck::kFieldVerdict));
+}
+
+// A clean lane (channel 1), a lane with errors (channel 2) and one without
+// signal (channel 3): the page records every tick with the diagram closed,
+// says what each lane can claim, and the diagram opened late shows it all.
+TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan) {
+  {
+    auto lock = board->Lock();
+    board->Prbs().SetLaneBer(7, 0);
+    board->Prbs().SetLaneBer(1, 1e-6);
+    board->Prbs().SetNoSignal(4, true);
+  }
+  CLineCheck page(app);
+  page.show();
+  CDiagram* diagram = page.Diagram();
+  page.ApplyPattern(sigtest::kPatternPrbs31);
+  Find<QPushButton>(&page, CLineCheck::kIdStart)->click();
+  Settle();
+  for (int t = 0; t < 3; ++t) {
+    QTest::qWait(20);  // bits to count
+    page.Tick();
+    Settle();
+  }
+  EXPECT_FALSE(diagram->isVisible());
+  EXPECT_EQ(page.History().Size(), 3u * 8);
+  EXPECT_TRUE(diagram->Stale());
+
+  const QString clean = VerdictLine(&page, 1)->text();
+  EXPECT_TRUE(clean.startsWith("< ") && clean.contains("RUNNING")) << clean.toStdString();
+  EXPECT_TRUE(VerdictLine(&page, 1)->toolTip().contains("Lock losses: 0"));
+  EXPECT_TRUE(VerdictLine(&page, 2)->text().startsWith("FAIL: ")) << VerdictLine(&page, 2)->text().toStdString();
+  EXPECT_EQ(VerdictLine(&page, 3)->text(), "no lock");
+  EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldType)->text(), "Unlock");
+  EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldBer)->text(), "");  // never locked: no BER
+
+  // Opened late: the whole run, the clean lane at its bound, no line for the unlocked one.
+  diagram->ShowLane(1);
+  Settle();
+  EXPECT_FALSE(diagram->Stale());
+  const auto* bound = diagram->Bound(0)->data().data();
+  ASSERT_GT(bound->size(), 0);
+  const double lower = diagram->Chart(0)->yAxis->range().lower;
+  for (auto it = bound->constBegin(); it != bound->constEnd(); ++it)
+    if (!std::isnan(it->value)) {
+      EXPECT_GT(it->value, lower);
+    }
+  EXPECT_TRUE(diagram->BoundLabel(0).startsWith("< "));
+  EXPECT_EQ(diagram->Measured(0)->data()->size(), 0);
+  EXPECT_GT(diagram->Measured(1)->data()->size(), 0);
+  EXPECT_EQ(diagram->Measured(2)->data()->size(), 0);
+  EXPECT_EQ(diagram->Bound(2)->data()->size(), 0);
+  EXPECT_EQ(diagram->VerdictText(2), "no lock");
+  EXPECT_EQ(diagram->VerdictText(1), VerdictLine(&page, 2)->text());
+
+  // The export keeps true values under the page's divide-by-ten scale.
+  page.SetDivideByTen();
   const QString csv = QString::fromStdString(::testing::TempDir()) + "/ber_points.csv";
   ASSERT_TRUE(diagram->SaveCsv(csv));
   QFile file(csv);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QStringList lines = QString(file.readAll()).split('\n', Qt::SkipEmptyParts);
-  EXPECT_EQ(lines.size(), 1 + 8 + 2);
-  EXPECT_EQ(lines[0], "channel,lane,seconds,ber");
-  EXPECT_TRUE(lines.contains("2,1,5,0.000000e+00"));
-  const QString png = QString::fromStdString(::testing::TempDir()) + "/ber_charts.png";
-  ASSERT_TRUE(diagram->SavePng(png));
-  EXPECT_FALSE(QImage(png).isNull());
+  ASSERT_EQ(lines.size(), 1 + 3 * 8);
+  const QStringList last = lines[2 * 3].split(',');  // CH2 (lane 1), third second
+  ASSERT_EQ(last.size(), 9);
+  EXPECT_EQ(last[1], "1");
+  EXPECT_EQ(last[4], "measured");
+  const auto& h = page.Engine().History(1);
+  EXPECT_NEAR(last[3].toDouble(), static_cast<double>(h.steady_errors) / h.steady_bits, 1e-5 * last[3].toDouble());
+  EXPECT_EQ(last[8], "FAIL");
   QFile::remove(csv);
-  QFile::remove(png);
+
+  // A looser rule, set through its dialog, judges the same counts again.
+  page.OpenRuleDialog();
+  ASSERT_NE(page.RuleDialog(), nullptr);
+  Find<QLineEdit>(page.RuleDialog(), CVerdictRule::kIdTarget)->setText("1e-6");
+  page.RuleDialog()->accept();
+  EXPECT_DOUBLE_EQ(page.Rule().target, 1e-6);
+  EXPECT_TRUE(VerdictLine(&page, 1)->text().startsWith("PASS < ")) << VerdictLine(&page, 1)->text().toStdString();
+  EXPECT_EQ(Find<QToolButton>(&page, CLineCheck::kIdRule)->text(), "1e-06 \u00B7 95%");
+  page.StopIfRunning();
+  Settle();
+}
+
+// Bounds below 1e-13 and ratios above 1e-4 widen the axis by whole decades:
+// no lane lies on an edge.
+TEST(DiagramAxis, ReachesPastEveryValueDrawn) {
+  sigtest::BerHistory history;
+  const sigtest::VerdictRule rule;
+  for (uint32_t s = 1; s <= 50; ++s) {
+    sigtest::BerHistory::Point clean{s, sigtest::BerHistory::Kind::kBound, sigtest::Verdict::kPass, 0,
+                                     3.0 / (s * 2e15)};
+    history.Add(0, clean, rule);
+    sigtest::BerHistory::Point noisy{s, sigtest::BerHistory::Kind::kMeasured, sigtest::Verdict::kFail, 3e-3, 4e-3};
+    history.Add(1, noisy, rule);
+  }
+  CDiagram diagram(history);
+  diagram.resize(900, 700);
+  diagram.show();
+  std::array<sigtest::LaneSummary, sigtest::kLanes> lines{};
+  diagram.Refresh(lines, 1e-12);
+  QCoreApplication::processEvents();
+  const QCPRange y = diagram.Chart(0)->yAxis->range();
+  EXPECT_DOUBLE_EQ(y.lower, 1e-17);  // the last bound is 3e-17
+  EXPECT_DOUBLE_EQ(y.upper, 1e-2);
+  const auto* bound = diagram.Bound(0)->data().data();
+  ASSERT_GT(bound->size(), 0);
+  EXPECT_NEAR((bound->constEnd() - 1)->value, 3e-17, 1e-22);
+  EXPECT_EQ(diagram.BoundLabel(0), "< 3.0e-17");
+  EXPECT_DOUBLE_EQ(diagram.Chart(5)->yAxis->range().lower, 1e-17);  // one axis for all eight
 }
 
 TEST_F(PageFixture, ConfigDialogSendsTheGeneratorsAndStoresOnClose) {

@@ -10,12 +10,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cmath>
+#include <fstream>
 #include <qcustomplot.h>
 
 #include "app/dlu.h"
-#include "signal/line_check.h"
 #include "signal/ui/widgets.h"
 
+using sigtest::BerHistory;
 using sigui::Tag;
 
 namespace {
@@ -28,14 +29,45 @@ class BerTicker : public QCPAxisTickerLog {
   }
 };
 
-QCustomPlot* MakeChart(QWidget* parent, const sigtest::ChartInfo& info, int index, QCPGraph** graph) {
-  auto* plot = Tag(new QCustomPlot(parent), CDiagram::kIdChart1 + index);
+// The axis spans 1e-13 to 1e-4 and, beyond, whole decades reaching past
+// every value drawn, so no lane ever lies on an edge.
+std::pair<double, double> AxisRange(double low, double high) {
+  double lower = BerHistory::kAxisMin, upper = BerHistory::kAxisMax;
+  if (low > 0 && std::isfinite(low)) {
+    double e = std::floor(std::log10(low));
+    if (std::pow(10.0, e) >= low) e -= 1;
+    lower = std::min(lower, std::pow(10.0, e));
+  }
+  if (high > 0 && std::isfinite(high)) {
+    double e = std::ceil(std::log10(high));
+    if (std::pow(10.0, e) <= high) e += 1;
+    upper = std::max(upper, std::pow(10.0, e));
+  }
+  return {lower, upper};
+}
+
+QVector<double> ToQt(const std::vector<double>& v) { return QVector<double>(v.begin(), v.end()); }
+
+QColor VerdictColour(sigtest::Verdict v) {
+  switch (v) {
+    case sigtest::Verdict::kPass: return sigui::GoodColour();
+    case sigtest::Verdict::kFail: return sigui::BadColour();
+    case sigtest::Verdict::kRunning: break;
+  }
+  return QColor(70, 70, 70);
+}
+
+}  // namespace
+
+void CDiagram::MakeChart(int index) {
+  const sigtest::ChartInfo& info = sigtest::kCharts[index];
+  ChartParts& c = charts_[index];
+  auto* plot = Tag(new QCustomPlot(this), kIdChart1 + index);
+  c.plot = plot;
   plot->setMinimumSize(Dlu(250), Dlu(100));
   plot->setInteractions({});  // no zooming or panning
   plot->legend->setVisible(false);
   plot->setNoAntialiasingOnDrag(true);
-  // A day holds 86,400 points a chart: fast polylines and no antialiasing of
-  // the series keep a redraw of all eight charts within a frame.
   plot->setPlottingHint(QCP::phFastPolylines, true);
   plot->setNotAntialiasedElements(QCP::aePlottables);
 
@@ -51,7 +83,7 @@ QCustomPlot* MakeChart(QWidget* parent, const sigtest::ChartInfo& info, int inde
   QCPAxis* y = plot->yAxis;
   y->setScaleType(QCPAxis::stLogarithmic);
   y->setTicker(QSharedPointer<QCPAxisTicker>(new BerTicker));
-  y->setRange(sigtest::BerHistory::kAxisMin, sigtest::BerHistory::kAxisMax);
+  y->setRange(BerHistory::kAxisMin, BerHistory::kAxisMax);
   QFont label_font = y->tickLabelFont();
   label_font.setPixelSize(13);
   y->setTickLabelFont(label_font);
@@ -66,26 +98,60 @@ QCustomPlot* MakeChart(QWidget* parent, const sigtest::ChartInfo& info, int inde
   plot->yAxis2->setTickLabels(false);
   plot->yAxis2->setTicks(false);
 
-  *graph = plot->addGraph();
-  (*graph)->setName("MSB");
-  (*graph)->setPen(QPen(QColor(info.Red(), info.Green(), info.Blue()), 3));
-  (*graph)->setLineStyle(QCPGraph::lsLine);
-  (*graph)->setScatterStyle(QCPScatterStyle::ssNone);
-  (*graph)->setAdaptiveSampling(true);
-  return plot;
+  const QColor colour(info.Red(), info.Green(), info.Blue());
+  c.measured = plot->addGraph();
+  c.measured->setName("MSB");
+  c.measured->setPen(QPen(colour, 3));
+  c.measured->setLineStyle(QCPGraph::lsLine);
+  c.measured->setScatterStyle(QCPScatterStyle::ssNone);
+  c.measured->setAdaptiveSampling(false);  // the history hands over columns already
+  c.bound = plot->addGraph();
+  c.bound->setName("upper bound");
+  c.bound->setPen(QPen(colour, 2, Qt::DashLine));
+  c.bound->setLineStyle(QCPGraph::lsLine);
+  c.bound->setScatterStyle(QCPScatterStyle::ssNone);
+  c.bound->setAdaptiveSampling(false);
+
+  QFont small = label_font;
+  small.setPixelSize(11);
+  c.target = new QCPItemStraightLine(plot);
+  c.target->setPen(QPen(QColor(120, 120, 120), 1, Qt::DashDotLine));
+  c.target_label = new QCPItemText(plot);
+  c.target_label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
+  c.target_label->position->setTypeY(QCPItemPosition::ptPlotCoords);
+  c.target_label->position->setCoords(0.01, target_);
+  c.target_label->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+  c.target_label->setColor(QColor(110, 110, 110));
+  c.target_label->setFont(small);
+
+  c.bound_label = new QCPItemText(plot);
+  c.bound_label->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
+  c.bound_label->setColor(colour.darker(130));
+  c.bound_label->setFont(small);
+  c.bound_label->setVisible(false);
+
+  c.verdict = new QCPItemText(plot);
+  c.verdict->position->setType(QCPItemPosition::ptAxisRectRatio);
+  c.verdict->position->setCoords(0.99, 0.02);
+  c.verdict->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
+  QFont bold = small;
+  bold.setBold(true);
+  c.verdict->setFont(bold);
+  c.verdict->setBrush(QColor(255, 255, 255, 210));
+  c.verdict->setPadding(QMargins(3, 1, 3, 1));
+  plot->installEventFilter(this);
+  connect(plot, &QCustomPlot::afterLayout, this,
+          [&c] { c.margin = c.plot->width() - c.plot->axisRect()->width(); });
 }
 
-}  // namespace
-
-CDiagram::CDiagram(const sigtest::LineCheck& source, QWidget* parent)
-    : QWidget(parent, Qt::Window), source_(source) {
+CDiagram::CDiagram(const sigtest::BerHistory& history, QWidget* parent)
+    : QWidget(parent, Qt::Window), history_(history) {
   setWindowTitle("Checker");
   auto* grid = new QGridLayout;
   grid->setSpacing(2);
   for (int i = 0; i < sigtest::kLanes; ++i) {
-    charts_[i] = MakeChart(this, sigtest::kCharts[i], i, &graphs_[i]);
-    grid->addWidget(charts_[i], i % 4, i / 4);  // CH1-CH4 left, CH5-CH8 right
-    key_range_[i] = {0, 0};
+    MakeChart(i);
+    grid->addWidget(charts_[i].plot, i % 4, i / 4);  // CH1-CH4 left, CH5-CH8 right
   }
   auto* png = Tag(new QPushButton(tr("Export PNG..."), this), kIdExportPng);
   auto* csv = Tag(new QPushButton(tr("Export CSV..."), this), kIdExportCsv);
@@ -108,63 +174,117 @@ CDiagram::CDiagram(const sigtest::LineCheck& source, QWidget* parent)
     if (!path.isEmpty() && !SaveCsv(path))
       QMessageBox::warning(this, windowTitle(), tr("Cannot write %1").arg(path));
   });
-  timer_.setInterval(kTimerMs);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (isVisible()) AddPoints();
-  });
 }
 
 void CDiagram::ShowLane(int) {
-  timer_.start();
   show();
   if (QWidget* top = parentWidget() ? parentWidget()->window() : nullptr)
     move(top->frameGeometry().center() - QPoint(width() / 2, height() / 2));
   raise();
 }
 
-void CDiagram::AddPoints() {
-  for (int chart = 0; chart < sigtest::kLanes; ++chart) {
-    const auto& lane = source_.Lane(sigtest::kCharts[chart].lane);
-    AddPoint(chart, lane.seconds, lane.ber, false);
+void CDiagram::Refresh(const std::array<sigtest::LaneSummary, sigtest::kLanes>& by_chart, double target) {
+  target_ = target;
+  for (int i = 0; i < sigtest::kLanes; ++i) {
+    charts_[i].verdict->setText(QString::fromStdString(by_chart[i].line));
+    charts_[i].verdict->setColor(VerdictColour(by_chart[i].verdict.verdict));
+    charts_[i].verdict->setVisible(!by_chart[i].line.empty());
   }
-  RedrawAll();
+  stale_ = true;
+  if (isVisible()) RedrawAll();
 }
 
-void CDiagram::AddPoint(int chart, uint32_t seconds, double ber, bool redraw) {
-  history_.Add(chart, seconds, ber);
-  const double x = seconds;
-  graphs_[chart]->addData(x, sigtest::BerHistory::Plotted(ber));
-  auto& range = key_range_[chart];
-  if (history_.Points(chart).size() == 1) range = {x, x};
-  range.first = std::min(range.first, x);
-  range.second = std::max(range.second, x);
-  charts_[chart]->xAxis->setRange(range.first, std::max(range.second, range.first + 1));
-  if (redraw) charts_[chart]->replot(QCustomPlot::rpQueuedReplot);
+int CDiagram::Columns(const ChartParts& c) const {
+  // The axis rect's width in pixels: the plot's width less the margins of
+  // its last layout.
+  return std::max(16, c.plot->width() - c.margin);
 }
 
-void CDiagram::RedrawAll() {
-  for (auto* chart : charts_) chart->replot(QCustomPlot::rpQueuedReplot);
+void CDiagram::RedrawAll(bool immediate) {
+  std::array<BerHistory::Drawn, sigtest::kLanes> drawn;
+  double low = target_, high = target_;
+  for (int i = 0; i < sigtest::kLanes; ++i) {
+    // Values less than half a pixel apart on the current axis are one.
+    const QCPAxis* y = charts_[i].plot->yAxis;
+    const double pixels = std::max(1, y->axisRect()->height());
+    const double same = std::pow(y->range().upper / y->range().lower, 0.5 / pixels);
+    drawn[i] = history_.Decimate(i, Columns(charts_[i]), same);
+    if (drawn[i].low <= drawn[i].high) {
+      low = std::min(low, drawn[i].low);
+      high = std::max(high, drawn[i].high);
+    }
+  }
+  const auto [lower, upper] = AxisRange(low, high);
+  for (int i = 0; i < sigtest::kLanes; ++i) {
+    ChartParts& c = charts_[i];
+    const BerHistory::Drawn& d = drawn[i];
+    c.measured->setData(ToQt(d.measured.keys), ToQt(d.measured.values), true);
+    c.bound->setData(ToQt(d.bound.keys), ToQt(d.bound.values), true);
+    c.plot->xAxis->setRange(d.first, std::max<double>(d.last, d.first + 1.0));
+    c.plot->yAxis->setRange(lower, upper);
+    c.target->point1->setCoords(0, target_);
+    c.target->point2->setCoords(1, target_);
+    c.target_label->position->setCoords(0.01, target_);
+    c.target_label->setText(QStringLiteral("target %1").arg(QString::fromStdString(sigtest::BerText(target_))));
+    // "< bound" at the bound's latest column while the lane is still clean.
+    c.bound_label->setVisible(false);
+    const size_t points = history_.Size(i);
+    const bool clean_now = points > 0 && history_.At(i, points - 1).kind == BerHistory::Kind::kBound;
+    for (size_t k = d.bound.values.size(); clean_now && k-- > 0;) {
+      if (std::isnan(d.bound.values[k])) continue;
+      c.bound_label->position->setCoords(d.bound.keys[k], d.bound.values[k]);
+      c.bound_label->setText(QStringLiteral("< %1").arg(QString::fromStdString(sigtest::BerText(d.bound.values[k]))));
+      c.bound_label->setVisible(true);
+      break;
+    }
+    c.plot->replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
+  }
+  stale_ = false;
+}
+
+QString CDiagram::VerdictText(int index) const {
+  return charts_[index].verdict->visible() ? charts_[index].verdict->text() : QString();
+}
+
+QString CDiagram::BoundLabel(int index) const {
+  return charts_[index].bound_label->visible() ? charts_[index].bound_label->text() : QString();
 }
 
 bool CDiagram::SavePng(const QString& path) {
   // grab() paints the charts as they stand, hidden or shown.
-  for (auto* chart : charts_) chart->replot(QCustomPlot::rpImmediateRefresh);
-  QWidget* area = charts_[0]->parentWidget();
+  RedrawAll(true);
   QRect bounds;
-  for (auto* chart : charts_) bounds |= chart->geometry();
-  return area->grab(bounds).save(path, "PNG");
+  for (const ChartParts& c : charts_) bounds |= c.plot->geometry();
+  return grab(bounds).save(path, "PNG");
 }
 
 bool CDiagram::SaveCsv(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  const std::string text = history_.Csv();
-  return file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+  std::ofstream file(QFile::encodeName(path).constData(), std::ios::binary | std::ios::trunc);
+  return file && history_.WriteCsv(file);
+}
+
+void CDiagram::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (stale_) RedrawAll();
+}
+
+bool CDiagram::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    // New widths take new columns, once the layout has settled.
+    stale_ = true;
+    if (isVisible() && !rebuild_queued_) {
+      rebuild_queued_ = true;
+      QMetaObject::invokeMethod(this, [this] {
+        rebuild_queued_ = false;
+        RedrawAll(true);
+      }, Qt::QueuedConnection);
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void CDiagram::closeEvent(QCloseEvent* event) {
-  // Closing hides the window; it stays, with its points, for the next Show.
-  timer_.stop();
+  // Closing hides the window; the history goes on filling for the next Show.
   event->accept();
 }
 

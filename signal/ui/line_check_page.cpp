@@ -1,12 +1,15 @@
 #include "signal/ui/line_check_page.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "app/app_context.h"
 #include "app/dlu.h"
@@ -14,6 +17,7 @@
 #include "signal/board_steps.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/diagram.h"
+#include "signal/ui/verdict_rule_dialog.h"
 #include "signal/ui/widgets.h"
 
 using sigtest::kLanes;
@@ -47,9 +51,20 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   clock_->setGeometry(Dlu(50), Dlu(4), Dlu(70), Dlu(14));
   clock_label->hide();
   clock_->hide();
+  // The verdict rule, small, after the buttons; it opens the rule dialog.
+  rule_button_ = Tag(new QToolButton(this), kIdRule);
+  rule_button_->setAutoRaise(true);
+  QFont small = rule_button_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  rule_button_->setFont(small);
+  rule_button_->setText(RuleCaption(rule_));
+  rule_button_->adjustSize();
+  rule_button_->setGeometry(Dlu(x - 2), Dlu(4), rule_button_->width(), Dlu(16));
+  connect(rule_button_, &QToolButton::clicked, this, &CLineCheck::OpenRuleDialog);
   scale_ = Tag(new QLabel(tr("Errors and BER shown \u00F710"), this), kIdScale);
   scale_->setStyleSheet("QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; }");
-  scale_->move(Dlu(x), Dlu(5));
+  scale_->setFont(small);  // beside the rule, within the page's width
+  scale_->move(rule_button_->geometry().right() + Dlu(2), Dlu(5));
   scale_->setMinimumHeight(Dlu(14));
   scale_->adjustSize();  // the whole text, whatever the font
   scale_->setToolTip(tr("The scale turned on by a double click on the title bar: the counts\n"
@@ -80,12 +95,17 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
       edit->setFont(bold);
       *fields[f] = edit;
     }
+    // The compact verdict line, right of the caption.
+    g.verdict = Tag(new QLabel(box), base + kFieldVerdict);
+    g.verdict->setGeometry(Dlu(50), 0, Dlu(kGroupWidth - 54), Dlu(10));
+    g.verdict->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    g.verdict->setFont(small);
     // A double click on BER or Type opens the charts.
     g.ber->installEventFilter(this);
     g.type->installEventFilter(this);
   }
 
-  diagram_ = new CDiagram(engine_, this);
+  diagram_ = new CDiagram(history_, this);
   diagram_->hide();
 
   timer_.setInterval(sigtest::LineCheck::kTickMs);
@@ -106,7 +126,8 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   PostAppMessage(app.MainWindow(), MSG_SHOW_DDM, 1);
 }
 
-CLineCheck::~CLineCheck() = default;
+// The diagram reads the history, which goes with this page's members.
+CLineCheck::~CLineCheck() { delete diagram_; }
 
 void CLineCheck::Send(const sigtest::BoardSteps& steps) {
   if (steps.empty()) return;
@@ -180,6 +201,7 @@ void CLineCheck::RunTick() {
       this, [device] { return sigtest::ReadTick(*device); },
       [this](const sigtest::TickSample& sample) {
         engine_.ApplyTick(sample);
+        sigtest::RecordTick(history_, engine_, rule_);
         Render();
         tick_in_flight_ = false;
         if (tick_due_) {
@@ -189,13 +211,44 @@ void CLineCheck::RunTick() {
       });
 }
 
+void CLineCheck::SetRule(const sigtest::VerdictRule& rule) {
+  rule_ = rule;
+  rule_button_->setText(RuleCaption(rule_));
+  rule_button_->adjustSize();
+  rule_button_->resize(rule_button_->width(), Dlu(16));
+  scale_->move(rule_button_->geometry().right() + Dlu(2), scale_->y());
+  Render();
+}
+
+void CLineCheck::OpenRuleDialog() {
+  // Like Config: modal for the user, without a nested loop.
+  if (rule_dialog_) {
+    rule_dialog_->raise();
+    return;
+  }
+  auto* dialog = new CVerdictRule(rule_, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  rule_dialog_ = dialog;
+  connect(dialog, &QDialog::accepted, this, [this, dialog] { SetRule(dialog->Rule()); });
+  dialog->open();
+}
+
+void CLineCheck::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(tr("Verdict rule (%1)...").arg(RuleCaption(rule_)), this, &CLineCheck::OpenRuleDialog);
+  menu.exec(event->globalPos());
+}
+
 void CLineCheck::Render() {
   static const QIcon green = sigui::LampIcon(true), red = sigui::LampIcon(false);
+  std::array<sigtest::LaneSummary, kLanes> by_chart;
   for (int lane = 1; lane <= kLanes; ++lane) {
     const Group& g = groups_[lane - 1];
     const auto& shown = engine_.ShownLane(lane);
     g.type->setText(QString::fromStdString(shown.type));
-    g.ber->setText(QString::fromStdString(shown.ber));
+    // A lane that has not locked since Clear has no BER to show (the kept
+    // 1.0 only means that no bit was counted).
+    g.ber->setText(engine_.History(lane).ever_locked ? QString::fromStdString(shown.ber) : QString());
     g.errors->setText(QString::fromStdString(shown.errors));
     g.time->setText(QString::fromStdString(shown.time));
     const QColor colour = engine_.TextTone(lane) == sigtest::LineCheck::Tone::kGreen
@@ -211,7 +264,23 @@ void CLineCheck::Render() {
       case sigtest::LineCheck::Lamp::kRed: g.lamp->setPixmap(red.pixmap(Dlu(16), Dlu(16))); break;
     }
     g.lamp->setProperty("lamp", static_cast<int>(shown.lamp));
+
+    // What the lane can claim, in true values whatever the scale.
+    const sigtest::LaneFacts facts = sigtest::FactsOf(engine_, lane);
+    sigtest::LaneSummary summary = sigtest::SummariseLane(facts, rule_);
+    g.verdict->setText(QString::fromStdString(summary.line));
+    QPalette p = g.verdict->palette();
+    p.setColor(QPalette::WindowText, summary.verdict.verdict == sigtest::Verdict::kPass   ? sigui::GoodColour()
+                                     : summary.verdict.verdict == sigtest::Verdict::kFail ? sigui::BadColour()
+                                                                                          : QColor(70, 70, 70));
+    g.verdict->setPalette(p);
+    const QString details = facts.seconds == 0 ? QString()
+                                               : QString::fromStdString(sigtest::LaneDetails(facts, rule_));
+    g.verdict->setToolTip(details);
+    g.ber->setToolTip(details);
+    by_chart[sigtest::ChannelOfLane(lane) - 1] = std::move(summary);
   }
+  diagram_->Refresh(by_chart, rule_.target);
 }
 
 bool CLineCheck::event(QEvent* event) {
