@@ -83,6 +83,10 @@ CSfpBase::ImageRefresh::~ImageRefresh() {
       if (work_.monitors_current) module_.images_.monitors = work_.monitors;
     }
   }
+  // The latched flag bytes of every good read go to the flag reader.
+  for (const Range& r : ranges_)
+    if (r.read && work_.Current(r.page, r.reg))
+      module_.flags_.Take(r.page, r.reg, work_.Slot(r.page, r.reg), r.length);
   if (!result_) module_.recheck_advertisement_ = true;
 }
 

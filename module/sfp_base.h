@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "module/cmis_decode.h"
+#include "module/flag_reader.h"
 #include "module/module_images.h"
 #include "module/register_access.h"
 #include "module/register_map.h"
@@ -101,6 +102,12 @@ class CSfpBase : public CRegisterAccess {
   const std::optional<cmis::Advertisement>& Advertised() const { return advertisement_; }
   // Page 12h of a tunable module; nothing is read for another module.
   virtual BoardResult ReadTuningImage();
+
+  // ---- Latched flags ----
+  // Every good read of a latched flag register by a refresh operation
+  // feeds it; views read it, never the flag bytes of the images.
+  FlagReader& Flags() { return flags_; }
+  const FlagReader& Flags() const { return flags_; }
 
   // ---- Monitors, flags and thresholds ----
   virtual BoardResult ReadMonitors();
@@ -341,4 +348,5 @@ class CSfpBase : public CRegisterAccess {
   std::array<uint8_t, 10> identity_{};
   Timestamp timestamp_;
   float temp_offset_ = 0.0f;
+  FlagReader flags_;
 };
