@@ -51,12 +51,12 @@ void FlagReader::Update(Slot& slot, bool raised, Clock::time_point now) {
     if (!was || slot.armed) {
       ++r.count;
       if (!r.first_set) r.first_set = now;
-      events_.push_back({now, r.flag, r.lane, true, r.count});
+      events_.push_back({now, r.flag, r.lane, true, r.count, next_sequence_++});
     }
     r.last_set = now;
   } else if (was) {
     r.last_clear = now;
-    events_.push_back({now, r.flag, r.lane, false, r.count});
+    events_.push_back({now, r.flag, r.lane, false, r.count, next_sequence_++});
   }
   while (events_.size() > kMaxEvents) {
     events_.pop_front();
@@ -96,6 +96,14 @@ FlagReader::Snapshot FlagReader::Get() const {
 uint64_t FlagReader::Generation() const {
   std::lock_guard lock(mutex_);
   return generation_;
+}
+
+std::vector<FlagReader::Event> FlagReader::EventsAfter(uint64_t sequence) const {
+  std::lock_guard lock(mutex_);
+  std::vector<Event> out;
+  for (const Event& e : events_)
+    if (e.sequence > sequence) out.push_back(e);
+  return out;
 }
 
 std::optional<FlagReader::Record> FlagReader::Find(const char* key, int lane) const {

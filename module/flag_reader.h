@@ -44,6 +44,7 @@ class FlagReader {
     int lane = 0;
     bool set = false;  // raised; false: seen clear after being raised
     int count = 0;     // the record's count after the event
+    uint64_t sequence = 0;  // 1, 2, 3 ... in the order of the events, never reused
   };
   struct Snapshot {
     std::vector<Record> records;  // every latched flag, in LatchedFlags() order, lanes 1-8
@@ -68,6 +69,9 @@ class FlagReader {
 
   Snapshot Get() const;
   uint64_t Generation() const;
+  // The events after `sequence` (0: all the log holds), for a view that
+  // prints them as they come.
+  std::vector<Event> EventsAfter(uint64_t sequence) const;
   // The record of one flag ("tx-los", lane 3), or nothing for an unknown key.
   std::optional<Record> Find(const char* key, int lane = 0) const;
 
@@ -85,4 +89,5 @@ class FlagReader {
   std::deque<Event> events_;
   size_t dropped_ = 0;
   uint64_t generation_ = 0;
+  uint64_t next_sequence_ = 1;
 };

@@ -110,7 +110,11 @@ TEST(FlagReaderAlone, RaisedAcrossReadsCountsOnceAndAgainAfterAcknowledge) {
   reader.Take(0, 8, &raised, 1);  // still raised after the acknowledgement: counted again
   EXPECT_EQ(reader.Find("module-state-changed")->count, 1);
   reader.Take(0, 8, &clear, 1);
-  EXPECT_EQ(reader.Get().events.size(), 2u);
+  const auto events = reader.Get().events;
+  ASSERT_EQ(events.size(), 2u);
+  const auto later = reader.EventsAfter(events[0].sequence);
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_FALSE(later[0].set);
   // Bytes outside the latched registers are ignored; so is a page other than 11h.
   const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   const auto generation = reader.Generation();
