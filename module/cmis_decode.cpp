@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "module/cmis_tables.h"
+#include "module/controls.h"
 #include "module/names.h"
 #include "module/qsfp_dd.h"
 
@@ -503,31 +504,14 @@ std::vector<ThresholdValue> DecodeThresholds(const ModuleImages& m) {
 // ---- Controls ----
 
 std::vector<ControlRow> DecodeControls(const ModuleImages& m) {
-  const RegisterMap& map = qsfp_dd::Map();
-  const struct {
-    const char* key;
-    const char* name;
-    const Field& field;
-  } rows[] = {
-      {"low-power", "LowPwr", map.low_pwr},
-      {"force-low-power", "ForceLowPwr", map.force_low_pwr},
-      {"squelch-method", "Tx squelch method (0 OMA, 1 Pave)", map.squelch_method},
-      {"dp-deinit", "DataPathDeinit", map.dp_deinit},
-      {"tx-disable", "Tx output disable", map.tx_disable},
-      {"tx-polarity-flip", "Tx input polarity flip", map.tx_polarity_flip},
-      {"tx-squelch-disable", "Tx auto-squelch disable", map.tx_squelch_disable},
-      {"tx-force-squelch", "Tx force squelch", map.tx_force_squelch},
-      {"rx-polarity-flip", "Rx output polarity flip", map.rx_polarity_flip},
-      {"rx-output-disable", "Rx output disable", map.rx_output_disable},
-      {"rx-squelch-disable", "Rx auto-squelch disable", map.rx_squelch_disable},
-  };
   std::vector<ControlRow> out;
-  for (const auto& r : rows) {
-    ControlRow row{r.key, r.name, r.field.PerLane(), {}};
+  for (const ControlFamily& f : ControlFamilies()) {
+    if (f.page != ControlPage::kControl || f.kind == ControlKind::kAction) continue;
+    ControlRow row{f.name, f.title, f.PerLane(), &f, {}};
     for (int lane = row.per_lane ? 1 : 0; lane <= (row.per_lane ? kLanes : 0); ++lane) {
-      const auto spot = Locate(r.field, lane);
+      const auto spot = Locate(f.field, lane);
       if (spot && m.Current(spot->page, spot->reg))
-        row.values[row.per_lane ? lane - 1 : 0] = ReadField(m, r.field, lane);
+        row.values[row.per_lane ? lane - 1 : 0] = f.ValueIn(m, lane);
     }
     out.push_back(row);
   }

@@ -24,6 +24,8 @@
 
 #include "module/module_images.h"
 
+struct ControlFamily;
+
 namespace cmis {
 
 // ---- Revisions ----
@@ -266,12 +268,14 @@ std::vector<ThresholdValue> DecodeThresholds(const ModuleImages& images);
 // ---- Controls (page 10h, lower 26) ----
 
 struct ControlRow {
-  const char* key;   // "tx-disable"
-  const char* name;  // "Tx output disable"
+  const char* key;    // the control family's name, as `set` takes it: "tx-disable"
+  const char* title;  // "disable the Tx output"
   bool per_lane;
+  const ControlFamily* family;  // list items and the setter
   std::array<std::optional<uint8_t>, kLanes> values{};  // module-wide rows use index 0
 };
-// After ReadControlImage: the global controls, then the lane controls.
+// After ReadControlImage: the control page's families that hold a value
+// (global controls, then lane controls), as the module holds them.
 std::vector<ControlRow> DecodeControls(const ModuleImages& images);
 
 // ---- Page checksums ----
