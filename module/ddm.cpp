@@ -1,7 +1,9 @@
 #include "module/ddm.h"
 
 #include <cstdio>
+#include <limits>
 
+#include "module/cmis_decode.h"
 #include "module/conversions.h"
 #include "module/qsfp_dd.h"
 
@@ -26,12 +28,18 @@ bool FlagsCurrent(const ModuleImages& images, const KindedField& flag, int lane)
   return true;
 }
 
-DdmValue Make(const ModuleImages& images, const char* name, const char* unit, int lane, float value,
-              const KindedField& flag) {
+DdmValue Make(const ModuleImages& images, const char* name, const char* unit, int lane,
+              float value, const KindedField& flag, DdmState state = DdmState::kReading) {
   DdmValue v;
   v.name = name;
   v.unit = unit;
   v.lane = lane;
+  v.state = state;
+  if (state != DdmState::kReading) {
+    v.value = std::numeric_limits<float>::quiet_NaN();
+    v.text = state == DdmState::kNotSupported ? "n/a" : "unknown";
+    return v;
+  }
   v.value = value;
   char buf[32];
   std::snprintf(buf, sizeof buf, "%0.2f", value);
@@ -46,14 +54,30 @@ DdmValue Make(const ModuleImages& images, const char* name, const char* unit, in
 DdmReadings DecodeDdm(const ModuleImages& images) {
   const RegisterMap& map = qsfp_dd::Map();
   const RawMonitors& m = images.monitors;
+  // Before the advertisement is read every monitor counts as implemented,
+  // but the bias multiplier is not known.
+  const cmis::Advertisement a = cmis::DecodeAdvertisement(images);
+  const auto& mon = a.monitors;
+  auto state = [&a](bool implemented, int lane) {
+    if (!a.known) return DdmState::kReading;
+    return implemented && (lane == 0 || a.MediaLane(lane)) ? DdmState::kReading
+                                                            : DdmState::kNotSupported;
+  };
   DdmReadings r;
-  r.temperature = Make(images, "TEMP", "\u2103", 0, RawToTemp(m.temperature), map.temp_flag);
-  r.vcc = Make(images, "VCC", "V", 0, RawToVcc(m.vcc), map.vcc_flag);
+  r.temperature = Make(images, "TEMP", "\u2103", 0, RawToTemp(m.temperature), map.temp_flag,
+                       state(mon.temperature, 0));
+  r.vcc = Make(images, "VCC", "V", 0, RawToVcc(m.vcc), map.vcc_flag, state(mon.vcc, 0));
   for (int lane = 1; lane <= kLanes; ++lane) {
     const int i = lane - 1;
-    r.bias[i] = Make(images, "BIAS", "mA", lane, RawToBias(m.tx_bias[i]), map.tx_bias_flag);
-    r.tx_power[i] = Make(images, "TX_PWR", "dBm", lane, RawToDbm(m.tx_power[i]), map.tx_power_flag);
-    r.rx_power[i] = Make(images, "RX_PWR", "dBm", lane, RawToDbm(m.rx_power[i]), map.rx_power_flag);
+    DdmState bias = state(mon.tx_bias, lane);
+    if (bias == DdmState::kReading && !a.bias_multiplier) bias = DdmState::kUnknownScale;
+    r.bias[i] = Make(images, "BIAS", "mA", lane,
+                     RawToBias(m.tx_bias[i]) * static_cast<float>(a.bias_multiplier.value_or(1)),
+                     map.tx_bias_flag, bias);
+    r.tx_power[i] = Make(images, "TX_PWR", "dBm", lane, RawToDbm(m.tx_power[i]), map.tx_power_flag,
+                         state(mon.tx_power, lane));
+    r.rx_power[i] = Make(images, "RX_PWR", "dBm", lane, RawToDbm(m.rx_power[i]), map.rx_power_flag,
+                         state(mon.rx_power, lane));
   }
   return r;
 }

@@ -1,6 +1,8 @@
 #include "module/qsfp_dd.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "module/conversions.h"
@@ -96,6 +98,7 @@ RegisterMap MakeMap() {
 // Monitors.
 constexpr uint32_t kTemperature = A(0, 0x0E);
 constexpr uint32_t kVcc = A(0, 0x10);
+constexpr uint32_t kAuxMonitors = A(0, 0x12);  // Aux 1-3 and the custom monitor
 constexpr uint32_t kRxPower = A(0x11, 0xBA);
 constexpr uint32_t kTxBias = A(0x11, 0xAA);
 constexpr uint32_t kTxPower = A(0x11, 0x9A);
@@ -131,20 +134,21 @@ const std::array<ThresholdEntry, kThresholdCount>& ThresholdTable() {
       uint8_t reg;
       float (*to_unit)(uint16_t);
       uint16_t (*to_raw)(float);
+      Quantity code;
     };
     const Group groups[] = {
-        {"Temperature", "\u2103", 0x80, RawToTemp, TempRaw},
-        {"Supply voltage", "V", 0x88, RawToVcc, VccToRaw},
-        {"Rx power", "dBm", 0xC0, RawToDbm, DbmToRaw},
-        {"Tx bias", "mA", 0xB8, RawToBias, BiasToRaw},
-        {"Tx power", "dBm", 0xB0, RawToDbm, DbmToRaw},
+        {"Temperature", "\u2103", 0x80, RawToTemp, TempRaw, Quantity::kTemperature},
+        {"Supply voltage", "V", 0x88, RawToVcc, VccToRaw, Quantity::kVcc},
+        {"Rx power", "dBm", 0xC0, RawToDbm, DbmToRaw, Quantity::kRxPower},
+        {"Tx bias", "mA", 0xB8, RawToBias, BiasToRaw, Quantity::kTxBias},
+        {"Tx power", "dBm", 0xB0, RawToDbm, DbmToRaw, Quantity::kTxPower},
     };
     const int kinds[] = {kHighAlarm, kLowAlarm, kHighWarning, kLowWarning};
     int i = 0;
     for (const Group& g : groups)
       for (int k = 0; k < 4; ++k)
         t[i++] = {g.quantity, g.unit,  kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
-                  g.to_unit,  g.to_raw};
+                  g.to_unit,  g.to_raw, g.code};
     return t;
   }();
   return table;
@@ -172,10 +176,78 @@ CQSFP_DD::CQSFP_DD(CDevice* board, const ConfigBlock& config) : CSfpBase(board, 
     SetPageCode(0, static_cast<uint8_t>(page), kHighPageCodeBase + page);
 }
 
-BoardResult CQSFP_DD::ReadMonitors() {
+BoardResult CQSFP_DD::ReadAdvertisement() {
+  // The identification key: a module with the same key keeps the
+  // advertisement read before.
+  std::array<uint8_t, 3 + 128> key{};
+  BoardResult result = ReadBlockAt(A(0, 0x00), 3, key.data());
+  if (result) result = ReadBlockAt(A(0x00, 0x80), 128, key.data() + 3);
+  if (!result) {
+    ImageRefresh refresh(*this);
+    refresh.Fail(result);
+    refresh.Read(A(0, 0x00), 3);  // not made: marked not current
+    refresh.Read(A(0x00, 0x80), 128);
+    return result;
+  }
+  std::array<uint8_t, kIdentityKeySize> identity;
+  std::copy_n(key.begin(), kIdentityKeySize, identity.begin());
+  const bool same = advertisement_ && identity_key_ == identity;
+  if (!same) {
+    ForgetImages();
+    advertisement_.reset();
+    identity_key_.reset();
+  }
+  const bool paged = !(key[2] & 0x80);
+  {
+    ImageRefresh refresh(*this);
+    refresh.Store(A(0, 0x00), 3, key.data());
+    refresh.Store(A(0x00, 0x80), 128, key.data() + 3);
+    if (!same) {
+      refresh.Read(A(0, 85), 117 - 85 + 1);  // media type and application table
+      for (uint8_t page : {0x01, 0x02}) {
+        if (paged)
+          refresh.Read(A(page, 0x80), 128);
+        else
+          refresh.Skip(A(page, 0x80), 128);
+      }
+    }
+    refresh.Read(A(0, 39), 3);  // active firmware, fault cause
+    if (paged)
+      refresh.Read(A(0x11, 206), 8);  // the active control set's applications
+    else
+      refresh.Skip(A(0x11, 206), 8);
+    result = refresh.Result();
+  }
+  if (!result) return result;
+  advertisement_ = cmis::DecodeAdvertisement(Snapshot());
+  identity_key_ = identity;
+  recheck_advertisement_ = false;
+  return result;
+}
+
+BoardResult CQSFP_DD::EnsureAdvertisement() {
+  if (advertisement_ && !recheck_advertisement_) return BoardResult::Ok();
+  return ReadAdvertisement();
+}
+
+BoardResult CQSFP_DD::ReadTuningImage() {
+  const BoardResult advertised = EnsureAdvertisement();
   ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
+  if (advertised && !advertisement_->tunable)
+    refresh.Skip(A(0x12, 0x80), 128);
+  else
+    refresh.Read(A(0x12, 0x80), 128);
+  return refresh.Result();
+}
+
+BoardResult CQSFP_DD::ReadMonitors() {
+  const BoardResult advertised = EnsureAdvertisement();
+  ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
   RawMonitors m;
   refresh.MonitorsRead([&]() -> BoardResult {
+    if (!advertised) return advertised;
     if (auto r = ReadWordAt(kTemperature, &m.temperature, false); !r) return r;
     if (auto r = ReadWordAt(kVcc, &m.vcc, false); !r) return r;
     const struct {
@@ -183,10 +255,17 @@ BoardResult CQSFP_DD::ReadMonitors() {
       std::array<uint16_t, 16>* lanes;
     } blocks[] = {{kRxPower, &m.rx_power}, {kTxBias, &m.tx_bias}, {kTxPower, &m.tx_power}};
     for (const auto& b : blocks) {
+      if (!Paged()) break;
       uint8_t bytes[2 * kLanes];
       if (auto r = ReadBlockAt(b.address, sizeof bytes, bytes); !r) return r;
       for (int lane = 0; lane < kLanes; ++lane)
         (*b.lanes)[lane] = static_cast<uint16_t>(bytes[2 * lane] << 8 | bytes[2 * lane + 1]);
+    }
+    const auto& mon = advertisement_->monitors;
+    if (mon.aux1 || mon.aux2 || mon.aux3 || mon.custom) {
+      uint8_t bytes[2 * 4];
+      if (auto r = ReadBlockAt(kAuxMonitors, sizeof bytes, bytes); !r) return r;
+      for (int i = 0; i < 4; ++i) m.aux[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
     }
     return BoardResult::Ok();
   }());
@@ -195,21 +274,44 @@ BoardResult CQSFP_DD::ReadMonitors() {
 }
 
 BoardResult CQSFP_DD::ReadAlarmImage() {
+  const BoardResult advertised = EnsureAdvertisement();
   ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
   refresh.Read(A(0, 0x09), 3);
-  refresh.Read(A(0x11, 0x8B), 8);
-  refresh.Read(A(0x11, 0x95), 4);
+  PagedRead(refresh, A(0x11, 0x8B), 8);
+  PagedRead(refresh, A(0x11, 0x95), 4);
   return refresh.Result();
 }
 
+void CQSFP_DD::PagedRead(ImageRefresh& refresh, uint32_t address, uint8_t length) {
+  if (Paged())
+    refresh.Read(address, length);
+  else
+    refresh.Skip(address, length);
+}
+
 BoardResult CQSFP_DD::ReadThresholds() {
+  if (auto r = EnsureAdvertisement(); !r) return r;
   std::array<float, kThresholdSlots> values{};
+  if (!Paged()) {
+    // No page 02h: no thresholds to read.
+    std::fill_n(values.begin(), kThresholdCount, std::numeric_limits<float>::quiet_NaN());
+    PublishThresholds(values);
+    return BoardResult::Ok();
+  }
+  const std::optional<int> multiplier = advertisement_->bias_multiplier;
   for (int i = 0; i < kThresholdCount; ++i) {
     const ThresholdEntry& e = ThresholdTable()[i];
     uint16_t raw = 0;
     // A failed read publishes nothing: the earlier thresholds stay.
-    if (auto r = ReadWordAt(e.address, &raw, false); !r) return r;
+    if (auto r = ReadWordAt(e.address, &raw, false); !r) {
+      recheck_advertisement_ = true;
+      return r;
+    }
     values[i] = e.to_unit(raw);
+    if (e.quantity_code == Quantity::kTxBias)
+      values[i] = multiplier ? values[i] * static_cast<float>(*multiplier)
+                             : std::numeric_limits<float>::quiet_NaN();
   }
   PublishThresholds(values);
   return BoardResult::Ok();
@@ -217,9 +319,16 @@ BoardResult CQSFP_DD::ReadThresholds() {
 
 BoardResult CQSFP_DD::WriteThresholds(const float* set) {
   if (!set) return BoardResult::Fail(BoardStatus::kRefused);
+  if (auto r = EnsureAdvertisement(); !r) return r;
+  // Without page 02h, or with a bias multiplier the module does not define,
+  // nothing is written rather than a guess.
+  const std::optional<int> multiplier = advertisement_->bias_multiplier;
+  if (!Paged() || !multiplier) return BoardResult::Fail(BoardStatus::kRefused);
   for (int i = 0; i < kThresholdCount; ++i) {
     const ThresholdEntry& e = ThresholdTable()[i];
-    if (auto r = WriteWordAt(e.address, e.to_raw(set[i]), false, false); !r) return r;
+    const float value =
+        e.quantity_code == Quantity::kTxBias ? set[i] / static_cast<float>(*multiplier) : set[i];
+    if (auto r = WriteWordAt(e.address, e.to_raw(value), false, false); !r) return r;
   }
   return BoardResult::Ok();
 }
@@ -274,27 +383,33 @@ bool CQSFP_DD::FitRxPowerCalibration(int lane, const uint32_t* counts, const flo
 }
 
 BoardResult CQSFP_DD::ReadControlImage() {
+  const BoardResult advertised = EnsureAdvertisement();
   ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
   refresh.Read(A(0, 0x03), 1);
-  refresh.Read(A(0x11, 0x80), 4);
+  PagedRead(refresh, A(0x11, 0x80), 4);
   refresh.Read(A(0, 0x1A), 1);
-  refresh.Read(A(0x10, 0x80), 0xD4 - 0x80 + 1);
+  PagedRead(refresh, A(0x10, 0x80), 0xD4 - 0x80 + 1);
   return refresh.Result();
 }
 
 BoardResult CQSFP_DD::ReadStatusImage() {
+  const BoardResult advertised = EnsureAdvertisement();
   ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
   refresh.Read(A(0, 0x03), 6);
-  refresh.Read(A(0x11, 0x80), 11);
-  refresh.Read(A(0x11, 0x93), 2);
-  refresh.Read(A(0x11, 0xCA), 4);
+  PagedRead(refresh, A(0x11, 0x80), 11);
+  PagedRead(refresh, A(0x11, 0x93), 2);
+  PagedRead(refresh, A(0x11, 0xCA), 4);
   return refresh.Result();
 }
 
 BoardResult CQSFP_DD::ReadMaskImage() {
+  const BoardResult advertised = EnsureAdvertisement();
   ImageRefresh refresh(*this);
+  refresh.Fail(advertised);
   refresh.Read(A(0, 0x1F), 4);
-  refresh.Read(A(0x10, 0xD5), 0xE7 - 0xD5 + 1);
+  PagedRead(refresh, A(0x10, 0xD5), 0xE7 - 0xD5 + 1);
   return refresh.Result();
 }
 

@@ -59,23 +59,35 @@ void CSfpBase::PublishThresholds(const std::array<float, kThresholdSlots>& value
   thresholds_ = values;
 }
 
+void CSfpBase::ForgetImages() {
+  std::lock_guard lock(images_mutex_);
+  images_ = ModuleImages{};
+}
+
 CSfpBase::ImageRefresh::ImageRefresh(CSfpBase& module) : module_(module) {
   work_ = module.Snapshot();
 }
 
 CSfpBase::ImageRefresh::~ImageRefresh() {
-  std::lock_guard lock(module_.images_mutex_);
-  for (const Range& r : ranges_) {
-    std::memcpy(module_.images_.Slot(r.page, r.reg), work_.Slot(r.page, r.reg), r.length);
-    for (int i = 0; i < r.length; ++i) {
-      const auto reg = static_cast<uint8_t>(r.reg + i);
-      module_.images_.SetCurrent(r.page, reg, work_.Current(r.page, reg));
+  {
+    std::lock_guard lock(module_.images_mutex_);
+    for (const Range& r : ranges_) {
+      std::memcpy(module_.images_.Slot(r.page, r.reg), work_.Slot(r.page, r.reg), r.length);
+      for (int i = 0; i < r.length; ++i) {
+        const auto reg = static_cast<uint8_t>(r.reg + i);
+        module_.images_.SetCurrent(r.page, reg, work_.Current(r.page, reg));
+      }
+    }
+    if (monitors_) {
+      module_.images_.monitors_current = work_.monitors_current;
+      if (work_.monitors_current) module_.images_.monitors = work_.monitors;
     }
   }
-  if (monitors_) {
-    module_.images_.monitors_current = work_.monitors_current;
-    if (work_.monitors_current) module_.images_.monitors = work_.monitors;
-  }
+  // The latched flag bytes of every good read go to the flag reader.
+  for (const Range& r : ranges_)
+    if (r.read && work_.Current(r.page, r.reg))
+      module_.flags_.Take(r.page, r.reg, work_.Slot(r.page, r.reg), r.length);
+  if (!result_) module_.recheck_advertisement_ = true;
 }
 
 BoardResult CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
@@ -86,7 +98,7 @@ BoardResult CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
     result_.Merge(BoardResult::Fail(BoardStatus::kRefused));
     return result_;
   }
-  ranges_.push_back({a.page, a.reg, length});
+  ranges_.push_back({a.page, a.reg, length, true});
   BoardResult r = result_;
   uint8_t bytes[128];
   if (result_) r = module_.ReadBlock(a.device, a.page, a.reg, length, bytes);
@@ -94,6 +106,22 @@ BoardResult CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
   for (int i = 0; i < length; ++i) work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), r.ok());
   result_.Merge(r);
   return r;
+}
+
+void CSfpBase::ImageRefresh::Store(uint32_t address, uint8_t length, const uint8_t* bytes) {
+  const auto a = SplitAddress(address);
+  uint8_t* slot = work_.Slot(a.page, a.reg);
+  if (!slot || a.reg + length > (a.reg < 0x80 ? 0x80 : 0x100)) return;
+  ranges_.push_back({a.page, a.reg, length, false});
+  std::memcpy(slot, bytes, length);
+  for (int i = 0; i < length; ++i) work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), true);
+}
+
+void CSfpBase::ImageRefresh::Skip(uint32_t address, uint8_t length) {
+  const auto a = SplitAddress(address);
+  if (!work_.Slot(a.page, a.reg) || a.reg + length > (a.reg < 0x80 ? 0x80 : 0x100)) return;
+  ranges_.push_back({a.page, a.reg, length, false});
+  for (int i = 0; i < length; ++i) work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), false);
 }
 
 RawMonitors& CSfpBase::ImageRefresh::Monitors() {
@@ -212,6 +240,8 @@ BoardResult CSfpBase::ProgramThresholds() {
 BoardResult CSfpBase::ReadMonitors() { return BoardResult::Fail(BoardStatus::kRefused); }
 BoardResult CSfpBase::ReadAlarmImage() { return BoardResult::Fail(BoardStatus::kRefused); }
 BoardResult CSfpBase::ReadThresholds() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadAdvertisement() { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::ReadTuningImage() { return BoardResult::Fail(BoardStatus::kRefused); }
 BoardResult CSfpBase::WriteThresholds(const float*) { return BoardResult::Fail(BoardStatus::kRefused); }
 bool CSfpBase::FitTxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }
 bool CSfpBase::FitRxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <vector>
 
+#include "module/cmis_decode.h"
+#include "module/flag_reader.h"
 #include "module/module_images.h"
 #include "module/register_access.h"
 #include "module/register_map.h"
@@ -84,6 +86,29 @@ class CSfpBase : public CRegisterAccess {
   // WriteThresholds with the configured threshold set, then the threshold-page code.
   BoardResult ProgramThresholds();
 
+  // ---- What the module advertises ----
+  // Reads the module's identification key (lower 0x00-0x02 and page 00h)
+  // and, when it differs from the last one read (another module, or the
+  // first read), what the module advertises: the application table (lower
+  // 85-117) and pages 01h and 02h when the module has them. Every call also
+  // reads the firmware revision and fault cause (lower 39-41) and the active
+  // control set (page 11h 206-213). A new module's images are forgotten
+  // first. The refresh operations follow the advertisement: they read it
+  // when the object has none or a refresh failed since, and skip pages the
+  // module does not have. Call it when a module may have been replaced.
+  virtual BoardResult ReadAdvertisement();
+  // The advertisement the refreshes follow (board worker thread); views
+  // decode it from a snapshot (cmis::DecodeAdvertisement).
+  const std::optional<cmis::Advertisement>& Advertised() const { return advertisement_; }
+  // Page 12h of a tunable module; nothing is read for another module.
+  virtual BoardResult ReadTuningImage();
+
+  // ---- Latched flags ----
+  // Every good read of a latched flag register by a refresh operation
+  // feeds it; views read it, never the flag bytes of the images.
+  FlagReader& Flags() { return flags_; }
+  const FlagReader& Flags() const { return flags_; }
+
   // ---- Monitors, flags and thresholds ----
   virtual BoardResult ReadMonitors();
   virtual BoardResult ReadAlarmImage();
@@ -93,8 +118,12 @@ class CSfpBase : public CRegisterAccess {
   bool GetTxPowerFlag(int lane, int kind) const;
   bool GetTxBiasFlag(int lane, int kind) const;
   bool GetRxPowerFlag(int lane, int kind) const;
+  // Tx bias thresholds take the module's bias multiplier. A value the
+  // module does not give (no page 02h, a reserved bias multiplier) is NaN.
   virtual BoardResult ReadThresholds();
-  // Writes the first 20 values of `set`, converted, in threshold-table order.
+  // Writes the first 20 values of `set`, converted, in threshold-table
+  // order. Refused before any write for a module without page 02h or with
+  // a reserved bias multiplier.
   virtual BoardResult WriteThresholds(const float* set);
   std::array<float, kThresholdSlots> Thresholds() const;
 
@@ -254,9 +283,15 @@ class CSfpBase : public CRegisterAccess {
     ~ImageRefresh();
     ImageRefresh(const ImageRefresh&) = delete;
     ImageRefresh& operator=(const ImageRefresh&) = delete;
-    // `address` names lower memory, page 10h or page 11h; the run must stay
-    // inside its image.
+    // `address` names lower memory or a page with an image; the run must
+    // stay inside its image.
     BoardResult Read(uint32_t address, uint8_t length);
+    // Bytes read outside this refresh, published with it.
+    void Store(uint32_t address, uint8_t length, const uint8_t* bytes);
+    // A run the module does not have: published as not current.
+    void Skip(uint32_t address, uint8_t length);
+    // Fails this refresh before its reads (they are then not made).
+    void Fail(const BoardResult& result) { result_.Merge(result); }
     // The monitor cache to fill; Publish it only when every monitor was read.
     RawMonitors& Monitors();
     void MonitorsRead(const BoardResult& result);
@@ -268,6 +303,7 @@ class CSfpBase : public CRegisterAccess {
     ModuleImages work_;
     struct Range {
       uint8_t page, reg, length;
+      bool read;  // read from the module by this refresh
     };
     std::vector<Range> ranges_;
     bool monitors_ = false;
@@ -284,6 +320,12 @@ class CSfpBase : public CRegisterAccess {
   std::array<std::array<float, kCalibrationCoefficients>, kLanes> tx_calibration_{};
   std::array<std::array<float, kCalibrationCoefficients>, kLanes> rx_calibration_{};
   void PublishThresholds(const std::array<float, kThresholdSlots>& values);
+  // Drops every image byte and the monitor cache (another module).
+  void ForgetImages();
+
+  std::optional<cmis::Advertisement> advertisement_;
+  // Set by a failed refresh: the next one checks the advertisement first.
+  bool recheck_advertisement_ = false;
 
  private:
   BoardResult SetModuleBit(const Field& field, uint8_t value);
@@ -306,4 +348,5 @@ class CSfpBase : public CRegisterAccess {
   std::array<uint8_t, 10> identity_{};
   Timestamp timestamp_;
   float temp_offset_ = 0.0f;
+  FlagReader flags_;
 };

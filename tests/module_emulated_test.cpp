@@ -217,6 +217,7 @@ TEST_F(LiveModule, EveryLabDumpLoadsAndRunsLive) {
       auto lock = board->Lock();
       ASSERT_TRUE(board->Module().LoadDump(text, &error)) << name << ": " << error;
     }
+    EXPECT_TRUE(module.ReadAdvertisement()) << name;  // another module in the cage
     EXPECT_TRUE(module.ReadStatusImage()) << name;
     EXPECT_TRUE(module.ReadMonitors()) << name;
     Elapse(2000);

@@ -147,6 +147,7 @@ TEST_F(ModuleOperations, RefreshOperationsReadTheirRegistersInOrder) {
     Poke(0x10, static_cast<uint8_t>(r), static_cast<uint8_t>(r ^ 0x10));
     Poke(0x11, static_cast<uint8_t>(r), static_cast<uint8_t>(r ^ 0x11));
   }
+  ASSERT_TRUE(module.ReadAdvertisement());  // a refresh reads it first when it has none
   for (const auto& c : cases) {
     Exchanges();
     EXPECT_TRUE(c.refresh(module)) << c.name;
@@ -244,6 +245,7 @@ TEST_F(ModuleOperations, ASnapshotNeverShowsARefreshHalfDone) {
   Poke(0x11, 0x80, 0x44);
   Poke(0, 0x1A, 0x40);
   Poke(0x10, 0xD0, 0x33);
+  ASSERT_TRUE(module.ReadAdvertisement());
   std::vector<ModuleImages> seen;
   device.SetPause([&](int) { seen.push_back(module.Snapshot()); });
   ASSERT_TRUE(module.ReadControlImage());
