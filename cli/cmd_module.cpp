@@ -151,6 +151,11 @@ InfoDecode ReadDecode(qsfp_dd::CQSFP_DD& module) {
           cmis::DecodeTuning(images)};
 }
 
+// A frequency in THz to 1 MHz, without binary noise (195.05, not 195.04999999999998).
+Json Micro(const std::optional<double>& thz) {
+  return thz ? Json(std::round(*thz * 1e6) / 1e6) : Json(nullptr);
+}
+
 Json LaneConfigJson(const std::optional<cmis::LaneConfig>& c) {
   if (!c) return nullptr;
   return {{"app_sel", c->app_sel}, {"data_path", c->data_path}, {"explicit_control", c->explicit_control}};
@@ -274,8 +279,8 @@ Json DecodeJson(const InfoDecode& d) {
                             {"grid_GHz", OrNull(t.grid_ghz)},
                             {"fine_tuning", t.fine_tuning},
                             {"channel", t.channel},
-                            {"frequency_THz", OrNull(t.frequency_thz)},
-                            {"current_frequency_THz", OrNull(t.current_frequency_thz)},
+                            {"frequency_THz", Micro(t.frequency_thz)},
+                            {"current_frequency_THz", Micro(t.current_frequency_thz)},
                             {"target_power_dBm", t.target_power_dbm},
                             {"tuning_in_progress", t.tuning_in_progress},
                             {"wavelength_unlocked", t.wavelength_unlocked}});
@@ -1059,17 +1064,19 @@ int Monitor(Context& ctx, std::vector<std::string>& args) {
   };
   int status = kOk;
   std::string failure;
-  for (;;) {
+  // The period ends (or Ctrl-C comes) with one more refresh, so that a flag
+  // raised or cleared since the last one is reported.
+  for (bool last = false;;) {
     if (const BoardResult r = refresh(); !r) {
       failure = "monitor: reading the module failed: " + r.Text();
       status = kBoardFailure;
       break;
     }
-    if (!(output_ok = print_events())) break;
-    if (g_interrupted || (limited && Clock::now() >= end)) break;
+    if (!(output_ok = print_events()) || last) break;
     const auto next = Clock::now() + std::chrono::seconds(1);
     while (!g_interrupted && Clock::now() < next && !(limited && Clock::now() >= end))
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    last = g_interrupted || (limited && Clock::now() >= end);
   }
   if (!output_ok) return kOk;  // the reader went away: as after Ctrl-C
   const auto snapshot = reader.Get();
