@@ -563,6 +563,28 @@ TEST(CliModule, MonitorReportsALatchedFlagOnce) {
   EXPECT_EQ(r.status, 2);
 }
 
+// Ctrl-C ends it with the summary and status 0; a board that goes away ends
+// it with the summary and status 1.
+TEST(CliModule, MonitorEndsWithASummary) {
+  auto board = QuietBoard();
+  CliResult r;
+  std::thread run([&] { r = RunCli({"monitor"}, board); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  cli::g_interrupted = true;
+  run.join();
+  cli::g_interrupted = false;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("== summary\nno flag was raised\n"), std::string::npos) << r.out;
+
+  std::thread failing([&] { r = RunCli({"monitor", "--seconds", "5"}, board); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  board->SetPlugged(false);
+  failing.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("== summary\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("monitor: reading the module failed"), std::string::npos) << r.err;
+}
+
 // The decode over the lab's dumps, replayed.
 TEST(CliModule, LabDumpsInfoDecode) {
   const auto dir = module_test::FixtureDir();
