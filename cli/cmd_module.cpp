@@ -771,11 +771,15 @@ int Thresholds(Context& ctx, std::vector<std::string>& args) {
     for (int g = 0; g < qsfp_dd::kThresholdCount / 4; ++g) {
       const auto& e = table[4 * g];
       Json row = {{"quantity", e.quantity}, {"unit", e.unit}};
+      // At the register's resolution (supply voltage to 1 mV), as text.
+      Json text = Json::object();
       for (int k = 0; k < 4; ++k) {
         std::string key = kinds[k];
         key[key.find(' ')] = '_';
         row[key] = given(4 * g + k) ? Json(Rounded(values[4 * g + k])) : Json(nullptr);
+        text[key] = given(4 * g + k) ? Json(decoded[4 * g + k].text) : Json(nullptr);
       }
+      row["text"] = std::move(text);
       list.push_back(std::move(row));
     }
     ctx.PrintJson(list);

@@ -232,6 +232,11 @@ TEST(CliModule, ThresholdsInEngineeringUnits) {
             "Rx power (dBm)              4.00        -10.30          3.00         -9.30\n"
             "Tx bias (mA)               13.00          3.00         12.00          4.00\n"
             "Tx power (dBm)              4.00         -8.40          3.00         -7.40\n");
+  r = RunCli({"--json", "thresholds"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto vcc = cli_test::Json(r.out)[1];
+  EXPECT_EQ(vcc["high_alarm"], 3.63);
+  EXPECT_EQ(vcc["text"]["high_alarm"], "3.630") << r.out;
 }
 
 TEST(CliModule, SetChangesOneFieldOfOneRegister) {
