@@ -1250,7 +1250,11 @@ void RegisterModuleCommands(std::vector<Command>& table) {
                    "Reads the status registers as the flags page does and prints the module\n"
                    "state, interrupt and module-state-changed, the bank-0 lane flags, the\n"
                    "eight per-lane flags (x set, . clear), each lane's data path state and\n"
-                   "configuration status. Latched flags clear when read.\n",
+                   "configuration status. Latched flags clear when read. Then the interrupt\n"
+                   "(asserted while lower 0x03 bit 0 is 0), lower byte 4 named by the CMIS\n"
+                   "revision (by page from 5.0, by lane before), the Rx/Tx output status\n"
+                   "(page 11h 0x84, 0x85: 1 output valid), the fault cause and the flags this\n"
+                   "read found raised; --json adds the module flags and the threshold flags.\n",
                    {}, Flags});
   table.push_back({"thresholds", "thresholds", "the twenty alarm and warning thresholds",
                    "Reads the page 02h thresholds of temperature, supply voltage, Rx power,\n"
