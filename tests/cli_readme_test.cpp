@@ -68,7 +68,7 @@ const std::vector<Example>& Examples() {
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
          for (const char* command : {"boards", "read", "write", "info", "ddm", "flags",
-                                     "thresholds", "set", "dump", "ber", "dsp", "power", "eeprom"})
+                                     "thresholds", "controls", "monitor", "set", "dump", "ber", "dsp", "power", "eeprom"})
            EXPECT_TRUE(Has(r.out, std::string("\n  ") + command)) << command;
        }},
       {"lanewright-cli read --help",
@@ -108,6 +108,15 @@ const std::vector<Example>& Examples() {
          ExpectOk(r);
          EXPECT_TRUE(Has(r.out, "Vendor name        VORLANIX\n")) << r.out;
        }},
+      {"lanewright-cli --emulate info --verbose",
+       [](const CliResult& r, const fs::path&) {
+         ExpectOk(r);
+         EXPECT_EQ(r.out.rfind("Module Identifier", 0), 0u) << r.out;
+         for (const char* section : {"\n== Applications\n", "\n== Revisions\n", "\n== Media\n",
+                                     "\n== Page checksums\n"})
+           EXPECT_TRUE(Has(r.out, section)) << section << r.out;
+         EXPECT_TRUE(Has(r.out, "Max power      10.00 W\n")) << r.out;
+       }},
       {"lanewright-cli --emulate ddm --watch 2 --csv ddm.csv | tee ddm.log",
        [](const CliResult& r, const fs::path& dir) {
          ExpectOk(r);
@@ -134,6 +143,20 @@ const std::vector<Example>& Examples() {
          ExpectOk(r);
          EXPECT_EQ(Lines(r.out).size(), 6u);
          EXPECT_TRUE(Has(r.out, "high alarm")) << r.out;
+       }},
+      {"lanewright-cli --emulate controls",
+       [](const CliResult& r, const fs::path&) {
+         ExpectOk(r);
+         EXPECT_TRUE(Has(r.out, "\ntx-disable          off  off  off")) << r.out;
+       }},
+      {"lanewright-cli --emulate monitor --seconds 3 --json",
+       [](const CliResult& r, const fs::path&) {
+         ExpectOk(r);
+         const auto lines = Lines(r.out);
+         ASSERT_FALSE(lines.empty());
+         const auto summary = cli_test::Json(lines.back());
+         EXPECT_TRUE(summary.contains("summary")) << r.out;
+         EXPECT_GE(summary["seconds"].get<double>(), 3.0);
        }},
       {"lanewright-cli --emulate set tx-disable 3 on",
        [](const CliResult& r, const fs::path&) {

@@ -74,7 +74,8 @@ TEST(CliModule, InfoDecodesEdgeValues) {
   auto r = RunCli({"--json", "info"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::pair<std::string, std::string>> rows;
-  for (const auto& row : cli_test::Json(r.out)) rows.emplace_back(row["label"], row["value"]);
+  const auto info = cli_test::Json(r.out);
+  for (const auto& row : info["rows"]) rows.emplace_back(row["label"], row["value"]);
   ASSERT_EQ(rows.size(), 14u);
   for (const std::pair<std::string, std::string> row : {
            std::pair{"Module Identifier", ""},
@@ -92,7 +93,7 @@ TEST(CliModule, InfoDecodesEdgeValues) {
   // The byte 0xA9 the module gave, as the character of that value.
   board->Module().Poke(0x00, 131, 'R');
   r = RunCli({"--json", "info"}, board);
-  EXPECT_EQ(cli_test::Json(r.out)[3]["value"], "VOR\u00A9ANIX" + std::string(8, ' ')) << r.out;
+  EXPECT_EQ(cli_test::Json(r.out)["rows"][3]["value"], "VOR\u00A9ANIX" + std::string(8, ' ')) << r.out;
 }
 
 TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
@@ -231,6 +232,11 @@ TEST(CliModule, ThresholdsInEngineeringUnits) {
             "Rx power (dBm)              4.00        -10.30          3.00         -9.30\n"
             "Tx bias (mA)               13.00          3.00         12.00          4.00\n"
             "Tx power (dBm)              4.00         -8.40          3.00         -7.40\n");
+  r = RunCli({"--json", "thresholds"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto vcc = cli_test::Json(r.out)[1];
+  EXPECT_EQ(vcc["high_alarm"], 3.63);
+  EXPECT_EQ(vcc["text"]["high_alarm"], "3.630") << r.out;
 }
 
 TEST(CliModule, SetChangesOneFieldOfOneRegister) {
@@ -400,7 +406,7 @@ TEST(CliModule, DumpRoundTripsThroughTheEmulatedModule) {
 }
 
 TEST(CliModule, BoardFailuresExitOne) {
-  for (const char* command : {"info", "ddm", "flags", "thresholds", "dump"}) {
+  for (const char* command : {"info", "ddm", "flags", "thresholds", "dump", "controls", "monitor"}) {
     auto board = QuietBoard();
     board->SetPlugged(false);
     auto r = RunCli({command}, board);
@@ -460,6 +466,207 @@ TEST(CliModule, LabDumpsDecode) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("1     1 DPDeactivated                  1 accepted\n"), std::string::npos);
+}
+
+// Lower 3 bit 0 is "interrupt deasserted"; lower byte 4 is a summary by
+// page from CMIS 5.0 on and by lane before.
+TEST(CliModule, FlagsJsonInterruptAndByteFourByRevision) {
+  const struct {
+    uint8_t byte3, revision;
+    bool asserted, by_page;
+  } cases[] = {{0x06, 0x50, true, true}, {0x07, 0x50, false, true}, {0x06, 0x40, true, false}};
+  for (const auto& c : cases) {
+    auto board = QuietBoard();
+    board->Module().SetLive(false);
+    board->Module().Poke(0, 0x01, c.revision);
+    board->Module().Poke(0, 0x03, c.byte3);
+    board->Module().Poke(0, 0x04, 0x01);
+    board->Module().Poke(0x11, 0x8B, 0x04);  // Tx power high alarm, lane 3
+    auto r = RunCli({"--json", "flags"}, board);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = cli_test::Json(r.out);
+    EXPECT_EQ(doc["interrupt"], c.asserted) << int(c.byte3);
+    EXPECT_EQ(doc["lower_byte_4"]["by_page"], c.by_page) << int(c.revision);
+    EXPECT_EQ(doc["lower_byte_4"]["bits"][0]["set"], true);
+    EXPECT_EQ(doc["threshold_flags"]["tx_power_high_alarm"][2], true) << r.out;
+    EXPECT_EQ(doc["threshold_flags"]["tx_power_high_alarm"][1], false);
+    // The read's own count, from the module's flag reader.
+    EXPECT_NE(r.out.find(R"({"flag":"tx-power-high-alarm","lane":3,"count":1})"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(doc["output_status"]["meaning"], "1: output signal valid; 0: invalid or muted");
+  }
+}
+
+// A flat-memory module has no page 01h, 02h or 11h: nothing it does not give
+// is a number.
+TEST(CliModule, FlatMemoryValuesAreNotApplicable) {
+  auto board = QuietBoard();
+  board->Module().Poke(0, 0x02, board->Module().Peek(0, 0x02) | 0x80);
+  auto r = RunCli({"--json", "ddm"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto doc = cli_test::Json(r.out);
+  EXPECT_TRUE(doc["lanes"][0]["bias"]["value"].is_null()) << r.out;
+  EXPECT_EQ(doc["lanes"][7]["rx_power"]["text"], "n/a");
+  EXPECT_EQ(r.out.find("nan"), std::string::npos);
+  r = RunCli({"ddm"}, board);
+  EXPECT_NE(r.out.find("1        n/a        n/a           n/a\n"), std::string::npos) << r.out;
+  r = RunCli({"--json", "thresholds"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const auto& row : cli_test::Json(r.out))
+    EXPECT_TRUE(row["low_alarm"].is_null()) << row;
+  r = RunCli({"thresholds"}, board);
+  EXPECT_EQ(r.out.find("-40.00"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("n/a"), std::string::npos) << r.out;
+}
+
+TEST(CliModule, ControlsShowTheControlPage) {
+  auto board = QuietBoard();
+  board->Module().Poke(0x10, 0x82, 0x04);  // lane 3 Tx disabled
+  board->Module().Poke(0x10, 0x80, 0x80);  // lane 8 DPDeinit
+  auto r = RunCli({"--json", "controls"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto doc = cli_test::Json(r.out);
+  EXPECT_EQ(doc["tx_disable"], nlohmann::json::parse("[false,false,true,false,false,false,false,false]"));
+  EXPECT_EQ(doc["dp_deinit"][7], true);
+  EXPECT_EQ(doc["low_power"], false);
+  EXPECT_TRUE(doc["squelch_method"].contains("text"));
+  r = RunCli({"controls"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("tx-disable          off  off  on   off  off  off  off  off\n"),
+            std::string::npos)
+      << r.out;
+}
+
+// A latched flag raised once, cleared by the read that saw it: reported once,
+// with count 1, and summarised.
+TEST(CliModule, MonitorReportsALatchedFlagOnce) {
+  auto board = QuietBoard();
+  board->Module().Poke(0x11, 0x87, 0x04);  // Tx fault, lane 3
+  auto r = RunCli({"--json", "monitor", "--seconds", "0.3"}, board);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  int set = 0;
+  nlohmann::json last;
+  while (std::getline(lines, line)) {
+    last = cli_test::Json(line);
+    if (last.contains("event") && last["flag"] == "tx-fault" && last["event"] == "set") {
+      ++set;
+      EXPECT_EQ(last["lane"], 3);
+      EXPECT_EQ(last["count"], 1);
+      EXPECT_TRUE(std::regex_match(last["time"].get<std::string>(),
+                                   std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+    }
+  }
+  EXPECT_EQ(set, 1) << r.out;
+  ASSERT_TRUE(last.contains("summary")) << r.out;
+  ASSERT_EQ(last["summary"].size(), 1u) << r.out;
+  EXPECT_EQ(last["summary"][0]["flag"], "tx-fault");
+  EXPECT_EQ(last["summary"][0]["count"], 1);
+  EXPECT_FALSE(last["summary"][0]["last_clear"].is_null()) << r.out;
+  r = RunCli({"monitor", "--seconds", "0"}, board);
+  EXPECT_EQ(r.status, 2);
+}
+
+// Ctrl-C ends it with the summary and status 0; a board that goes away ends
+// it with the summary and status 1.
+TEST(CliModule, MonitorEndsWithASummary) {
+  auto board = QuietBoard();
+  CliResult r;
+  std::thread run([&] { r = RunCli({"monitor"}, board); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  cli::g_interrupted = true;
+  run.join();
+  cli::g_interrupted = false;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("== summary\nno flag was raised\n"), std::string::npos) << r.out;
+
+  std::thread failing([&] { r = RunCli({"monitor", "--seconds", "5"}, board); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  board->SetPlugged(false);
+  failing.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("== summary\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("monitor: reading the module failed"), std::string::npos) << r.err;
+}
+
+// The decode over the lab's dumps, replayed.
+TEST(CliModule, LabDumpsInfoDecode) {
+  const auto dir = module_test::FixtureDir();
+  if (dir.empty()) GTEST_SKIP() << "no module fixture folder";
+  const struct {
+    const char* file;
+    const char* cmis;
+    const char* firmware;
+    const char* hardware;
+    const char* max_power;
+    size_t applications;
+    const char* first_media;
+    int lane1_app;  // 0: no active application
+    const char* connector;
+    const char* cable_length;
+    double smf_km;  // 0: none
+    const char* rx_power;
+    bool page01_checksum;
+    int tuned_channel;  // -1: not tunable
+  } cases[] = {
+      {"acacia_dp04qsdd-e30-440a_400zrp.txt", "4.1", "61.11", "1.2", "23.00 W", 2,
+       "400ZR, DWDM, amplified", 1, "LC(Lucent Connector)", "not defined", 630, "OMA", true, 30},
+      {"cig_trd5h20enf-lf000.txt", "4.0", "3.4", "2.0", "12.00 W", 2, "400G-LR4-10", 1,
+       "LC(Lucent Connector)", "not defined", 10, "average", true, -1},
+      {"eoptolink_eold-168hg-10-1.txt", "5.0", "3.2", "1.0", "16.00 W", 9, "400G-LR4-10", 2,
+       "LC(Lucent Connector)", "not defined", 10, "average", true, -1},
+      {"hisense_def8504-2c02-mb3.txt", "5.2", "0.5", "0.0", "2.50 W", 1,
+       "Active cable assembly with BER < 5x10^-5", 1, "No separable connector", "2.0 m", 0, "OMA",
+       true, -1},
+      {"juniper_740-079871.txt", "3.0", "0.0", "1.1", "8.00 W", 1, "100GBASE-LR4 (Clause 88)", 1,
+       "CS optical connector", "not defined", 10, "average", true, -1},
+      {"juniper_740-157132_400zr.txt", "5.0", "2.3", "1.0", "20.00 W", 3, "400ZR, DWDM, amplified", 1,
+       "LC(Lucent Connector)", "not defined", 40, "average", true, 78},
+      {"juniper_740-174932_osfp800g_dr8.txt", "5.1", "0.13", "1.2", "16.50 W", 10,
+       "400GBASE-DR4 (Clause 124)", 5, "MPO 1X16", "not defined", 0.5, "average", true, -1},
+      {"mellanox_mcp1660-w00ae30_dac.txt", "3.0", "0.0", nullptr, "0.25 W", 8, "Copper cable", 0,
+       "No separable connector", "0.5 m", 0, nullptr, false, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto r = RunCli({"--emulate-module", (dir / c.file).string(), "--json", "info"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = cli_test::Json(r.out);
+    EXPECT_EQ(doc["rows"].size(), 14u);
+    EXPECT_EQ(doc["revisions"]["cmis"], c.cmis);
+    EXPECT_EQ(doc["revisions"]["active_firmware"], c.firmware);
+    if (c.hardware)
+      EXPECT_EQ(doc["revisions"]["hardware"], c.hardware);
+    else
+      EXPECT_TRUE(doc["revisions"]["hardware"].is_null());
+    EXPECT_EQ(doc["identity"]["max_power"]["text"], c.max_power);
+    const auto& apps = doc["applications"];
+    ASSERT_EQ(apps["list"].size(), c.applications);
+    EXPECT_EQ(apps["list"][0]["media_interface"], c.first_media);
+    if (c.lane1_app)
+      EXPECT_EQ(apps["lanes"][0]["active"]["app_sel"], c.lane1_app);
+    else
+      EXPECT_TRUE(apps["lanes"][0]["active"].is_null());
+    EXPECT_EQ(doc["media"]["connector"]["text"], c.connector);
+    EXPECT_EQ(doc["media"]["cable_length_text"], c.cable_length);
+    if (c.smf_km > 0)
+      EXPECT_DOUBLE_EQ(doc["media"]["reach"]["smf_km"].get<double>(), c.smf_km);
+    else
+      EXPECT_TRUE(doc["media"]["reach"]["smf_km"].is_null());
+    if (c.rx_power)
+      EXPECT_EQ(doc["media"]["rx_power_measurement"], c.rx_power);
+    else
+      EXPECT_TRUE(doc["media"]["rx_power_measurement"].is_null());
+    EXPECT_EQ(doc["checksums"][0]["verified"], true);
+    if (c.page01_checksum)
+      EXPECT_EQ(doc["checksums"][1]["verified"], true);
+    else
+      EXPECT_TRUE(doc["checksums"][1]["verified"].is_null());
+    EXPECT_EQ(doc["tuning"]["supported"], c.tuned_channel >= 0);
+    if (c.tuned_channel >= 0) EXPECT_EQ(doc["tuning"]["lanes"][0]["channel"], c.tuned_channel);
+    EXPECT_EQ(r.out.find("nan"), std::string::npos);
+  }
 }
 
 }  // namespace
