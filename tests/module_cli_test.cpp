@@ -659,12 +659,15 @@ TEST(CliModule, LabDumpsInfoDecode) {
     else
       EXPECT_TRUE(doc["media"]["rx_power_measurement"].is_null());
     EXPECT_EQ(doc["checksums"][0]["verified"], true);
-    if (c.page01_checksum)
+    if (c.page01_checksum) {
       EXPECT_EQ(doc["checksums"][1]["verified"], true);
-    else
+    } else {
       EXPECT_TRUE(doc["checksums"][1]["verified"].is_null());
+    }
     EXPECT_EQ(doc["tuning"]["supported"], c.tuned_channel >= 0);
-    if (c.tuned_channel >= 0) EXPECT_EQ(doc["tuning"]["lanes"][0]["channel"], c.tuned_channel);
+    if (c.tuned_channel >= 0) {
+      EXPECT_EQ(doc["tuning"]["lanes"][0]["channel"], c.tuned_channel);
+    }
     EXPECT_EQ(r.out.find("nan"), std::string::npos);
   }
 }
