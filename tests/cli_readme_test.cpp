@@ -186,6 +186,11 @@ const std::vector<Example>& Examples() {
          EXPECT_EQ(Lines(r.out).at(0), "PRBS31, 5 s");
          EXPECT_EQ(Lines(ReadFile((dir / "run.csv").string())).size(), 1u + 5 * 8);
        }},
+      {"lanewright-cli --emulate-ber 0 ber --target 1e-6 --until-verdict",
+       [](const CliResult& r, const fs::path&) {
+         ExpectOk(r);
+         EXPECT_TRUE(Has(r.out, ": PASS\n")) << r.out;
+       }},
       {"lanewright-cli --emulate power",
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
