@@ -7,6 +7,7 @@
 #include "bench/bench_util.h"
 #include "board/device.h"
 #include "emulator/emulated_board.h"
+#include "signal/dsp_page_model.h"
 
 int main() {
   auto board = std::make_shared<emu::EmulatedBoard>();
@@ -25,6 +26,12 @@ int main() {
   bench::ReportOverFloor("module read 128 bytes (3 reports)", read, 3 * 20.0, 3);
   const double write = time_call([&] { device.WriteModule(1, 0xA0, 0x02, 0x80, buffer, 128); });
   bench::ReportOverFloor("module write 128 bytes (4 reports)", write, 4 * 20.0, 3);
+
+  sigtest::DspBlock block{};
+  const double dsp_read = time_call([&] { sigtest::ReadDspBlock(device, block); });
+  bench::ReportOverFloor("DSP block read 193 bytes (4 reports)", dsp_read, 4 * 20.0, 3);
+  const double dsp_write = time_call([&] { sigtest::WriteDspBlock(device, block); });
+  bench::ReportOverFloor("DSP block write 193 bytes (4 reports)", dsp_write, 4 * 20.0, 3);
 
   // Recovery after a late answer: from the end of the timed-out read to the
   // next good answer, which waits out the link's late-answer guard.
