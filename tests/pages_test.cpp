@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -670,6 +671,62 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   QApplication::sendPostedEvents(&sink);
   ASSERT_FALSE(sink.messages.empty());
   EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
+}
+
+// A latched flag raised once on the live module is read by whichever view
+// refreshes first (the module clears it as it answers); the flag reader
+// keeps it, so both views show it, once, until "Acknowledge".
+TEST_F(PagesTest, LatchedFlagsStayOnBothViewsUntilAcknowledged) {
+  {
+    auto lock = board->Lock();
+    board->Module().SetLive(true);
+    board->Module().SetNoise(false);
+  }
+  Poke(0x11, 0x8E, 0x04);  // Tx power low warning, lane 3
+  Poke(0x11, 0x93, 0x02);  // Rx LOS, lane 2
+  CDDM ddm(*app);
+  ddm.show();
+  auto* timer = ddm.findChild<QTimer*>("updateTimer");
+  ddm.StartUpdates();
+  QTimerEvent tick(timer->timerId());
+  auto ddm_refresh = [&] {
+    QApplication::sendEvent(timer, &tick);
+    Settle();
+  };
+  ddm_refresh();
+  EXPECT_EQ(Peek(0x11, 0x8E), 0x00);  // cleared on that read
+  auto* flag_page = Show<CFlag>();
+  Refresh(flag_page);
+  EXPECT_EQ(Peek(0x11, 0x93), 0x00);  // cleared on the page's read
+  ddm_refresh();
+  Refresh(flag_page);
+
+  auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
+  const QColor green(0, 188, 0);
+  EXPECT_TRUE(field("TX_PWR_3")->font().underline());
+  EXPECT_TRUE(field("TX_PWR_3")->toolTip().startsWith("Tx power low warning: raised 1x, first "));
+  EXPECT_FALSE(field("TX_PWR_2")->font().underline());
+  EXPECT_EQ(field("TX_PWR_2")->toolTip(), "");
+  // The colour is the current state's: the flag is clear now.
+  EXPECT_EQ(field("TX_PWR_3")->palette().color(QPalette::Text), green);
+
+  QCheckBox* rx_los_2 = Find<QCheckBox>(flag_page, 1710);
+  EXPECT_FALSE(rx_los_2->isChecked());  // current state: clear
+  EXPECT_EQ(rx_los_2->text(), "1x");
+  EXPECT_TRUE(rx_los_2->toolTip().startsWith("Rx LOS: raised 1x, first "));
+  EXPECT_EQ(Find<QCheckBox>(flag_page, 1711)->text(), "");
+  auto* summary = flag_page->findChild<QLabel*>("stickySummary");
+  EXPECT_EQ(summary->text(), "Flags raised since the last acknowledgement: 2");
+  EXPECT_TRUE(summary->toolTip().contains("Tx power low warning lane 3: raised 1x"));
+
+  QTest::mouseClick(flag_page->findChild<QPushButton*>("acknowledge"), Qt::LeftButton);
+  EXPECT_EQ(rx_los_2->text(), "");
+  EXPECT_EQ(rx_los_2->toolTip(), "");
+  EXPECT_EQ(summary->text(), "No flag raised since the last acknowledgement");
+  ddm_refresh();
+  EXPECT_FALSE(field("TX_PWR_3")->font().underline());
+  EXPECT_EQ(field("TX_PWR_3")->toolTip(), "");
+  Settle();
 }
 
 // A refresh that cannot read the monitors shows neither zeros nor the old
