@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
@@ -617,6 +618,36 @@ TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
   EXPECT_EQ(page->Rows()[0].value, "QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)");
   QApplication::sendPostedEvents(&sink);
   EXPECT_EQ(sink.LastStatusText(), "");
+}
+
+// The panel under the fourteen rows decodes the same pass's snapshot, fits
+// the page, and is greyed while the pass could not read all it decodes.
+TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
+  auto* page = Show<CINFO>();
+  QTest::qWait(1);
+  Settle();
+  QPlainTextEdit* panel = page->Panel();
+  const QString text = panel->toPlainText();
+  for (const char* part : {"CMIS 5.0, firmware", "Applications (media type", "  1: ",
+                           "Active application per lane: 1:1", "Fault cause: ",
+                           "Output status (1 valid) Rx ", "Media ", "Checksums: page 00h ",
+                           "Tuning: not a tunable transmitter"})
+    EXPECT_TRUE(text.contains(part)) << part << "\n" << text.toStdString();
+  EXPECT_FALSE(IsStale(panel));
+  EXPECT_GE(panel->geometry().top(), 14 * CINFO::kRowPitch);
+  EXPECT_LE(panel->geometry().bottom(), page->height());
+  EXPECT_TRUE(panel->isReadOnly());
+
+  board->DropAnswers(40);  // every read of the next pass
+  page->repaint();
+  Settle();
+  EXPECT_TRUE(IsStale(panel));
+  EXPECT_FALSE(panel->toPlainText().isEmpty());
+  for (int pass = 0; pass < 5 && IsStale(panel); ++pass) {  // till the dropped answers are used up
+    page->repaint();
+    Settle();
+  }
+  EXPECT_FALSE(IsStale(panel));
 }
 
 // ---- Diagnostics window ----------------------------------------------------
