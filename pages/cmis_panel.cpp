@@ -9,7 +9,7 @@ namespace {
 
 QString S(const std::string& s) { return QString::fromStdString(s); }
 
-QString Hex(unsigned v) { return QStringLiteral("%1h").arg(v, 2, 16, QChar('0')).toUpper().replace("H", "h"); }
+QString Hex(unsigned v) { return QStringLiteral("%1h").arg(QString::number(v, 16).rightJustified(2, '0').toUpper()); }
 
 // "11110000" for lanes 1-8; "-" where a lane is not read or not in use.
 QString LaneBitsText(const cmis::LaneBits& bits) {
@@ -96,8 +96,9 @@ void Media(const ModuleImages& m, QStringList& out) {
              .arg(reach.isEmpty() ? QStringLiteral("not given") : reach.join(", "), temp);
 }
 
+// One line while every page checks; a page that does not check gets its own.
 void Checksums(const ModuleImages& m, QStringList& out) {
-  QStringList parts;
+  QStringList parts, wrong;
   for (const cmis::PageChecksum& c : cmis::VerifyChecksums(m)) {
     const QString page = "page " + Hex(c.page);
     if (!c.available)
@@ -105,9 +106,11 @@ void Checksums(const ModuleImages& m, QStringList& out) {
     else if (c.ok)
       parts << page + " ok";
     else
-      parts << QStringLiteral("%1 WRONG (stored %2, computed %3)").arg(page, Hex(c.stored), Hex(c.computed));
+      wrong << QStringLiteral("Checksum %1 WRONG: stored %2, computed %3")
+                   .arg(page, Hex(c.stored), Hex(c.computed));
   }
-  out << "Checksums: " + parts.join(", ");
+  if (!parts.isEmpty()) out << "Checksums: " + parts.join(", ");
+  out << wrong;
 }
 
 void Tuning(const ModuleImages& m, QStringList& out) {
