@@ -258,6 +258,18 @@ void ModuleModel::LoadDefaults() {
   lower_[kVcc] = static_cast<uint8_t>(vcc >> 8);
   lower_[kVcc + 1] = static_cast<uint8_t>(vcc);
 
+  // The page checksums a real module carries: the low byte of the sum of the
+  // page's registers, page 00h 128-221 at 222, 01h 130-254 and 02h 128-254 at 255.
+  const struct {
+    uint8_t page, first, last, at;
+  } sums[] = {{0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}};
+  for (const auto& c : sums) {
+    if (!HasPage(c.page)) continue;
+    unsigned sum = 0;
+    for (int reg = c.first; reg <= c.last; ++reg) sum += P(c.page)[reg - 0x80];
+    P(c.page)[c.at - 0x80] = static_cast<uint8_t>(sum);
+  }
+
   Restart();
 }
 

@@ -630,7 +630,8 @@ TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
   const QString text = panel->toPlainText();
   for (const char* part : {"CMIS 5.0, firmware", "Applications (media type", "  1: ",
                            "Active application per lane: 1:1", "Fault cause: ",
-                           "Output status (1 valid) Rx ", "Media ", "page 00h",
+                           "Output status (1 valid) Rx ", "Media ",
+                           "Checksums: page 00h ok, page 01h ok, page 02h ok",
                            "Tuning: not a tunable transmitter"})
     EXPECT_TRUE(text.contains(part)) << part << "\n" << text.toStdString();
   EXPECT_FALSE(IsStale(panel));
