@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
       "--emulate=FILE keeps its non-volatile state (module memory, saved DSP block, "
       "EEPROM) in FILE across runs.",
       "FILE");
+  QCommandLineOption module_live(
+      "emulate-live",
+      "A loaded module dump is live at once (default: it reads as captured until the "
+      "first write to the module).");
   QCommandLineOption module_dump("emulate-module",
                                  "Load a module memory dump into the emulated board.", "FILE");
   QCommandLineOption screenshots(
@@ -55,6 +59,7 @@ int main(int argc, char** argv) {
   parser.addOption(lane_ber);
   parser.addOption(emulate);
   parser.addOption(module_dump);
+  parser.addOption(module_live);
   // Plain "--emulate" without a value is allowed too.
   QStringList args = app.arguments();
   for (auto& a : args)
@@ -92,6 +97,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lanewright: %s: %s\n", qPrintable(f.fileName()), error.c_str());
         return 1;
       }
+      if (parser.isSet(module_live)) board->Module().StartLive();
     }
   }
 

@@ -373,6 +373,7 @@ struct GlobalOptions {
   bool no_wait = false;
   bool power_cycle = false;
   bool keep_module = false;
+  bool emulate_live = false;
   std::string emulate_ber;
 
   void Define(CLI::App& app) {
@@ -389,6 +390,10 @@ struct GlobalOptions {
         ->type_name("FILE");
     app.add_flag("--emulate-module-keep", keep_module,
                  "keep that module in the --emulate=FILE state")
+        ->disable_flag_override();
+    app.add_flag("--emulate-live", emulate_live,
+                 "a loaded module dump is live at once (default: it reads as captured\n"
+                 "until the first write to the module)")
         ->disable_flag_override();
     app.add_flag("--emulate-power-cycle", power_cycle,
                  "power-cycle the emulated board first (without a command: only that)")
@@ -554,6 +559,10 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       emu::EmulatedBoard::StateError error;
       if (!emulated->LoadModuleDumpFile(global.module_file, global.keep_module, &error))
         ThrowStateError(error, "module dump: ");
+      if (global.emulate_live) {
+        auto lock = emulated->Lock();
+        emulated->Module().StartLive();
+      }
     }
     if (emulated && global.power_cycle) emulated->PowerCycle();
     if (emulated && lane_bers) {

@@ -253,6 +253,7 @@ BoardState EmulatedBoard::CurrentState() const {
 
 void EmulatedBoard::ApplyState(const BoardState& state) {
   module_.LoadImage(state.module);
+  module_.StartLive();  // a kept board's module carries on; only a loaded dump replays
   if (state.module_retained) module_.SetRetainedState(*state.module_retained);
   dsp_.SetBlocks(state.dsp_working, state.dsp_saved);
   prbs_.SetRecords(state.prbs);

@@ -109,14 +109,15 @@ void ModuleModel::Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* out, 
   }
   Advance(Now());
   for (int i = 0; i < count; ++i) out[i] = Peek(page, static_cast<uint8_t>(reg + i));
-  if (!live_ || FlatMemory()) return;
+  if (!Acting()) return;
   for (int i = 0; i < count; ++i) ClearOnRead(page, static_cast<uint8_t>(reg + i));
   UpdateSummaries();
 }
 
 void ModuleModel::Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data, int count) {
   if (device != 0xA0) return;
-  const bool live = live_ && !FlatMemory();
+  if (frozen_) StartLive();  // the first write ends a replay
+  const bool live = Acting();
   if (!live) {
     for (int i = 0; i < count; ++i) At(page, static_cast<uint8_t>(reg + i)) = data[i];
     return;
@@ -170,6 +171,7 @@ void ModuleModel::ClearOnRead(uint8_t page, uint8_t reg) {
 // ---- Power-on image ----
 
 void ModuleModel::LoadDefaults() {
+  frozen_ = false;
   lower_.fill(0);
   pages_.clear();
   lower_[0x00] = 0x18;                    // QSFP-DD
@@ -256,6 +258,18 @@ void ModuleModel::LoadDefaults() {
   lower_[kVcc] = static_cast<uint8_t>(vcc >> 8);
   lower_[kVcc + 1] = static_cast<uint8_t>(vcc);
 
+  // The page checksums a real module carries: the low byte of the sum of the
+  // page's registers, page 00h 128-221 at 222, 01h 130-254 and 02h 128-254 at 255.
+  const struct {
+    uint8_t page, first, last, at;
+  } sums[] = {{0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}};
+  for (const auto& c : sums) {
+    if (!HasPage(c.page)) continue;
+    unsigned sum = 0;
+    for (int reg = c.first; reg <= c.last; ++reg) sum += P(c.page)[reg - 0x80];
+    P(c.page)[c.at - 0x80] = static_cast<uint8_t>(sum);
+  }
+
   Restart();
 }
 
@@ -317,7 +331,7 @@ void ModuleModel::TakeNominals() {
 }
 
 void ModuleModel::Advance(Clock::time_point now) {
-  if (!live_ || FlatMemory()) return;
+  if (!Acting()) return;
   if (!started_) {
     started_ = true;
     Settle(now);
@@ -732,6 +746,13 @@ void ModuleModel::LoadImage(ModuleDumpImage image) {
   lower_ = image.lower;
   pages_ = std::move(image.pages);
   Restart();
+  frozen_ = true;
+}
+
+void ModuleModel::StartLive() {
+  if (!frozen_) return;
+  frozen_ = false;
+  started_ = false;  // the next access settles from the memory as it is now
 }
 
 ModuleDumpImage ModuleModel::Image() const {
@@ -771,6 +792,7 @@ void ModuleModel::SetRetainedState(const Retained& live) {
 
 void ModuleModel::PowerCycle() {
   if (!live_ || FlatMemory()) return;  // plain memory keeps what it holds
+  StartLive();                         // a power cycle ends a replay
   const auto now = Now();
   Advance(now);
   SoftReset(now);

@@ -74,11 +74,18 @@ class ModuleModel {
   void LoadDefaults();
   // Replaces the memory with a dump ("lower" / "page XX" blocks of 8 lines
   // of 16 hex bytes, "#" comments): what the dump does not hold reads as
-  // zero. The live module carries on from the states, controls and monitor
-  // values in it. On error nothing changes.
+  // zero. On error nothing changes.
+  // A loaded dump is a replay: reads return exactly the captured bytes (no
+  // clear-on-read, no noise, no state changes) until the first write to the
+  // module or StartLive(); the live module then carries on from the states,
+  // controls and monitor values in it.
   bool LoadDump(const std::string& text, std::string* error);
   // The same with a dump parsed already.
   void LoadImage(ModuleDumpImage image);
+  // Ends a replay: live behaviour starts now. A module not replaying is
+  // unaffected.
+  void StartLive();
+  bool Replaying() const { return frozen_; }
   std::string Dump(const std::vector<uint8_t>& pages) const;
   std::string DumpAll() const;
   // The whole memory, as a dump holds it.
@@ -120,6 +127,8 @@ class ModuleModel {
   Page& P(uint8_t page) { return pages_[page]; }
   Clock::time_point Now() const;
   bool FlatMemory() const { return (lower_[0x02] & 0x80) != 0; }
+  // Side effects (clear-on-read, state machine, noise, latching) apply.
+  bool Acting() const { return live_ && !frozen_ && !FlatMemory(); }
 
   // The live module.
   void Restart();  // carries on from the states and values in memory
@@ -151,6 +160,7 @@ class ModuleModel {
   std::map<uint8_t, Page> pages_;
 
   bool live_ = true;
+  bool frozen_ = false;  // replaying a loaded dump
   bool noise_ = true;
   TimeFn time_;
   bool started_ = false;

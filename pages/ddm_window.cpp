@@ -6,11 +6,13 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <string_view>
 
 #include "app/app_context.h"
 #include "app/messages.h"
 #include "module/ddm.h"
 #include "module/sfp_base.h"
+#include "pages/sticky_flags.h"
 
 namespace {
 
@@ -49,6 +51,24 @@ QLineEdit* MakeValueField(const DdmValue& v, QWidget* parent) {
   field->setFixedWidth(field->fontMetrics().horizontalAdvance(v.lane ? "-40.00" : "-128.00") + 10);
   SetTextColour(field, kGreen);
   return field;
+}
+
+// The latched flags of a value: its four alarm and warning flags.
+std::vector<const char*> FlagKeys(const char* value_name) {
+  const std::string_view name(value_name);
+  if (name == "TEMP")
+    return {"temp-high-alarm", "temp-low-alarm", "temp-high-warning", "temp-low-warning"};
+  if (name == "VCC") return {"vcc-high-alarm", "vcc-low-alarm", "vcc-high-warning", "vcc-low-warning"};
+  if (name == "BIAS")
+    return {"tx-bias-high-alarm", "tx-bias-low-alarm", "tx-bias-high-warning",
+            "tx-bias-low-warning"};
+  if (name == "TX_PWR")
+    return {"tx-power-high-alarm", "tx-power-low-alarm", "tx-power-high-warning",
+            "tx-power-low-warning"};
+  if (name == "RX_PWR")
+    return {"rx-power-high-alarm", "rx-power-low-alarm", "rx-power-high-warning",
+            "rx-power-low-warning"};
+  return {};
 }
 
 QGridLayout* GroupGrid(QGroupBox* group) {
@@ -101,6 +121,7 @@ CDDM::CDDM(AppContext& app, QWidget* parent)
     grid->addWidget(field, row, column + 1);
     grid->addWidget(new QLabel(QString::fromUtf8(v->unit), this), row, column + 2);
     fields_.push_back(field);
+    sticky_keys_.push_back(FlagKeys(v->name));
   }
   adjustSize();
 
@@ -135,7 +156,24 @@ void CDDM::Refresh() {
       [this](const ModuleImages& images) {
         in_flight_ = false;
         Show(images);
+        ShowSticky();
       });
+}
+
+void CDDM::ShowSticky() {
+  const FlagReader::Snapshot flags = app_.Module().Flags().Get();
+  const DdmReadings names = DecodeDdm(ModuleImages{});
+  const std::vector<const DdmValue*> values = InOrder(names);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const pages::StickyMark mark = pages::Sticky(flags, sticky_keys_[i], values[i]->lane);
+    // Underlined while it has a history: the width and colours stay as they are.
+    QFont font = fields_[i]->font();
+    if (font.underline() != mark.Any()) {
+      font.setUnderline(mark.Any());
+      fields_[i]->setFont(font);
+    }
+    fields_[i]->setToolTip(mark.tooltip);
+  }
 }
 
 void CDDM::Show(const ModuleImages& images) {

@@ -2,7 +2,10 @@
 // eight channels' bias and optical powers, green, or red while any warning
 // or alarm flag of the value is set; grey when it is not a reading (the last
 // refresh could not read it, or the board is gone). A frameless tool window
-// that the main window shows beside the "Checker" tab.
+// that the main window shows beside the "Checker" tab. A value whose latched
+// flags the module's flag reader saw raised since the last "Acknowledge" is
+// underlined, its tooltip reading "Tx power low warning: raised 1x, first
+// 12:01:03"; the colours stay those of the current flags.
 #pragma once
 
 #include <QTimer>
@@ -31,6 +34,7 @@ class CDDM : public QWidget {
  private:
   void Refresh();
   void Show(const ModuleImages& images);
+  void ShowSticky();
 
   AppContext& app_;
   QTimer timer_;
@@ -38,4 +42,6 @@ class CDDM : public QWidget {
   // The value fields: temperature, supply voltage, then per channel bias,
   // Tx power and Rx power.
   std::vector<QLineEdit*> fields_;
+  // The latched flags of each field.
+  std::vector<std::vector<const char*>> sticky_keys_;
 };

@@ -1,11 +1,14 @@
 #include "pages/flag_page.h"
 
 #include <QGridLayout>
+#include <string_view>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/app_context.h"
 #include "module/sfp_base.h"
+#include "pages/sticky_flags.h"
 
 namespace {
 
@@ -56,7 +59,20 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   module_layout->addWidget(controls_.List(state, 0, kModuleState.ids[0]));
   for (const GroupSpec* group : {&kInterrupt, &kStateChanged}) {
     const StatusField& field = Status(group->name);
-    module_layout->addWidget(controls_.Check(field, 0, group->ids[0], field.caption));
+    QCheckBox* box = controls_.Check(field, 0, group->ids[0], field.caption);
+    if (group != &kStateChanged) {
+      module_layout->addWidget(box);
+      continue;
+    }
+    // The box keeps its caption; its sticky count sits beside it.
+    auto* row = new QHBoxLayout;
+    row->addWidget(box);
+    state_changed_badge_ = new QLabel(this);
+    state_changed_badge_->setObjectName("sticky_module-state-changed");
+    row->addWidget(state_changed_badge_);
+    row->addStretch();
+    module_layout->addLayout(row);
+    sticky_boxes_.push_back({box, group->name, 0});
   }
   left->addWidget(module_box);
   left->addWidget(controls_.StatusGroup(kLaneGroups[0]));
@@ -82,15 +98,59 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
     caption->setFixedWidth(kFlagColumnWidth);
     grid->addWidget(caption, 0, column, Qt::AlignHCenter | Qt::AlignBottom);
     grid->setColumnStretch(column, 1);
-    for (int lane = 1; lane <= kLanes; ++lane)
-      grid->addWidget(controls_.Check(field, lane, group.ids[lane - 1], QString()), lane, column,
-                      Qt::AlignHCenter);
+    // The flag summary is not a latched flag: no sticky count for it.
+    const bool latched = std::string_view(group.name) != "flag-summary";
+    for (int lane = 1; lane <= kLanes; ++lane) {
+      QCheckBox* box = controls_.Check(field, lane, group.ids[lane - 1], QString());
+      grid->addWidget(box, lane, column, Qt::AlignHCenter);
+      if (latched) sticky_boxes_.push_back({box, group.name, lane});
+    }
     ++column;
   }
   page->addWidget(flags);
+
+  // The flag history: how many latched flags were raised since the last
+  // acknowledgement, and the button that clears it.
+  auto* history = new QHBoxLayout;
+  sticky_summary_ = new QLabel(this);
+  sticky_summary_->setObjectName("stickySummary");
+  history->addWidget(sticky_summary_, 1);
+  auto* acknowledge = new QPushButton("Acknowledge", this);
+  acknowledge->setObjectName("acknowledge");
+  acknowledge->setToolTip("Clear the counts of the flags raised so far");
+  history->addWidget(acknowledge);
+  page->addLayout(history);
   page->addStretch();
+  connect(acknowledge, &QPushButton::clicked, this, [this] {
+    app_.Module().Flags().Acknowledge();  // the reader's own lock, no board traffic
+    ShowSticky();
+  });
 
   new pages::PagePoller(
       this, app, kRefreshMs, [](CSfpBase& module) { module.ReadStatusImage(); },
-      [this](const ModuleImages& images) { controls_.Show(images); });
+      [this](const ModuleImages& images) {
+        controls_.Show(images);
+        ShowSticky();
+      });
+  ShowSticky();
+}
+
+void CFlag::ShowSticky() {
+  const FlagReader::Snapshot flags = app_.Module().Flags().Get();
+  for (const StickyBox& b : sticky_boxes_) {
+    const pages::StickyMark mark = pages::Sticky(flags, {b.key}, b.lane);
+    b.box->setToolTip(mark.tooltip);
+    if (b.lane == 0)
+      state_changed_badge_->setText(mark.Badge());
+    else
+      b.box->setText(mark.Badge());  // lane boxes have no caption of their own
+  }
+  // Every raised flag, those without a box here (monitor alarms) too.
+  int raised = 0;
+  for (const FlagReader::Record& r : flags.records) raised += r.Sticky();
+  const pages::StickyMark all = pages::StickyAll(flags);
+  sticky_summary_->setText(
+      raised ? QStringLiteral("Flags raised since the last acknowledgement: %1").arg(raised)
+             : QStringLiteral("No flag raised since the last acknowledgement"));
+  sticky_summary_->setToolTip(all.tooltip);
 }

@@ -1,10 +1,15 @@
 #include "pages/info_page.h"
 
 #include <QPainter>
+#include <algorithm>
+#include <QPlainTextEdit>
 
 #include "app/app_context.h"
 #include "app/messages.h"
 #include "module/sfp_base.h"
+#include "app/stale_look.h"
+#include "module/cmis_decode.h"
+#include "pages/cmis_panel.h"
 #include "pages/page_texts.h"
 
 namespace {
@@ -27,7 +32,27 @@ QString Text(const std::string& bytes) {
 
 }  // namespace
 
-CINFO::CINFO(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {}
+// The panel starts under the fourteenth row.
+constexpr int kPanelRows = 14;
+
+CINFO::CINFO(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
+  panel_ = new QPlainTextEdit(this);
+  panel_->setObjectName("cmisPanel");
+  panel_->setReadOnly(true);
+  panel_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  panel_->setFocusPolicy(Qt::ClickFocus);  // selectable, never in the tab chain
+  QFont mono("Liberation Mono");
+  mono.setStyleHint(QFont::Monospace);
+  mono.setPixelSize(12);
+  panel_->setFont(mono);
+  panel_->setGeometry(0, kRowPitch * kPanelRows + 8, 400, 100);
+}
+
+void CINFO::resizeEvent(QResizeEvent* event) {
+  const int top = kRowPitch * kPanelRows + 8;
+  panel_->setGeometry(0, top, width(), std::max(40, height() - top));
+  QWidget::resizeEvent(event);
+}
 
 void CINFO::showEvent(QShowEvent* event) {
   showing_result_ = false;  // whatever paint comes now wants fresh values
@@ -66,6 +91,8 @@ void CINFO::RequestPass() {
   struct Pass {
     std::vector<InfoRow> rows;
     BoardResult result;
+    ModuleImages images;  // the panel's decode
+    bool panel_current = false;
   };
   CSfpBase& module = app_.Module();
   app_.Link().Run(
@@ -73,11 +100,23 @@ void CINFO::RequestPass() {
       [&module] {
         Pass pass;
         pass.rows = ReadInformation(module, &pass.result);
+        // What the panel decodes: the advertisement, the status and flags
+        // (their latched bytes go to the module's flag reader as any
+        // status refresh's do) and, for a tunable module, page 12h.
+        bool ok = static_cast<bool>(module.ReadAdvertisement());
+        ok = static_cast<bool>(module.ReadStatusImage()) && ok;
+        if (cmis::DecodeAdvertisement(module.Snapshot()).tunable)
+          ok = static_cast<bool>(module.ReadTuningImage()) && ok;
+        pass.images = module.Snapshot();
+        pass.panel_current = ok;
         return pass;
       },
       [this](const Pass& pass) {
         in_flight_ = false;
         rows_ = pass.rows;
+        const QString text = pages::CmisPanelLines(pass.images).join('\n');
+        if (panel_->toPlainText() != text) panel_->setPlainText(text);  // keeps the scroll place
+        ShowStale(panel_, !pass.panel_current);
         // Why rows are grey goes to the status line; a later whole pass takes it away.
         if (!pass.result || failure_shown_) {
           PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,

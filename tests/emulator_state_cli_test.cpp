@@ -257,4 +257,22 @@ TEST_F(StateFileCli, EmptyNamesAndFilesOfTheWrongKindAreRefused) {
                        ": No such file or directory\n");
 }
 
+// A dump given on the command line replays as captured; --emulate-live
+// starts the module at once: this ModuleReady capture with its low-power bit
+// set then powers down.
+TEST(DumpReplayCli, AReplayReadsAsCapturedUnlessLiveIsAsked) {
+  const std::string dump = std::string(LW_SOURCE_DIR) + "/tests/fixtures/module_dumps/ready_latched.txt";
+  const auto run = [&](std::vector<std::string> args) {
+    return cli_test::RunCli(std::move(args), std::make_shared<emu::EmulatedBoard>());
+  };
+  for (int i = 0; i < 2; ++i) {
+    const CliResult r = run({"--emulate-module", dump, "read", "0xA00003", "7"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0xA00003: 07 00 00 00 00 02 01\n");
+  }
+  const CliResult r = run({"--emulate-module", dump, "--emulate-live", "read", "0xA00003"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out, "0xA00003: 07\n");  // no longer ModuleReady
+}
+
 }  // namespace

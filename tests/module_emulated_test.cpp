@@ -1,11 +1,13 @@
 // The live emulated module, driven through the module object as a page
 // would drive it, with the module's clock in the test's hand.
+#include <cstring>
 #include <fstream>
 #include <set>
 
 #include "module/conversions.h"
 #include "module/names.h"
 #include "module/register_map.h"
+#include "emulator/module_model.h"
 #include "tests/module_test_support.h"
 
 namespace {
@@ -225,6 +227,84 @@ TEST_F(LiveModule, EveryLabDumpLoadsAndRunsLive) {
     ++loaded;
   }
   EXPECT_GE(loaded, 8);
+}
+
+// A loaded dump replays: every page it holds reads back byte for byte through
+// the board, twice and seconds apart, with noise on, until something writes.
+TEST_F(LiveModule, EveryLabDumpReplaysItsCapturedBytes) {
+  const auto dir = FixtureDir();
+  if (dir.empty()) GTEST_SKIP() << "no module fixture folder";
+  {
+    auto lock = board->Lock();
+    board->Module().SetNoise(true);
+  }
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const auto name = entry.path().filename().string();
+    if (entry.path().extension() != ".txt" || name.find(".decoded") != std::string::npos) continue;
+    std::ifstream in(entry.path());
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    emu::ModuleDumpImage image;
+    std::string error;
+    if (!emu::ParseModuleDump(text, &image, &error)) continue;  // not a dump (the README)
+    {
+      auto lock = board->Lock();
+      ASSERT_TRUE(board->Module().LoadDump(text, &error)) << name << ": " << error;
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      uint8_t got[128];
+      ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x00, got, 128)) << name;
+      EXPECT_EQ(0, std::memcmp(got, image.lower.data(), 128)) << name << ": lower, pass " << pass;
+      for (const auto& [number, page] : image.pages) {
+        ASSERT_TRUE(device.ReadModule(1, 0xA0, number, 0x80, got, 128)) << name;
+        for (int i = 0; i < 128; ++i)
+          EXPECT_EQ(got[i], page[i]) << name << ": page " << int(number) << " byte "
+                                     << 0x80 + i << ", pass " << pass;
+      }
+      Elapse(5000);
+    }
+    ++replayed;
+  }
+  EXPECT_GE(replayed, 8);
+}
+
+// A ModuleReady capture with its low-power bit set and latched flags: the
+// replay stays as captured; a write, or asking for live behaviour, starts
+// the module: it powers down and its flags clear on read.
+TEST_F(LiveModule, ReplayStaysAsCapturedUntilAWriteOrALiveRequest) {
+  std::ifstream in(std::string(LW_SOURCE_DIR) + "/tests/fixtures/module_dumps/ready_latched.txt");
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(text.empty());
+  for (const bool by_write : {true, false}) {
+    SCOPED_TRACE(by_write ? "write" : "live request");
+    std::string error;
+    {
+      auto lock = board->Lock();
+      ASSERT_TRUE(board->Module().LoadDump(text, &error)) << error;
+    }
+    for (int i = 0; i < 2; ++i) {
+      Elapse(2000);
+      EXPECT_EQ(ModuleState(), "011 ModReady");
+      EXPECT_EQ(Lanes(), "44444444");
+      uint8_t flags[2] = {};
+      ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x08, flags, 2));
+      EXPECT_EQ(flags[0], 0x02);
+      EXPECT_EQ(flags[1], 0x01);
+    }
+    if (by_write) {
+      ASSERT_TRUE(module.SetTxDisable(3, 0));  // any write, even one that changes nothing
+    } else {
+      auto lock = board->Lock();
+      board->Module().StartLive();
+    }
+    EXPECT_EQ(ModuleState(), "100 ModPwrDn");
+    Elapse(emu::ModuleModel::kPowerDownMs);
+    EXPECT_EQ(ModuleState(), "001 ModLowPwr");
+    uint8_t flags[2] = {};
+    ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x09, flags, 1));
+    ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x09, flags + 1, 1));
+    EXPECT_EQ(flags[1], 0x00);  // the stale alarm cleared on the first read
+  }
 }
 
 }  // namespace

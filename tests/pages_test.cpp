@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
@@ -618,6 +620,37 @@ TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
   EXPECT_EQ(sink.LastStatusText(), "");
 }
 
+// The panel under the fourteen rows decodes the same pass's snapshot, fits
+// the page, and is greyed while the pass could not read all it decodes.
+TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
+  auto* page = Show<CINFO>();
+  QTest::qWait(1);
+  Settle();
+  QPlainTextEdit* panel = page->Panel();
+  const QString text = panel->toPlainText();
+  for (const char* part : {"CMIS 5.0, firmware", "Applications (media type", "  1: ",
+                           "Active application per lane: 1:1", "Fault cause: ",
+                           "Output status (1 valid) Rx ", "Media ",
+                           "Checksums: page 00h ok, page 01h ok, page 02h ok",
+                           "Tuning: not a tunable transmitter"})
+    EXPECT_TRUE(text.contains(part)) << part << "\n" << text.toStdString();
+  EXPECT_FALSE(IsStale(panel));
+  EXPECT_GE(panel->geometry().top(), 14 * CINFO::kRowPitch);
+  EXPECT_LE(panel->geometry().bottom(), page->height());
+  EXPECT_TRUE(panel->isReadOnly());
+
+  board->DropAnswers(40);  // every read of the next pass
+  page->repaint();
+  Settle();
+  EXPECT_TRUE(IsStale(panel));
+  EXPECT_FALSE(panel->toPlainText().isEmpty());
+  for (int pass = 0; pass < 5 && IsStale(panel); ++pass) {  // till the dropped answers are used up
+    page->repaint();
+    Settle();
+  }
+  EXPECT_FALSE(IsStale(panel));
+}
+
 // ---- Diagnostics window ----------------------------------------------------
 
 TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
@@ -670,6 +703,62 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   QApplication::sendPostedEvents(&sink);
   ASSERT_FALSE(sink.messages.empty());
   EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
+}
+
+// A latched flag raised once on the live module is read by whichever view
+// refreshes first (the module clears it as it answers); the flag reader
+// keeps it, so both views show it, once, until "Acknowledge".
+TEST_F(PagesTest, LatchedFlagsStayOnBothViewsUntilAcknowledged) {
+  {
+    auto lock = board->Lock();
+    board->Module().SetLive(true);
+    board->Module().SetNoise(false);
+  }
+  Poke(0x11, 0x8E, 0x04);  // Tx power low warning, lane 3
+  Poke(0x11, 0x93, 0x02);  // Rx LOS, lane 2
+  CDDM ddm(*app);
+  ddm.show();
+  auto* timer = ddm.findChild<QTimer*>("updateTimer");
+  ddm.StartUpdates();
+  QTimerEvent tick(timer->timerId());
+  auto ddm_refresh = [&] {
+    QApplication::sendEvent(timer, &tick);
+    Settle();
+  };
+  ddm_refresh();
+  EXPECT_EQ(Peek(0x11, 0x8E), 0x00);  // cleared on that read
+  auto* flag_page = Show<CFlag>();
+  Refresh(flag_page);
+  EXPECT_EQ(Peek(0x11, 0x93), 0x00);  // cleared on the page's read
+  ddm_refresh();
+  Refresh(flag_page);
+
+  auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
+  const QColor green(0, 188, 0);
+  EXPECT_TRUE(field("TX_PWR_3")->font().underline());
+  EXPECT_TRUE(field("TX_PWR_3")->toolTip().startsWith("Tx power low warning: raised 1x, first "));
+  EXPECT_FALSE(field("TX_PWR_2")->font().underline());
+  EXPECT_EQ(field("TX_PWR_2")->toolTip(), "");
+  // The colour is the current state's: the flag is clear now.
+  EXPECT_EQ(field("TX_PWR_3")->palette().color(QPalette::Text), green);
+
+  QCheckBox* rx_los_2 = Find<QCheckBox>(flag_page, 1710);
+  EXPECT_FALSE(rx_los_2->isChecked());  // current state: clear
+  EXPECT_EQ(rx_los_2->text(), "1x");
+  EXPECT_TRUE(rx_los_2->toolTip().startsWith("Rx LOS: raised 1x, first "));
+  EXPECT_EQ(Find<QCheckBox>(flag_page, 1711)->text(), "");
+  auto* summary = flag_page->findChild<QLabel*>("stickySummary");
+  EXPECT_EQ(summary->text(), "Flags raised since the last acknowledgement: 2");
+  EXPECT_TRUE(summary->toolTip().contains("Tx power low warning lane 3: raised 1x"));
+
+  QTest::mouseClick(flag_page->findChild<QPushButton*>("acknowledge"), Qt::LeftButton);
+  EXPECT_EQ(rx_los_2->text(), "");
+  EXPECT_EQ(rx_los_2->toolTip(), "");
+  EXPECT_EQ(summary->text(), "No flag raised since the last acknowledgement");
+  ddm_refresh();
+  EXPECT_FALSE(field("TX_PWR_3")->font().underline());
+  EXPECT_EQ(field("TX_PWR_3")->toolTip(), "");
+  Settle();
 }
 
 // A refresh that cannot read the monitors shows neither zeros nor the old
