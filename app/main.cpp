@@ -87,16 +87,14 @@ int main(int argc, char** argv) {
       for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, bers[lane - 1]);
     }
     if (parser.isSet(module_dump)) {
-      QFile f(parser.value(module_dump));
-      if (!f.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "lanewright: cannot open %s\n", qPrintable(f.fileName()));
+      // For this run only: a state file keeps its own module.
+      emu::EmulatedBoard::StateError dump_error;
+      if (!board->LoadModuleDumpFile(parser.value(module_dump).toStdString(), false,
+                                     &dump_error)) {
+        std::fprintf(stderr, "lanewright: module dump: %s\n", dump_error.text.c_str());
         return 1;
       }
       auto lock = board->Lock();
-      if (!board->Module().LoadDump(f.readAll().toStdString(), &error)) {
-        std::fprintf(stderr, "lanewright: %s: %s\n", qPrintable(f.fileName()), error.c_str());
-        return 1;
-      }
       if (parser.isSet(module_live)) board->Module().StartLive();
     }
   }

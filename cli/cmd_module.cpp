@@ -598,6 +598,13 @@ std::string ItemOrCode(const StatusField& f, uint8_t value) {
   return buf;
 }
 
+// True when the field's byte was read at the latest refresh (a module
+// without the page has none to give).
+bool FieldCurrent(const ModuleImages& images, const StatusField& f, int lane) {
+  const auto spot = Locate(f.field, lane);
+  return spot && images.Current(spot->page, spot->reg);
+}
+
 int Flags(Context& ctx, std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("flags takes no arguments");
   CDevice& board = ctx.Board();
@@ -626,6 +633,7 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
 
   if (ctx.json) {
     auto value = [&](const StatusField& f, int lane) -> Json {
+      if (!FieldCurrent(images, f, lane)) return nullptr;  // not read: the module gave nothing
       const uint8_t v = f.ValueIn(images, lane);
       if (!f.items) return v != 0;
       const std::string* item = f.ItemText(v);
@@ -696,12 +704,15 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
   for (const StatusField& f : fields) {
     if (!f.PerLane()) {
       const uint8_t v = f.ValueIn(images, 0);
-      module_rows.push_back({f.caption, f.items ? ItemOrCode(f, v) : (v ? "on" : "off")});
+      module_rows.push_back({f.caption, !FieldCurrent(images, f, 0) ? "-"
+                                        : f.items                   ? ItemOrCode(f, v)
+                                        : (v ? "on" : "off")});
     } else if (f.items) {
       (dp ? config : dp) = &f;
     } else {
       std::vector<std::string> row = {f.caption};
-      for (int lane = 1; lane <= kLanes; ++lane) row.push_back(f.ValueIn(images, lane) ? "x" : ".");
+      for (int lane = 1; lane <= kLanes; ++lane)
+        row.push_back(!FieldCurrent(images, f, lane) ? "-" : f.ValueIn(images, lane) ? "x" : ".");
       grid.push_back(row);
     }
   }

@@ -201,8 +201,12 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   LineCheck check;
   // As the automatic configuration does: restart the generators with the
   // pattern, store it in the checkers, then start them.
-  RunSteps(board, check.ApplyPattern(static_cast<uint8_t>(pattern)));
-  RunSteps(board, check.Start());
+  if (const BoardResult r = RunSteps(board, check.ApplyPattern(static_cast<uint8_t>(pattern))); !r)
+    throw BoardError("ber: setting the lanes' pattern failed: " + r.Text());
+  if (const BoardResult r = RunSteps(board, check.Start()); !r) {
+    RunSteps(board, check.Stop());
+    throw BoardError("ber: starting the checkers failed: " + r.Text());
+  }
 
   auto lane_verdict = [&](int lane) { return JudgeLane(check.Count(lane), verdict_run.rule); };
   auto all_decided = [&] {
@@ -258,7 +262,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
     if (verdict_run.until && all_decided()) break;
   }
   const bool interrupted = g_interrupted;
-  RunSteps(board, check.Stop());
+  const BoardResult stopped = RunSteps(board, check.Stop());
 
   // The run's verdict: every lane must pass; a failed lane fails the run,
   // a lane still counting at the limit leaves it undecided.
@@ -302,6 +306,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   }
   if (!csv_failure.empty()) throw FileError(csv_failure + "; the test stopped after " +
                                             std::to_string(done) + " s");
+  if (!stopped) throw BoardError("ber: stopping the checkers failed: " + stopped.Text());
   // A verdict needs every status answer: with an exchange lost it is the
   // board's failure, not the module's.
   if (verdict_run.on && failed)

@@ -474,7 +474,16 @@ std::vector<ThresholdValue> DecodeThresholds(const ModuleImages& m) {
   for (const qsfp_dd::ThresholdEntry& e : qsfp_dd::ThresholdTable()) {
     ThresholdValue v{e.quantity, e.unit, e.kind, std::nullopt, "not supported"};
     const auto reg = static_cast<uint8_t>(e.address);
-    if (a.known && !a.flat_memory && m.Current(0x02, reg, 2)) {
+    // Thresholds of a monitor the module does not implement are not its own.
+    bool implemented = true;
+    switch (e.quantity_code) {
+      case qsfp_dd::Quantity::kTemperature: implemented = a.monitors.temperature; break;
+      case qsfp_dd::Quantity::kVcc: implemented = a.monitors.vcc; break;
+      case qsfp_dd::Quantity::kTxBias: implemented = a.monitors.tx_bias; break;
+      case qsfp_dd::Quantity::kRxPower: implemented = a.monitors.rx_power; break;
+      case qsfp_dd::Quantity::kTxPower: implemented = a.monitors.tx_power; break;
+    }
+    if (a.known && !a.flat_memory && implemented && m.Current(0x02, reg, 2)) {
       const uint16_t raw = m.Word(0x02, reg);
       const char* format = "%.2f";
       switch (e.quantity_code) {

@@ -35,6 +35,7 @@ DdmValue Make(const ModuleImages& images, const char* name, const char* unit, in
   v.unit = unit;
   v.lane = lane;
   v.state = state;
+  v.current = images.monitors_current && FlagsCurrent(images, flag, lane);
   if (state != DdmState::kReading) {
     v.value = std::numeric_limits<float>::quiet_NaN();
     v.text = state == DdmState::kNotSupported ? "n/a" : "unknown";
@@ -45,7 +46,6 @@ DdmValue Make(const ModuleImages& images, const char* name, const char* unit, in
   std::snprintf(buf, sizeof buf, "%0.2f", value);
   v.text = buf;
   v.flags = ActiveKinds(images, flag, lane);
-  v.current = images.monitors_current && FlagsCurrent(images, flag, lane);
   return v;
 }
 

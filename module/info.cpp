@@ -37,6 +37,15 @@ uint8_t Byte(CSfpBase& m, uint32_t address, BoardResult& ok) {
   return value;
 }
 
+// Lower byte 2 bit 7: a module without pages (page 01h would read as
+// page 00h).
+bool FlatMemory(CSfpBase& m, BoardResult& ok) {
+  uint8_t characteristics = 0;
+  const BoardResult r = m.ReadByteAt(RegisterAddress(0x00, 0x02), &characteristics);
+  ok.Merge(r);
+  return r && (characteristics & 0x80);
+}
+
 std::function<std::string(CSfpBase&, BoardResult&)> TextField(uint8_t reg, uint8_t length) {
   return [reg, length](CSfpBase& m, BoardResult& ok) {
     uint8_t bytes[16] = {};
@@ -78,12 +87,14 @@ const std::vector<Row>& Rows() {
       {"Vendor Revision", TextField(164, 2)},
       {"Wavelength(nm)",
        [](CSfpBase& m, BoardResult& ok) {
+         if (FlatMemory(m, ok)) return std::string("n/a");
          uint16_t raw = 0;
          ok.Merge(m.ReadWordAt(Page1(138), &raw, false));
          return Format("%0.0f", static_cast<float>(raw) / 20.0f);
        }},
       {"Wavelength(nm)",
        [](CSfpBase& m, BoardResult& ok) {
+         if (FlatMemory(m, ok)) return std::string("n/a");
          uint16_t raw = 0;
          ok.Merge(m.ReadWordAt(Page1(140), &raw, false));
          return Format("%0.2f", static_cast<float>(raw) / 200.0f);

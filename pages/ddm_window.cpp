@@ -180,6 +180,13 @@ void CDDM::Show(const ModuleImages& images) {
   const DdmReadings readings = DecodeDdm(images);
   const std::vector<const DdmValue*> values = InOrder(readings);
   for (size_t i = 0; i < fields_.size(); ++i) {
+    // A value the module does not give says so ("n/a", "unknown"), greyed:
+    // never a number.
+    if (!values[i]->HasReading()) {
+      fields_[i]->setText(QString::fromStdString(values[i]->text));
+      SetTextColour(fields_[i], kStale);
+      continue;
+    }
     // A value the refresh could not read keeps the last reading, greyed.
     if (!values[i]->current) {
       SetTextColour(fields_[i], kStale);

@@ -133,6 +133,13 @@ LaneVerdict JudgeLane(const LaneCount& c, const VerdictRule& rule) {
     v.reason = text;
     return v;
   }
+  if (c.failed_exchanges > 0) {
+    // Seconds the board did not report: nothing can be claimed for them.
+    std::snprintf(text, sizeof text, "the board lost %u status answer%s: no verdict",
+                  c.failed_exchanges, c.failed_exchanges == 1 ? "" : "s");
+    v.reason = text;
+    return v;
+  }
   if (!c.ever_locked) {
     if (c.seconds >= rule.lock_timeout_s) {
       v.verdict = Verdict::kFail;

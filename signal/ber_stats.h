@@ -50,6 +50,7 @@ struct LaneCount {
   uint64_t errors = 0;       // while steadily locked
   double bits = 0;           // while steadily locked
   double bit_rate = 0;       // bits per second of the last locked second, 0 if none
+  uint32_t failed_exchanges = 0;  // status answers the board lost: no verdict then
 };
 
 struct LaneVerdict {

@@ -99,8 +99,8 @@ std::string LaneDetails(const LaneFacts& facts, const VerdictRule& rule) {
   else if (c.errors == 0)
     out += "< " + BerText(s.upper);
   else
-    out += BerText(s.lower) + " to " + BerText(s.upper);
-  if (s.bounded) out += " at " + Percent(rule.confidence);
+    out += "above " + BerText(s.lower) + ", below " + BerText(s.upper);
+  if (s.bounded) out += (c.errors == 0 ? " at " : ", each one-sided at ") + Percent(rule.confidence);
   out += "\nErrors while locked: " + std::to_string(c.errors) + " in " + Format("%.3g bits", c.bits);
   out += "\nErrors around relocks: " + std::to_string(facts.relock_errors) + " in " +
          Format("%.3g bits", facts.relock_bits);

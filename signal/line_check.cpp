@@ -90,6 +90,13 @@ void LineCheck::ApplyTick(const TickSample& sample) {
     s.alarm = answer.ok && answer.bytes[status::kAlarm] != 0;
     deltas_[i] = TickDelta{s.locked, 0, 0};
     LockHistory& h = history_[i];
+    if (!answer.ok) {
+      // The board failed, not the lane: the page shows Unlock, but the lock
+      // history is not the lane's to lose.
+      ++h.failed_exchanges;
+      Render(i + 1);
+      continue;
+    }
     if (s.locked) {
       deltas_[i].errors = StatusErrors(answer.bytes);
       deltas_[i].bits = StatusBits(answer.bytes);
@@ -121,6 +128,7 @@ LaneCount LineCheck::Count(int lane) const {
   c.ever_locked = h.ever_locked;
   c.seconds = Lane(lane).seconds;
   c.lock_losses = h.lock_losses;
+  c.failed_exchanges = h.failed_exchanges;
   c.errors = h.steady_errors;
   c.bits = h.steady_bits;
   c.bit_rate = h.was_locked ? h.bit_rate : 0.0;

@@ -40,6 +40,7 @@ class LineCheck {
     bool ever_locked = false;
     bool was_locked = false;  // at the previous tick
     uint32_t lock_losses = 0;
+    uint32_t failed_exchanges = 0;  // the board lost the status answer
     uint32_t locked_at = 0;   // tick count when it last locked
     uint64_t steady_errors = 0;
     double steady_bits = 0;

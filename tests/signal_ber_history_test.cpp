@@ -89,7 +89,7 @@ TEST(LaneSummaryDetails, TooltipKeepsRelockErrorsApartAndGivesTheBounds) {
   EXPECT_EQ(SummariseLane(FactsOf(check, 1), rule).line, "FAIL: 1 error");
   const std::string details = LaneDetails(FactsOf(check, 1), rule);
   EXPECT_THAT(details, HasSubstr("Verdict: FAIL"));
-  EXPECT_THAT(details, HasSubstr("BER while locked: 1.7e-11 to 1.6e-09 at 95 %"));
+  EXPECT_THAT(details, HasSubstr("BER while locked: above 1.7e-11, below 1.6e-09, each one-sided at 95 %"));
   EXPECT_THAT(details, HasSubstr("Errors while locked: 1 in 3e+09 bits"));
   EXPECT_THAT(details, HasSubstr("Errors around relocks: 12 in 2e+09 bits"));
   EXPECT_THAT(details, HasSubstr("Lock losses: 1"));

@@ -66,6 +66,8 @@ TEST(BerVerdict, FixedLengthRuleFromRunningToPassOrFail) {
       {"enough bits, clean", {true, 60, 0, 0, n, 5e10}, Verdict::kPass, ""},
       {"one error", {true, 5, 0, 1, 1e10, 5e10}, Verdict::kFail, "1 errors, more than the 0 allowed"},
       {"lost lock once", {true, 60, 1, 0, n * 2, 5e10}, Verdict::kFail, "lost lock 1 time"},
+      {"a lost status answer", {true, 60, 0, 0, n * 2, 5e10, 1}, Verdict::kRunning,
+       "the board lost 1 status answer: no verdict"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -122,12 +124,23 @@ TEST(BerLockHistory, LossesAndRelockErrorsAreCountedApart) {
   tick(false, 0);  // lock lost
   tick(true, 7);   // relocked
   tick(true, 0);
+  // A status answer the board lost is the board's failure, not a lock loss,
+  // and leaves the lane without a verdict.
+  TickSample lost{};
+  for (auto& lane : lost) lane = {true, BoardResult::Ok(), Locked(0, 1000)};
+  lost[0] = {false, BoardResult::Fail(BoardStatus::kTimeout), StatusRecord{}};
+  check.ApplyTick(lost);
+  EXPECT_EQ(check.ShownLane(1).type, "Unlock");
+  EXPECT_EQ(check.History(1).failed_exchanges, 1u);
+  EXPECT_EQ(JudgeLane(check.Count(1), VerdictRule{}).reason,
+            "1 errors, more than the 0 allowed");  // its own error still fails it
+  tick(true, 0);
   const auto& h = check.History(1);
   EXPECT_EQ(h.lock_losses, 1u);
   EXPECT_EQ(h.relock_errors, 12u);
   EXPECT_EQ(h.steady_errors, 1u);
-  EXPECT_EQ(h.steady_bits, 3000);
-  EXPECT_EQ(check.SecondsSinceLock(1), 1);
+  EXPECT_EQ(h.steady_bits, 4000);
+  EXPECT_EQ(check.SecondsSinceLock(1), 3);
   EXPECT_EQ(check.Lane(1).errors, 13);  // the page's own count keeps every error
   EXPECT_EQ(check.History(2).lock_losses, 0u);
   check.Clear();

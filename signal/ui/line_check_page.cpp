@@ -132,7 +132,15 @@ CLineCheck::~CLineCheck() { delete diagram_; }
 void CLineCheck::Send(const sigtest::BoardSteps& steps) {
   if (steps.empty()) return;
   CDevice* device = &app_.Device();
-  app_.Link().Run([device, steps] { sigtest::RunSteps(*device, steps); });
+  app_.Link().Run(
+      this, [device, steps] { return sigtest::RunSteps(*device, steps); },
+      [this](const BoardResult& r) {
+        // A start, stop or pattern that did not reach every lane is said,
+        // not left to show as a lane that does not lock.
+        if (!r)
+          PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
+                         QString::fromStdString("Checker: " + r.Text()));
+      });
 }
 
 void CLineCheck::OnStart() {
