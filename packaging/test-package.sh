@@ -68,7 +68,7 @@ echo "== the installed programs"
 export QT_QPA_PLATFORM=offscreen
 cli=$root/usr/bin/lanewright-cli
 out=$("$cli" --version)
-grep -q "^lanewright-cli $version " <<<"$out" || fail "lanewright-cli --version says \"$out\", the package $version"
+grep -Eq "^lanewright-cli ${version//./\\.}( |$)" <<<"$out" || fail "lanewright-cli --version says \"$out\", the package $version"
 out=$("$root"/usr/bin/lanewright --version 2>/dev/null)
 [ "$out" = "lanewright $version" ] || fail "lanewright --version says \"$out\", the package $version"
 "$cli" --emulate info | grep -q . || fail "lanewright-cli --emulate info printed nothing"
