@@ -7,6 +7,10 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
 # The tests check that numbers keep their decimal point under this locale.
 TEST_LOCALE := de_DE.UTF-8
 SCREENSHOT_PACKAGES := xvfb
+# `make package` builds the Debian package with CPack in the same build tree;
+# `make test-package` checks it (lintian, desktop entry, metainfo) and runs the
+# programs unpacked from it.
+PACKAGE_PACKAGES := help2man dpkg-dev file lintian desktop-file-utils appstream
 
 BUILD_DIR := build
 CLI := $(BUILD_DIR)/cli/lanewright-cli
@@ -20,7 +24,8 @@ FUZZ_DIR := build-fuzz
 FUZZ_SECONDS ?= 300
 FUZZERS := page_file module_dump state_file dsp_json
 
-.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots fuzz clean
+.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots fuzz \
+        package test-package clean
 
 all: build
 
@@ -98,6 +103,16 @@ screenshots: build
 	  { [ "$$(id -u)" = 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$p; }; \
 	done
 	packaging/screenshots.sh $(GUI) docs/screenshots
+
+package: PACKAGES := $(PACKAGES) $(PACKAGE_PACKAGES)
+package: configure
+	cmake --preset default -DLW_PACKAGE=ON
+	cmake --build --preset default
+	rm -f $(BUILD_DIR)/lanewright_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+
+test-package: package
+	packaging/test-package.sh
 
 fuzz: PACKAGES := $(FUZZ_PACKAGES)
 fuzz: deps
