@@ -113,9 +113,9 @@ complete -F _lanewright_cli lanewright-cli
 TAIL
   ;;
 zsh)
-  # One _arguments spec per option: '--name[description]' or, with a value,
+  # One _arguments entry per option: '--name[description]' or, with a value,
   # '--name=[description]:VALUE:_files' (files) or '...:VALUE: ' (anything).
-  spec() {
+  zsh_entries() {
     awk -F'\t' '{
       d = $3; gsub(/[\[\]:\x27\\]/, "", d); if (length(d) > 70) d = substr(d, 1, 67) "..."
       if ($1 == "-h" || $1 == "--help") { print "    \x27(-h --help)\x27{-h,--help}\x27[" d "]\x27 \\"; next }
@@ -138,7 +138,7 @@ zsh)
   echo '_lanewright_cli() {'
   echo '  local curcontext=$curcontext state line ret=1'
   echo '  _arguments -C \'
-  printf '%s\n' "$global" | spec
+  printf '%s\n' "$global" | zsh_entries
   echo "    '1:command:_lanewright_cli_commands' \\"
   echo "    '*::argument:->args' && ret=0"
   echo '  [[ $state == args ]] || return ret'
@@ -147,7 +147,7 @@ zsh)
   for c in $cmd_names; do
     echo "    $c)"
     echo '      _arguments \'
-    options "$c" | spec
+    options "$c" | zsh_entries
     if [ "$c" = set ]; then
       echo "        '1:control:($names)' \\"
       echo "        '*:lane or value:(1 2 3 4 5 6 7 8 all on off)' && ret=0 ;;"
