@@ -23,6 +23,17 @@ struct Report {
   }
 };
 
+// Bytes 4-8 of a module register request (commands 0x06 and 0x07): channel,
+// page, device, the report's first register and its count.
+void FillModuleFields(uint8_t* q, uint8_t channel, uint8_t device, uint8_t page, uint8_t reg,
+                      int offset, int n) {
+  q[4] = channel;
+  q[5] = page;
+  q[6] = device;
+  q[7] = static_cast<uint8_t>(reg + offset);
+  q[8] = static_cast<uint8_t>(n);
+}
+
 BoardStatus StatusOf(TransferOutcome outcome) {
   switch (outcome) {
     case TransferOutcome::kOk: return BoardStatus::kOk;
@@ -137,11 +148,7 @@ BoardResult CDevice::ReadModule(uint8_t channel, uint8_t device, uint8_t page, u
   return Chunked(
       kModuleRead, length, false,
       [&](uint8_t* q, int, int offset, int n) {
-        q[4] = channel;
-        q[5] = page;
-        q[6] = device;
-        q[7] = static_cast<uint8_t>(reg + offset);
-        q[8] = static_cast<uint8_t>(n);
+        FillModuleFields(q, channel, device, page, reg, offset, n);
       },
       // Module read answers carry their data from byte 5; bytes 1-4 are the
       // board's own and are not looked at.
@@ -154,11 +161,7 @@ BoardResult CDevice::WriteModule(uint8_t channel, uint8_t device, uint8_t page, 
   return Chunked(
       kModuleWrite, length, false,
       [&](uint8_t* q, int, int offset, int n) {
-        q[4] = channel;
-        q[5] = page;
-        q[6] = device;
-        q[7] = static_cast<uint8_t>(reg + offset);
-        q[8] = static_cast<uint8_t>(n);
+        FillModuleFields(q, channel, device, page, reg, offset, n);
         std::memcpy(q + 9, data + offset, n);
       },
       nullptr);

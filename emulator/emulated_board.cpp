@@ -340,28 +340,23 @@ bool EmulatedBoard::OpenState(const std::string& path, const StateOptions& optio
     if (!CloseState(&why)) return fail(StateError::Kind::kFile, why);
   }
   std::string target, why;
-  switch (ResolveFile(path, &target, &why)) {
-    case FileFault::kInvalid:
-      return fail(StateError::Kind::kInvalid, path + ": " + why);
-    case FileFault::kIo:
-      return fail(StateError::Kind::kFile, path + ": " + why);
-    case FileFault::kNone:
-      break;
-  }
+  // A file that is not what it should be is invalid input; one that cannot
+  // be read is a failed file operation.
+  auto file_failed = [&](FileFault fault) {
+    return fail(fault == FileFault::kInvalid ? StateError::Kind::kInvalid : StateError::Kind::kFile,
+                path + ": " + why);
+  };
+  if (const FileFault fault = ResolveFile(path, &target, &why); fault != FileFault::kNone)
+    return file_failed(fault);
   // Reads and checks the file as it stands; writes replace it whole, so it
   // is always complete. A file that fails is refused before it is touched.
   std::string text;
   bool exists = false;
   BoardState state;
   auto read = [&]() -> bool {
-    switch (ReadRegularFile(target, &text, &exists, &why)) {
-      case FileFault::kInvalid:
-        return fail(StateError::Kind::kInvalid, path + ": " + why);
-      case FileFault::kIo:
-        return fail(StateError::Kind::kFile, path + ": " + why);
-      case FileFault::kNone:
-        break;
-    }
+    if (const FileFault fault = ReadRegularFile(target, &text, &exists, &why);
+        fault != FileFault::kNone)
+      return file_failed(fault);
     if (exists && !ParseBoardState(text, &state, &why))
       return fail(StateError::Kind::kInvalid, path + ": " + why);
     return true;
