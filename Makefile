@@ -3,10 +3,11 @@
 
 PACKAGES := cmake make g++ pkg-config qt6-base-dev libhidapi-dev \
             libqcustomplot-dev libgtest-dev libgmock-dev fonts-wqy-microhei fonts-liberation2 \
-            nlohmann-json3-dev libcli11-dev locales
+            nlohmann-json3-dev libcli11-dev locales libtomlplusplus-dev \
+            libsoci-dev libfmt-dev libeigen3-dev postgresql
 # The tests check that numbers keep their decimal point under this locale.
 TEST_LOCALE := de_DE.UTF-8
-SCREENSHOT_PACKAGES := xvfb
+SCREENSHOT_PACKAGES := xvfb chromium
 # `make package` builds the Debian package with CPack in the same build tree;
 # `make test-package` checks it (lintian, desktop entry, metainfo) and runs the
 # programs unpacked from it.
