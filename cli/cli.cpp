@@ -262,6 +262,7 @@ std::vector<Command> AllCommands() {
   RegisterSignalCommands(table);
   RegisterTransferCommands(table);
   RegisterRecordsCommands(table);
+  RegisterReportCommands(table);
   return table;
 }
 
