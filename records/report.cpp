@@ -368,9 +368,9 @@ std::string RenderChart(const Chart& c, int id) {
   std::string out;
   auto o = std::back_inserter(out);
   fmt::format_to(o,
-                 "<svg class=\"chart\" viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"{}\" "
+                 "<svg class=\"chart{}\" viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"{}\" "
                  "preserveAspectRatio=\"xMidYMid meet\">",
-                 c.width, c.height, c.title);
+                 c.width < 600 ? " small" : "", c.width, c.height, c.title);
   fmt::format_to(o, "<defs><clipPath id=\"plot{}\"><rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>"
                     "</clipPath></defs>",
                  id, ml, mt - 2, xw, yh + 4);
@@ -491,6 +491,9 @@ th,td{text-align:left;padding:4px 8px;border-bottom:1px solid var(--line);vertic
 th{font-weight:600;color:var(--muted);background:var(--soft);white-space:nowrap}
 td{overflow-wrap:break-word}
 td.num,th.num{text-align:right;white-space:nowrap}
+table.compact{width:auto;min-width:60%}
+table.compact th,table.compact td{padding-right:22px}
+table.measurements{table-layout:fixed}
 tr.fail td{background:var(--fail-bg)}
 tr.error td{background:var(--error-bg)}
 .pill{display:inline-block;min-width:52px;text-align:center;padding:0 8px;border-radius:999px;
@@ -513,6 +516,7 @@ figcaption .unit{font-weight:400;color:var(--muted)}
 .note{color:var(--muted);font-size:12px;margin:4px 0 10px}
 svg.chart{display:block;width:100%;height:auto;font-size:11px;
 font-family:system-ui,"Liberation Sans","DejaVu Sans",Arial,sans-serif}
+svg.chart.small{font-size:12.5px}
 svg.chart .grid line{stroke:#e6e9ed;stroke-width:1}
 svg.chart .frame{fill:none;stroke:#9aa3ad;stroke-width:1}
 svg.chart .ticks text{fill:#59636e}
@@ -522,6 +526,7 @@ svg.chart text.limit{fill:#c4242f;font-size:10px}
 .multiples{display:grid;grid-template-columns:1fr 1fr;gap:6px 26px}
 .legend{display:flex;flex-wrap:wrap;gap:4px 16px;font-size:12px;color:var(--muted);margin:0 0 8px}
 .legend span{display:inline-flex;align-items:center;gap:5px;white-space:nowrap}
+td .swatch{margin-right:6px;vertical-align:middle}
 pre.plan{background:var(--soft);border:1px solid var(--line);border-radius:6px;padding:10px 12px;
 font-size:12px;white-space:pre-wrap;overflow-wrap:anywhere;margin:0}
 footer{margin-top:36px;color:var(--muted);font-size:12px;border-top:1px solid var(--line);padding-top:8px}
@@ -637,7 +642,11 @@ void StepDetails(std::string& out, const RunRecord& run) {
       out += "<p class=\"empty\">No measurements.</p></div>";
       continue;
     }
-    out += "<table><thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
+    // The same columns in every step's table.
+    out += "<table class=\"measurements\"><colgroup><col style=\"width:19%\"><col style=\"width:7%\">"
+           "<col style=\"width:14%\"><col style=\"width:10%\"><col style=\"width:10%\">"
+           "<col style=\"width:13%\"><col style=\"width:8%\"><col></colgroup>"
+           "<thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
            "<th class=\"num\">Low limit</th><th class=\"num\">High limit</th><th>Expected</th>"
            "<th>Outcome</th><th>Note</th></tr></thead><tbody>";
     for (const Measurement& m : s.measurements) {
@@ -715,7 +724,7 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
          "its upper bound is.</p>";
 
   // The last value of each lane, for reading without the chart.
-  out += "<table><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
+  out += "<table class=\"compact\"><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
          "<th class=\"num\">Upper bound</th><th class=\"num\">At (s)</th>"
          "<th class=\"num\">Samples</th></tr></thead><tbody>";
   for (int lane : lanes) {
@@ -804,13 +813,24 @@ void FlagSection(std::string& out, const RunRecord& run) {
   }
   // A module that chatters could leave thousands; the store keeps them all.
   constexpr size_t kShown = 2000;
-  out += "<table><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th><th>Lane</th>"
-         "<th>Event</th></tr></thead><tbody>";
+  out += "<table class=\"compact\"><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th>"
+         "<th>Lane</th><th>Event</th><th>During step</th></tr></thead><tbody>";
+  // The step that was running when the flag was seen, from the steps' times.
+  const auto during = [&](double t_s) -> std::string {
+    if (!std::isfinite(t_s) || run.started_ms <= 0) return "";
+    const double at_ms = static_cast<double>(run.started_ms) + t_s * 1000.0;
+    for (const StepRecord& s : run.steps)
+      if (s.started_ms > 0 && at_ms >= static_cast<double>(s.started_ms) &&
+          at_ms < static_cast<double>(s.ended_ms))
+        return Esc(s.name);
+    return "";
+  };
   for (size_t i = 0; i < run.flag_events.size() && i < kShown; ++i) {
     const FlagEvent& e = run.flag_events[i];
-    fmt::format_to(o, "<tr><td class=\"num\">{}</td><td>{}</td><td>{}</td><td>{}</td></tr>",
+    fmt::format_to(o,
+                   "<tr><td class=\"num\">{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>",
                    std::isfinite(e.t_s) ? fmt::format("{:.1f}", e.t_s) : Num(e.t_s), Esc(e.flag),
-                   LaneText(e.lane), Esc(e.event));
+                   LaneText(e.lane), Esc(e.event), during(e.t_s));
   }
   out += "</tbody></table>";
   if (run.flag_events.size() > kShown)
@@ -856,11 +876,12 @@ std::string RenderHtmlReport(const RunRecord& run) {
   int chart_id = 0;
   Header(out, run);
   Identity(out, run);
+  // The overview first, then the charts, then the details.
   StepSummary(out, run);
-  StepDetails(out, run);
   BerSection(out, run, series, &chart_id);
   DdmSection(out, run, series, &chart_id);
   FlagSection(out, run);
+  StepDetails(out, run);
   PlanSection(out, run);
   fmt::format_to(o, "<footer>Run {} · {} · recorded by {}</footer>", run.id, Esc(run.serial),
                  TextOrNa(run.tool_version));
