@@ -206,7 +206,8 @@ class SociStore : public Store {
         sql_ << "PRAGMA foreign_keys = ON";
         std::string mode;
         sql_ << "PRAGMA journal_mode = WAL", soci::into(mode);  // readers never block a writer
-        sql_ << "SELECT COUNT(*) FROM sqlite_master", soci::into(probe_);  // a file that is no database fails here
+        int tables = 0;
+        sql_ << "SELECT COUNT(*) FROM sqlite_master", soci::into(tables);  // a file that is no database fails here
       }
     } catch (const StoreError&) {
       throw;
@@ -234,12 +235,14 @@ class SociStore : public Store {
           sql_ << "ROLLBACK";
           throw NewerError(from);
         }
-        if (from == 0) sql_ << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
+        if (!HasVersionTable()) sql_ << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
         for (int v = from; v < to; ++v)
           for (const std::string& statement : Migrations()[static_cast<size_t>(v)])
             sql_ << Replace(statement, "{id}", dialect_->id_column);
-        if (from == 0) sql_ << "INSERT INTO schema_version (version) VALUES (:v)", soci::use(to);
-        else if (from != to) sql_ << "UPDATE schema_version SET version = :v", soci::use(to);
+        if (from != to) {
+          sql_ << "DELETE FROM schema_version";
+          sql_ << "INSERT INTO schema_version (version) VALUES (:v)", soci::use(to);
+        }
         sql_ << "COMMIT";
         return from;
       } catch (const StoreError&) {
@@ -342,10 +345,14 @@ class SociStore : public Store {
     }
   }
 
-  int ReadVersion() {
+  bool HasVersionTable() {
     int tables = 0;
     sql_ << dialect_->has_version_table, soci::into(tables);
-    if (tables == 0) return 0;
+    return tables > 0;
+  }
+
+  int ReadVersion() {
+    if (!HasVersionTable()) return 0;
     int version = 0;
     soci::indicator ind = soci::i_null;
     sql_ << "SELECT MAX(version) FROM schema_version", soci::into(version, ind);
@@ -571,7 +578,6 @@ class SociStore : public Store {
   const Dialect* dialect_;
   soci::session sql_;
   std::mutex mutex_;
-  int probe_ = 0;
 };
 
 }  // namespace

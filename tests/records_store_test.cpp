@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "records/soci_session.h"
 #include "records/store.h"
@@ -180,6 +181,31 @@ TEST(RecordsSqlite, HistoryIsNewestFirstAndRunsFilter) {
   records::RunFilter limited;
   limited.limit = 2;
   EXPECT_EQ(id_list(store->Runs(limited)), (std::vector<int64_t>{ids[3], ids[5]}));
+}
+
+TEST(RecordsSqlite, StationsWritingAtOnceAllGetTheirRunsStored) {
+  // Boards run in parallel, each saving through a store of its own, and one
+  // store shared between threads: every run is stored, none is refused busy.
+  ScratchDir dir("parallel");
+  const Location where = SqliteAt(dir.File("results.db"));
+  auto shared = Store::Open(where);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&, t] {
+      try {
+        auto own = t % 2 ? Store::Open(where) : nullptr;
+        Store& store = own ? *own : *shared;
+        for (int i = 0; i < 10; ++i) store.Save(FullRun("SN" + std::to_string(t), 1000 + i));
+      } catch (const std::exception& e) {
+        ++failures;
+        ADD_FAILURE() << e.what();
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(shared->Runs({}).size(), 60u);
+  EXPECT_EQ(shared->History("SN3").size(), 10u);
 }
 
 // Sets or unsets environment variables for one scope.
