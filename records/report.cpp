@@ -159,6 +159,7 @@ const char* LaneColor(int lane) {
 struct Point {
   double t;
   double v;
+  bool gap = false;  // not a sample: where one step's samples end and the next's begin
 };
 
 // All samples of one series of one lane, over every step, in time order.
@@ -174,6 +175,7 @@ struct Line {
 struct Limit {
   double value;
   std::string label;
+  bool low = false;  // its label goes under the line
 };
 
 struct Chart {
@@ -269,7 +271,7 @@ std::string Polylines(const Line& line, bool log, double x0, double xw, double t
   for (size_t i = 0; i < points.size(); ++i) {
     const Point& p = points[i];
     const double x = X(p.t);
-    const auto s = Scaled(p.v, log);
+    const auto s = p.gap ? std::nullopt : Scaled(p.v, log);
     if (!s) {
       flush();
       brk();
@@ -407,9 +409,11 @@ std::string RenderChart(const Chart& c, int id) {
       const double y = Y(*s);
       fmt::format_to(o, "<line class=\"limit\" x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>",
                      ml, ml + xw, y, y);
-      // The label above its line, or below it at the top of the plot.
+      // A high limit's label above its line, a low limit's under it, so
+      // two close limits keep apart; inside the plot at its edges.
+      const bool under = l.low ? (mt + yh) - y >= 14 : y - mt < 14;
       fmt::format_to(o, "<text class=\"limit\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>",
-                     ml + xw - 4, y - mt < 14 ? y + 12 : y - 4, l.label);
+                     ml + xw - 4, under ? y + 12 : y - 4, l.label);
     }
   out += "</g></svg>";
   return out;
@@ -433,8 +437,8 @@ std::vector<Limit> LimitsOf(const RunRecord& run, const std::set<std::string>& n
       if (m.high && std::isfinite(*m.high)) highs.insert(*m.high);
     }
   std::vector<Limit> out;
-  if (lows.size() == 1) out.push_back({*lows.begin(), "low limit " + Num(*lows.begin())});
-  if (highs.size() == 1) out.push_back({*highs.begin(), "high limit " + Num(*highs.begin())});
+  if (lows.size() == 1) out.push_back({*lows.begin(), "low limit " + Num(*lows.begin()), true});
+  if (highs.size() == 1) out.push_back({*highs.begin(), "high limit " + Num(*highs.begin()), false});
   return out;
 }
 
@@ -522,7 +526,7 @@ svg.chart .frame{fill:none;stroke:#9aa3ad;stroke-width:1}
 svg.chart .ticks text{fill:#59636e}
 svg.chart .axis{fill:#59636e}
 svg.chart line.limit{stroke:#c4242f;stroke-width:1.2;stroke-dasharray:7 4}
-svg.chart text.limit{fill:#c4242f;font-size:10px}
+svg.chart text.limit{fill:#c4242f;font-size:10px;paint-order:stroke;stroke:#fff;stroke-width:3px;stroke-linejoin:round}
 .multiples{display:grid;grid-template-columns:1fr 1fr;gap:6px 26px}
 .legend{display:flex;flex-wrap:wrap;gap:4px 16px;font-size:12px;color:var(--muted);margin:0 0 8px}
 .legend span{display:inline-flex;align-items:center;gap:5px;white-space:nowrap}
@@ -742,7 +746,8 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
     const auto ber = last("ber", &t);
     const auto upper = last("ber upper", &t);
     size_t count = 0;
-    if (const auto it = series.find({"ber", lane}); it != series.end()) count = it->second.size();
+    if (const auto it = series.find({"ber", lane}); it != series.end()) count = static_cast<size_t>(std::count_if(
+          it->second.begin(), it->second.end(), [](const Point& p) { return !p.gap; }));
     fmt::format_to(o,
                    "<tr><td>{}{}</td><td class=\"num\">{}</td><td class=\"num\">{}</td>"
                    "<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>",
@@ -855,10 +860,22 @@ void PlanSection(std::string& out, const RunRecord& run) {
 std::string RenderHtmlReport(const RunRecord& run) {
   SeriesMap series;
   // A sample without a valid time cannot be placed; one without a valid
-  // value is kept, and breaks its line.
-  for (const StepRecord& step : run.steps)
+  // value is kept, and breaks its line. A series that goes on in a later
+  // step (bias in the DDM step, then in the Tx-disable step) is not joined
+  // across the steps: what happened between them was not sampled.
+  for (const StepRecord& step : run.steps) {
+    std::map<SeriesKey, double> first;
+    for (const Sample& s : step.samples)
+      if (std::isfinite(s.t_s)) {
+        auto [it, added] = first.try_emplace({s.series, s.lane}, s.t_s);
+        if (!added) it->second = std::min(it->second, s.t_s);
+      }
+    for (const auto& [key, t] : first)
+      if (const auto it = series.find(key); it != series.end() && !it->second.empty())
+        it->second.push_back({t, NAN, true});
     for (const Sample& s : step.samples)
       if (std::isfinite(s.t_s)) series[{s.series, s.lane}].push_back({s.t_s, s.value});
+  }
   for (auto& [key, points] : series)
     std::stable_sort(points.begin(), points.end(),
                      [](const Point& a, const Point& b) { return a.t < b.t; });

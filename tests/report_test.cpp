@@ -140,6 +140,11 @@ TEST(Report, ShowsTheVerdictStepsAndChartsOfARun) {
   RunRecord run = SmallRun();
   run.verdict = Outcome::kError;
   run.verdict_message = "the board stopped answering";
+  // Temperature again in a later step: two lines, not one joined across
+  // the time nothing was sampled.
+  StepRecord& later = run.steps.emplace_back();
+  later.name = "later";
+  for (int k = 40; k < 45; ++k) later.samples.push_back({"temperature", 0, double(k), 37});
   const std::string html = RenderHtmlReport(run);
   ExpectSelfContained(html);
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
@@ -148,6 +153,7 @@ TEST(Report, ShowsTheVerdictStepsAndChartsOfARun) {
   EXPECT_NE(html.find("2026-12-10 09:20:00 UTC"), std::string::npos);
   EXPECT_NE(html.find("7.25 mA"), std::string::npos);
   EXPECT_EQ(Count(html, "<svg class=\"chart"), 2u);  // BER, and one DDM monitor
+  EXPECT_EQ(Count(html, "<polyline fill=\"none\" stroke=\"#3d4451\""), 2u);
   EXPECT_NE(html.find("@media print"), std::string::npos);
   EXPECT_GE(Count(html, "break-before:page"), 1u);
   EXPECT_EQ(html.substr(html.size() - 8), "</html>\n");
