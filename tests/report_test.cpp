@@ -213,6 +213,17 @@ TEST(Report, RunsWithoutStepsOrSamplesStillRender) {
     s.value = s.series == "temperature" ? std::numeric_limits<double>::quiet_NaN() : 0.0;
   const std::string note = RenderHtmlReport(undrawable);
   EXPECT_EQ(Count(note, "can be drawn (all NaN, infinite"), 2u);
+
+  // Values and times at the ends of the double range still make a chart.
+  RunRecord extreme = SmallRun();
+  StepRecord& step = extreme.steps.front();
+  step.samples.clear();
+  for (double t : {-1e300, 0.0, 1e-300, 1e300})
+    for (double v : {-1.7e308, -4.9e-324, 0.0, 4.9e-324, 1.7e308}) {
+      step.samples.push_back({"vcc", 1, t, v});
+      step.samples.push_back({"ber", 1, t, std::fabs(v)});
+    }
+  ExpectCleanPoints(RenderHtmlReport(extreme));
 }
 
 TEST(Report, AHundredThousandSamplesMakeASmallFile) {
