@@ -223,8 +223,8 @@ std::string TickLabel(double v, bool log) {
 }
 
 // The polylines of one line, decimated to at most two points (the lowest
-// and the highest) per `bucket_px` of width, so a run of a hundred thousand
-// samples stays a few kilobytes. A point that cannot be drawn breaks the line.
+// and the highest) per two pixels of width, so a line of a hundred thousand
+// samples stays under ten kilobytes. A point that cannot be drawn breaks it.
 std::string Polylines(const Line& line, bool log, double x0, double xw, double t_lo, double t_hi,
                       double y0, double yh, double v_lo, double v_hi) {
   constexpr double kBucketPx = 2.0;
