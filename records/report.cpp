@@ -786,9 +786,13 @@ void DdmSection(std::string& out, const RunRecord& run, const SeriesMap& series,
   for (int lane : lanes)
     fmt::format_to(o, "<span>{}{}</span>", LegendSwatch(lane, false),
                    lane == 0 ? std::string("module") : "lane " + LaneText(lane));
-  out += "<span><svg class=\"swatch\" width=\"22\" height=\"10\" viewBox=\"0 0 22 10\" "
-         "aria-hidden=\"true\"><line x1=\"1\" x2=\"21\" y1=\"5\" y2=\"5\" stroke=\"#c4242f\" "
-         "stroke-width=\"1.5\" stroke-dasharray=\"5 3\"/></svg>limit</span></div>";
+  bool any_limit = false;
+  for (const std::string& name : names) any_limit |= !LimitsOf(run, {name}).empty();
+  if (any_limit)
+    out += "<span><svg class=\"swatch\" width=\"22\" height=\"10\" viewBox=\"0 0 22 10\" "
+           "aria-hidden=\"true\"><line x1=\"1\" x2=\"21\" y1=\"5\" y2=\"5\" stroke=\"#c4242f\" "
+           "stroke-width=\"1.5\" stroke-dasharray=\"5 3\"/></svg>limit</span>";
+  out += "</div>";
   out += "<div class=\"multiples\">";
   for (const std::string& name : names) {
     Chart chart;
