@@ -33,11 +33,12 @@ TEST(EmulatedBoards, EachHasItsOwnPathAndModuleSerial) {
     paths.insert(list[i]["path"]);
     r = RunCliOn(nullptr, {"--emulate-boards", "4", "--board", std::to_string(i), "info", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string serial = Json(r.out)["identity"]["serial_number"];
+    const auto info = Json(r.out);
+    const std::string serial = info["identity"]["serial_number"];
     EXPECT_EQ(serial, "LWX2612090042-" + std::to_string(i + 1));
     serials.insert(serial);
     // The page checksum stays valid with the new serial.
-    for (const auto& sum : Json(r.out)["checksums"]) EXPECT_TRUE(sum["verified"]) << r.out;
+    for (const auto& sum : info["checksums"]) EXPECT_TRUE(sum["verified"]) << r.out;
   }
   EXPECT_EQ(paths.size(), 4u);
   EXPECT_EQ(serials.size(), 4u);

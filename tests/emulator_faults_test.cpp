@@ -118,7 +118,8 @@ TEST(FaultOption, AHighBerLaneOnOneBoardOnly) {
                                       "--board", std::to_string(index), "ber", "--seconds", "1",
                                       "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const auto& channel : Json(r.out)["channels"]) {
+    const auto doc = Json(r.out);
+    for (const auto& channel : doc["channels"]) {
       if (channel["lane"] != 3) continue;
       const double ber = channel["ber"];
       if (index == 1) EXPECT_NEAR(ber, emu::kHighBer, emu::kHighBer / 2) << r.out;
