@@ -446,8 +446,8 @@ struct GlobalOptions {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--board", board,
                    "which matching USB board to use (default 0, see `boards`);\n"
-                   "all: every board, for the commands that take it")
-        ->type_name("INDEX|all");
+                   "--board all: every board at once, for the commands that take it")
+        ->type_name("INDEX");
     app.add_flag("--json", json, "print data as JSON")->disable_flag_override();
     app.add_flag("--no-wait", no_wait,
                  "fail at once when another process holds the board (by default wait)")
@@ -596,7 +596,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
           if (c.all_boards) takers += (takers.empty() ? "" : ", ") + c.name;
         throw UsageError("--board all: " + command->name + " runs on one board (--board INDEX); " +
                          (takers.empty() ? std::string("no command runs on every board")
-                                         : "every board: " + takers));
+                                         : "--board all is for " + takers));
       }
       ctx.all_boards = true;
     } else {
