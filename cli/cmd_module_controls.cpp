@@ -5,6 +5,8 @@
 #include <ostream>
 #include <sstream>
 
+#include <fmt/format.h>
+
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
 #include "module/controls.h"
@@ -107,22 +109,19 @@ int Set(Context& ctx, std::vector<std::string>& args) {
                        (lane ? " lane " + std::to_string(lane) : "") + ": " + r.Text());
     const auto spot = Locate(f->field, lane);
     const uint8_t byte = module.Snapshot().Byte(spot->page, spot->reg);
-    char hex[16];
     if (ctx.json) {
-      std::snprintf(hex, sizeof hex, "0x%06X", spot->address);
       Json entry = {{"control", f->name}};
       if (lane) entry["lane"] = lane;
       if (f->kind != ControlKind::kAction) entry["value"] = value;
-      entry["address"] = hex;
+      entry["address"] = fmt::format("0x{:06X}", spot->address);
       entry["byte"] = byte;
       json.push_back(std::move(entry));
       continue;
     }
-    std::snprintf(hex, sizeof hex, "0x%02X", byte);
     std::string line = f->name;
     if (lane) line += " lane " + std::to_string(lane);
     if (f->kind != ControlKind::kAction) line += " = " + ValueText(*f, lane, value);
-    ctx.out << line << ": wrote " << hex << " to " << RegisterName(spot->page, spot->reg) << "\n";
+    ctx.out << line << ": wrote " << fmt::format("0x{:02X}", byte) << " to " << RegisterName(spot->page, spot->reg) << "\n";
   }
   if (ctx.json) ctx.PrintJson(json.size() == 1 ? json[0] : json);
   return kOk;

@@ -9,6 +9,8 @@
 #include <ostream>
 #include <sstream>
 
+#include <fmt/format.h>
+
 #include "cli/cmd_module.h"
 #include "module/module_dump.h"
 #include "module/qsfp_dd.h"
@@ -78,11 +80,7 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
   std::string text;
   if (ctx.json) {
     Json doc = {{"lower", image.lower}, {"pages", Json::object()}};
-    for (const auto& [n, p] : image.pages) {
-      char key[8];
-      std::snprintf(key, sizeof key, "%02x", n);
-      doc["pages"][key] = p;
-    }
+    for (const auto& [n, p] : image.pages) doc["pages"][fmt::format("{:02x}", n)] = p;
     text = DumpJson(doc, -1) + "\n";
   } else {
     text = FormatModuleDump(image, "module memory, lanewright-cli dump, " + Now());

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <thread>
 
+#include <fmt/format.h>
+
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
 #include "module/flag_reader.h"
@@ -19,9 +21,7 @@ namespace {
 
 std::string ItemOrCode(const StatusField& f, uint8_t value) {
   if (const std::string* item = f.ItemText(value)) return *item;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "(no item for code %X)", value);
-  return buf;
+  return fmt::format("(no item for code {:X})", value);
 }
 
 // True when the field's byte was read at the latest refresh (a module

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <ostream>
 
+#include <fmt/format.h>
+
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
 #include "module/info.h"
@@ -71,8 +73,7 @@ Json DecodeJson(const InfoDecode& d) {
   const auto& id = d.identity;
   auto text = [](const cmis::TextField& f) { return ValidUtf8(f.trimmed); };
   auto raw = [](const cmis::TextField& f) { return ValidUtf8(f.raw); };
-  char oui[16];
-  std::snprintf(oui, sizeof oui, "0x%02X%02X%02X", id.oui[0], id.oui[1], id.oui[2]);
+  const std::string oui = fmt::format("0x{:02X}{:02X}{:02X}", id.oui[0], id.oui[1], id.oui[2]);
   doc["identity"] = {
       {"identifier", id.identifier},
       {"identifier_name", id.identifier_name},

@@ -29,21 +29,6 @@ ModuleImages CSfpBase::Snapshot() const {
   return images_;
 }
 
-uint8_t CSfpBase::LowerImage(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.lower[reg & 0x7F];
-}
-
-uint8_t CSfpBase::Page10Image(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.page10[reg & 0x7F];
-}
-
-uint8_t CSfpBase::Page11Image(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.page11[reg & 0x7F];
-}
-
 RawMonitors CSfpBase::Monitors() const {
   std::lock_guard lock(images_mutex_);
   return images_.monitors;

@@ -60,9 +60,6 @@ class CSfpBase : public CRegisterAccess {
   // A consistent copy of the lower memory, page 10h and page 11h images and
   // the raw monitor cache as the last refresh operations and setters left them.
   ModuleImages Snapshot() const;
-  uint8_t LowerImage(uint8_t reg) const;
-  uint8_t Page10Image(uint8_t reg) const;  // reg 0x80-0xFF
-  uint8_t Page11Image(uint8_t reg) const;  // reg 0x80-0xFF
   RawMonitors Monitors() const;
 
   // ---- Password, stamp area, page codes ----
@@ -74,7 +71,6 @@ class CSfpBase : public CRegisterAccess {
   BoardResult ReadStampArea();
   bool CheckIdentity();
   bool IdentityMatch() const { return identity_match_; }
-  const std::array<uint8_t, 10>& IdentityBytes() const { return identity_; }
   const Timestamp& Stamp() const { return timestamp_; }
   BoardResult SendPageCode(uint32_t address);
   // False without a write for a device other than 0xA0 or 0xA2.
