@@ -10,8 +10,8 @@ shell=${2:?usage: completion.sh CLI bash|zsh}
 # VALUE is the value's name (FILE, N, ...) or "-" for a flag.
 options() {
   "$cli" "$@" --help | awk '
-    /^Options:/ { on = 1; next }
-    on && /^$/ { exit }
+    /^Options:/ && !done { on = 1; next }
+    on && /^$/ { on = 0; done = 1; next }
     # A description that starts on the next line (after a long option).
     on && want { d = $0; sub(/^ +/, "", d); print name "\t" value "\t" d; want = 0; next }
     on && /^  -/ {
@@ -30,8 +30,8 @@ options() {
 # The commands, one per line: NAME DESCRIPTION.
 commands() {
   "$cli" --help | awk '
-    /^Commands:/ { on = 1; next }
-    on && /^$/ { exit }
+    /^Commands:/ && !done { on = 1; next }
+    on && /^$/ { on = 0; done = 1; next }
     on && /^  [a-z]/ { name = $1; pending = 1 }
     on && pending {
       # The description follows the synopsis after a gap, or starts the
@@ -43,11 +43,13 @@ commands() {
     }'
 }
 
-# The control names `set` takes: the first column of its table.
+# The control names `set` takes: the first column of each of its tables
+# (the controls, staged set 1, the masks). awk reads to the end, so the
+# CLI never writes into a closed pipe.
 set_names() {
   "$cli" set --help | awk '
     /^NAME +LANE/ { on = 1; next }
-    on && /^$/ { exit }
+    on && /^$/ { on = 0; next }
     on { print $1 }'
 }
 

@@ -28,7 +28,7 @@ TEST_F(Faulty, DisablingTxDropsBiasAndPowerUnlessTheLaserIsStuck) {
   Set("tx-stuck=3,5");
   ASSERT_TRUE(module.ReadMonitors());
   const auto before = module.Monitors();
-  for (int lane : {2, 3, 5}) ASSERT_TRUE(module.SetTxDisable(lane, 1));
+  for (int lane : {2, 3, 5}) ASSERT_TRUE(SetControl(module, "tx-disable", lane, 1));
   Elapse(emu::ModuleModel::kMonitorPeriodMs);
   ASSERT_TRUE(module.ReadMonitors());
   const auto disabled = module.Monitors();
@@ -40,7 +40,7 @@ TEST_F(Faulty, DisablingTxDropsBiasAndPowerUnlessTheLaserIsStuck) {
     EXPECT_EQ(disabled.tx_power[i], before.tx_power[i]) << "lane " << i + 1;
   }
   // Enabled again, the healthy lane comes back to its level.
-  ASSERT_TRUE(module.SetTxDisable(2, 0));
+  ASSERT_TRUE(SetControl(module, "tx-disable", 2, 0));
   ASSERT_TRUE(module.ReadMonitors());
   EXPECT_EQ(module.Monitors().tx_bias[1], before.tx_bias[1]);
   EXPECT_EQ(module.Monitors().tx_power[1], before.tx_power[1]);
