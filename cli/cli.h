@@ -192,9 +192,12 @@ void CheckWritten(std::ostream& file, const std::string& path);
 
 // The --db URL option, for every command that reads or writes records.
 CommandOption DbOption();
+// Whether a command writes records or only reads them: a reader fails on
+// an SQLite file that is not there instead of creating it.
+enum class StoreUse { kWrite, kRead };
 // The store the command's --db names (else LANEWRIGHT_DB, else the default
 // file). Throws records::StoreError: Run exits 2 for a bad URL, 1 otherwise.
-std::unique_ptr<records::Store> OpenStore(Context& ctx);
+std::unique_ptr<records::Store> OpenStore(Context& ctx, StoreUse use = StoreUse::kWrite);
 // "2026-03-14T08:26:53.589Z": record times are UTC.
 std::string UtcTime(int64_t unix_ms);
 // --since: YYYY-MM-DD[THH:MM[:SS]] local time, or with Z or +HH:MM; Unix ms.

@@ -21,10 +21,18 @@ CommandOption DbOption() {
           "$XDG_DATA_HOME/lanewright/results.db)"};
 }
 
-std::unique_ptr<records::Store> OpenStore(Context& ctx) {
+std::unique_ptr<records::Store> OpenStore(Context& ctx, StoreUse use) {
   std::string option;
   if (ctx.Option("--db", &option) && option.empty()) throw UsageError("--db: empty URL");
-  return records::Store::Open(records::ResolveLocation(option));
+  const records::Location where = records::ResolveLocation(option);
+  // A command that only reads never leaves an empty database behind (a
+  // mistyped --db would otherwise look like a station with no runs).
+  std::error_code ec;
+  if (use == StoreUse::kRead && where.backend == records::Location::Backend::kSqlite &&
+      !std::filesystem::exists(where.sqlite_path, ec))
+    throw records::StoreError(records::StoreError::Kind::kNotFound,
+                              "no records database at " + where.display);
+  return records::Store::Open(where);
 }
 
 std::string UtcTime(int64_t ms) {
@@ -135,7 +143,7 @@ void PrintSummaries(Context& ctx, const std::vector<RunSummary>& runs, const std
 int History(Context& ctx, std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("usage: history SERIAL");
   if (args[0].empty()) throw UsageError("history: empty serial number");
-  auto store = OpenStore(ctx);
+  auto store = OpenStore(ctx, StoreUse::kRead);
   PrintSummaries(ctx, store->History(args[0]), "no runs of serial " + ValidUtf8(args[0]));
   return kOk;
 }
@@ -151,7 +159,7 @@ int Runs(Context& ctx, std::vector<std::string>& args) {
       throw UsageError("--verdict: \"" + text + "\" is not PASS, FAIL or ERROR");
     filter.verdict = verdict;
   }
-  auto store = OpenStore(ctx);
+  auto store = OpenStore(ctx, StoreUse::kRead);
   PrintSummaries(ctx, store->Runs(filter), "no runs");
   return kOk;
 }
@@ -209,7 +217,7 @@ int Export(Context& ctx, std::vector<std::string>& args) {
   std::error_code ec;
   if (to_file && std::filesystem::is_directory(path, ec))
     throw FileError("export: " + path + " is a directory");
-  auto store = OpenStore(ctx);
+  auto store = OpenStore(ctx, StoreUse::kRead);
   const records::RunRecord run = store->Load(id);
   const std::string text = MeasurementsCsv(run);
   size_t rows = 0;

@@ -49,7 +49,7 @@ int Report(Context& ctx, std::vector<std::string>& args) {
   if (!to_stdout && std::filesystem::is_directory(path, ec))
     path = (std::filesystem::path(path) / default_name).string();
 
-  auto store = OpenStore(ctx);
+  auto store = OpenStore(ctx, StoreUse::kRead);
   const std::string html = records::RenderHtmlReport(store->Load(id));
   if (to_stdout) {
     ctx.out << html;

@@ -109,6 +109,9 @@ TEST(RecordsCli, BadArgumentsExit2AndStoreFailuresExit1) {
       {{"db", "upgrade", "--db", db}, 2, "db migrate|version"},
       {{"history", "SN1", "--db", "mysql://qa@host/lw"}, 2, "unknown database scheme"},
       {{"history", "SN1", "--db", dir.path.string()}, 1, "is a folder"},
+      // Reading commands never create the database they were pointed at.
+      {{"history", "SN1", "--db", dir.File("none/results.db")}, 1, "no records database at"},
+      {{"report", "1", "--db", dir.File("none/results.db")}, 1, "no records database at"},
       {{"runs", "--db", "postgresql://qa:s3cret@/lw?host=" + dir.path.string()}, 1,
        "cannot open the records database postgresql://qa@/lw"},
   };
@@ -119,6 +122,7 @@ TEST(RecordsCli, BadArgumentsExit2AndStoreFailuresExit1) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
 }
 
 }  // namespace
