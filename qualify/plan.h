@@ -13,7 +13,8 @@
 
 namespace qualify {
 
-// A plan that cannot be used. what() is "FILE:LINE:COL: reason".
+// A plan that cannot be used. what() is "FILE:LINE:COL: reason", or
+// "FILE: reason" when there is no position.
 struct PlanError : std::runtime_error {
   PlanError(const std::string& file_name, int line_no, int column_no, const std::string& why);
   std::string file;

@@ -41,8 +41,6 @@ struct RunOptions {
   // current step ends as soon as it can, the remaining steps are skipped,
   // the finally steps run, and the verdict is ERROR ("interrupted").
   const std::atomic<bool>* stop = nullptr;
-  // The module's channel on the board (0 for a single-module board).
-  int channel = 0;
 };
 
 // Runs `plan` and returns the filled record (id 0). Never throws for a
