@@ -49,6 +49,9 @@ Outcome Verdict(const RunRecord& run) {
 
 namespace {
 
+// Waits between polls: real time, whatever pause the board object uses.
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -187,7 +190,7 @@ class Runner {
                                           std::chrono::duration<double>(seconds));
     while (Clock::now() < until) {
       if (Stopped()) return false;
-      device_.Pause(static_cast<int>(std::clamp(
+      SleepMs(static_cast<int>(std::clamp(
           std::chrono::duration<double, std::milli>(until - Clock::now()).count(), 1.0, 50.0)));
     }
     return !Stopped();
@@ -706,7 +709,7 @@ std::optional<double> Runner::WaitTxOutput(int lane, bool lit, Clock::time_point
     if (((status & bit) != 0) == lit) return still_ms;
     still_ms = std::chrono::duration<double, std::milli>(read_start - since).count();
     if (Clock::now() >= limit || Stopped()) return std::nullopt;
-    device_.Pause(5);
+    SleepMs(5);
   }
 }
 
@@ -754,7 +757,7 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       if (std::isfinite(*power)) rec.samples.push_back({"tx power", lane, t, *power});
       if ((within(*bias, bias_limit) && within(*power, power_limit)) || Clock::now() >= until || Stopped())
         return;
-      device_.Pause(50);
+      SleepMs(50);
     }
   };
 
@@ -880,7 +883,9 @@ void Runner::Application(const Step& step, StepRecord& rec) {
     const double timeout_s = (init_ms ? *init_ms / 1000 : 0) + 2.0;
     std::map<int, int> status, state;
     std::optional<double> reached_ms;
+    double pending_ms = 0;  // when a read last found a lane not there yet
     for (;;) {
+      const auto read_start = Clock::now();
       Check(module_.ReadStatusImage(), "reading the status");
       const ModuleImages now = module_.Snapshot();
       bool done = true;
@@ -891,11 +896,12 @@ void Runner::Application(const Step& step, StepRecord& rec) {
       }
       const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - applied).count();
       if (done) {
-        reached_ms = elapsed;
+        reached_ms = pending_ms;
         break;
       }
+      pending_ms = std::chrono::duration<double, std::milli>(read_start - applied).count();
       if (elapsed > timeout_s * 1000 || Stopped()) break;
-      device_.Pause(20);
+      SleepMs(20);
     }
     const ModuleImages now = module_.Snapshot();
     const cmis::Applications after = cmis::DecodeApplications(now);
@@ -929,7 +935,7 @@ void Runner::Application(const Step& step, StepRecord& rec) {
     }
     Measurement t = Numeric("data path init time", 0, "ms", reached_ms, std::nullopt, init_ms);
     Judge(t);
-    t.note = reached_ms ? "at most; status polled" : "the lanes did not settle";
+    t.note = reached_ms ? "at least; status polled" : "the lanes did not settle";
     if (!init_ms) t.note += "; no advertised duration";
     rec.measurements.push_back(t);
   } catch (const BoardFailure&) {
