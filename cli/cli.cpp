@@ -260,6 +260,7 @@ std::vector<Command> AllCommands() {
   RegisterModuleCommands(table);
   RegisterSignalCommands(table);
   RegisterTransferCommands(table);
+  RegisterQualifyCommands(table);
   return table;
 }
 

@@ -103,6 +103,7 @@ void RegisterBoardCommands(std::vector<Command>& table);
 void RegisterModuleCommands(std::vector<Command>& table);
 void RegisterSignalCommands(std::vector<Command>& table);
 void RegisterTransferCommands(std::vector<Command>& table);
+void RegisterQualifyCommands(std::vector<Command>& table);
 
 // Runs the tool. `board` presets the emulated board (tests); otherwise the
 // options choose between hidapi and a new emulated board. `link`, when
