@@ -21,6 +21,7 @@
 #include "board/process_lock.h"
 #include "cli/version.h"
 #include "emulator/emulated_board.h"
+#include "records/store.h"
 
 namespace cli {
 
@@ -260,6 +261,7 @@ std::vector<Command> AllCommands() {
   RegisterModuleCommands(table);
   RegisterSignalCommands(table);
   RegisterTransferCommands(table);
+  RegisterRecordsCommands(table);
   RegisterQualifyCommands(table);
   return table;
 }
@@ -597,6 +599,11 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     return Failed(e.what());
   } catch (const FileError& e) {
     return Failed(e.what());
+  } catch (const records::StoreError& e) {
+    if (e.kind != records::StoreError::Kind::kBadUrl) return Failed(e.what());
+    close_state();
+    err << "lanewright-cli: " << e.what() << "\n";
+    return kUsage;
   }
 }
 

@@ -23,6 +23,10 @@
 namespace emu {
 class EmulatedBoard;
 }
+namespace records {
+class Store;
+struct RunRecord;
+}
 
 namespace cli {
 
@@ -103,6 +107,7 @@ void RegisterBoardCommands(std::vector<Command>& table);
 void RegisterModuleCommands(std::vector<Command>& table);
 void RegisterSignalCommands(std::vector<Command>& table);
 void RegisterTransferCommands(std::vector<Command>& table);
+void RegisterRecordsCommands(std::vector<Command>& table);
 void RegisterQualifyCommands(std::vector<Command>& table);
 
 // Runs the tool. `board` presets the emulated board (tests); otherwise the
@@ -165,5 +170,19 @@ std::vector<CommandOption> CsvOptions(const std::string& csv_help);
 std::ofstream OpenCsv(Context& ctx, const std::string& path, const std::string& header);
 // Throws FileError ("FILE: write failed: ...") when `file` has failed.
 void CheckWritten(std::ostream& file, const std::string& path);
+
+// --- The records database (cmd_records.cpp) ---
+
+// The --db URL option, for every command that reads or writes records.
+CommandOption DbOption();
+// The store the command's --db names (else LANEWRIGHT_DB, else the default
+// file). Throws records::StoreError: Run exits 2 for a bad URL, 1 otherwise.
+std::unique_ptr<records::Store> OpenStore(Context& ctx);
+// "2026-03-14T08:26:53.589Z": record times are UTC.
+std::string UtcTime(int64_t unix_ms);
+// --since: YYYY-MM-DD[THH:MM[:SS]] local time, or with Z or +HH:MM; Unix ms.
+int64_t ParseSince(const std::string& text);
+// One run's measurements, one CSV row each (RFC 4180, CRLF line ends).
+std::string MeasurementsCsv(const records::RunRecord& run);
 
 }  // namespace cli
