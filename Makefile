@@ -25,7 +25,7 @@ FUZZ_DIR := build-fuzz
 FUZZ_SECONDS ?= 300
 FUZZERS := page_file module_dump state_file dsp_json
 
-.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots fuzz \
+.PHONY: all deps configure build run test test-db test-fast test-asan test-tsan bench screenshots fuzz \
         package test-package clean
 
 all: build
@@ -70,6 +70,10 @@ run: build
 
 test: build
 	ctest --preset default
+
+# Only the tests against a throwaway PostgreSQL server (also part of `make test`).
+test-db: build
+	ctest --preset default -L db
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (with
 # LeakSanitizer). The preset sets QT_QPA_PLATFORM and the sanitizer options,
