@@ -1053,6 +1053,11 @@ void Runner::Flags(const Step&, StepRecord& rec) {
   }
   Measurement total = Numeric("alarms and faults raised", 0, "", count, std::nullopt, 0);
   Judge(total);
+  if (count) {
+    total.note.clear();
+    for (const auto& [key, m] : raised)
+      total.note += (total.note.empty() ? "" : ", ") + m.name + (m.lane ? " lane " + std::to_string(m.lane) : "");
+  }
   rec.measurements.push_back(total);
   for (auto& [key, m] : raised) rec.measurements.push_back(m);
 }
