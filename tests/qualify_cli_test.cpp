@@ -122,6 +122,20 @@ TEST_F(QualifyCli, AnInterruptedRunIsStoredAsError) {
   EXPECT_EQ(StepOf(run, "stop-checkers").outcome, Outcome::kPass);
 }
 
+TEST_F(QualifyCli, TheEepromCheckComparesTheImageWithItsPageFile) {
+  Write((dir / "image.txt").string(), "/ an image\n0123456789ABCDEF 00112233\n");
+  Write((dir / "other.txt").string(), "0123456789ABCDEF 00112234\n");
+  ASSERT_EQ(RunCli({"eeprom", "load", (dir / "image.txt").string()}, board).status, 0);
+  // Page files are found beside the plan.
+  Write(plan, "[[step]]\nkind = 'eeprom-check'\npage_file = 'image.txt'\n");
+  EXPECT_EQ(RunCli({"qualify", plan, "--db", db}, board).status, 0);
+  Write(plan, "[[step]]\nkind = 'eeprom-check'\npage_file = 'other.txt'\n");
+  const auto r = RunCli({"qualify", plan, "--db", db, "--json"}, board);
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  const auto run = Stored(db, Events(r.out).back()["run_id"]);
+  EXPECT_TRUE(Failed(StepOf(run, "eeprom-check"), "eeprom image", 0));
+}
+
 TEST_F(QualifyCli, EveryBoardRunsThePlanAndGetsItsOwnRecord) {
   // Short: identify and flags only, on three emulated boards, a fault on one.
   Write(plan, "[[step]]\nkind = 'identify'\n[[step]]\nkind = 'flags'\n");
