@@ -108,6 +108,7 @@ screenshots: build
 	  { [ "$$(id -u)" = 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$p; }; \
 	done
 	packaging/screenshots.sh $(GUI) docs/screenshots
+	packaging/report-screenshot.sh $(BUILD_DIR)/bench/report_sample docs/screenshots
 
 package: PACKAGES := $(PACKAGES) $(PACKAGE_PACKAGES)
 package: configure
