@@ -6,13 +6,17 @@
 //   board received during the step) x the 20 ms command pause each one
 //   costs; polls made while waiting for the module count here too, and
 // - its time floor: what no protocol can shorten: ddm its sampling span
-//   (`seconds`); ber one lock second (kept apart by the verdict) plus the
+//   (`seconds`) and the reads of its last sample; ber one lock second (kept apart by the verdict) plus the
 //   bits the verdict needs at the lane rate, rounded up to the board's 1 s
 //   status tick; application the emulated module's data path initialisation
 //   (400 ms); tx-disable the module's 100 ms monitor refresh after each
 //   disable and each enable, per lane.
 // The two overlap (polls fill the waits), so the larger of them is a lower
-// bound on the step; the plan's floor is the sum over its steps.
+// bound on the step; the plan's floor is the sum over its steps. The ber
+// step is the exception: its set-up and stop (exchanges and the pauses the
+// generators and checkers need) come before and after its seconds, and only
+// the status reads of its ticks fall inside them, so its floor is the
+// seconds plus the exchanges outside them plus those pauses.
 #include <unistd.h>
 
 #include <cmath>
@@ -30,6 +34,9 @@
 #include "qualify/plan.h"
 #include "qualify/runner.h"
 #include "signal/ber_stats.h"
+#include "signal/board_steps.h"
+#include "signal/line_check.h"
+#include "signal/tables.h"
 
 #ifndef LW_SOURCE_DIR
 #define LW_SOURCE_DIR "."
@@ -108,7 +115,22 @@ int main() {
       t.wall_ms = bench::Ms(bench::Clock::now() - step_start);
       t.exchanges = board->RequestCount() - requests_at_start;
       const double protocol = static_cast<double>(t.exchanges) * CDevice::kCommandDelayMs;
-      t.floor_ms = std::max(protocol, TimeFloorMs(*all[e.step_index]));
+      const qualify::Step& step = *all[e.step_index];
+      if (step.kind == qualify::StepKind::kBer) {
+        sigtest::LineCheck check;
+        double pauses = 0;
+        for (const auto& steps : {check.ApplyPattern(static_cast<uint8_t>(sigtest::ParsePatternName(step.pattern))),
+                                  check.Start(), check.Stop()})
+          for (const auto& s : steps) pauses += s.pause_ms;
+        const double seconds = TimeFloorMs(step) / 1000.0;
+        const double inside = (seconds - 1) * sigtest::kLanes;  // the reads of every tick but the last
+        t.floor_ms = TimeFloorMs(step) + pauses + (static_cast<double>(t.exchanges) - inside) * CDevice::kCommandDelayMs;
+      } else if (step.kind == qualify::StepKind::kDdm) {
+        // The last sample's reads come after the span.
+        t.floor_ms = std::max(protocol, TimeFloorMs(step) + protocol / step.samples);
+      } else {
+        t.floor_ms = std::max(protocol, TimeFloorMs(step));
+      }
       steps.push_back(t);
     }
   });
