@@ -432,9 +432,10 @@ StepRecord Runner::RunStep(const Step& step) {
           break;
         }
     }
-    if (Stopped() && !in_finally_ && rec.outcome == Outcome::kPass &&
+    // A step the stop cut short judged what it had; none of that stands.
+    if (Stopped() && !in_finally_ && rec.outcome != Outcome::kError &&
         (step.kind == StepKind::kDdm || step.kind == StepKind::kBer || step.kind == StepKind::kTxDisable ||
-         step.kind == StepKind::kApplication)) {
+         step.kind == StepKind::kApplication || step.kind == StepKind::kEepromCheck)) {
       rec.outcome = Outcome::kError;
       rec.message = "interrupted";
     }
