@@ -1007,7 +1007,7 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
     ber.note = std::to_string(c.errors) + " errors in " + Sci(c.bits) + " bits while locked";
     ber.outcome = Outcome::kSkip;  // informative; the bound carries the verdict
     if (c.ever_locked) ber.outcome = Outcome::kPass;
-    Measurement bound = Numeric("ber upper bound", channel, "", std::nullopt, std::nullopt, rule.target);
+    Measurement bound = Numeric("ber upper", channel, "", std::nullopt, std::nullopt, rule.target);
     if (c.ever_locked) bound.value = BerUpperBound(c.errors, c.bits, rule.confidence);
     bound.note = Fixed(rule.confidence * 100, 0) + " % confidence; ";
     switch (v.verdict) {

@@ -86,7 +86,7 @@ TEST_F(QualifyCli, AModuleWithFaultsFailsTheStepsThatSeeThem) {
   EXPECT_EQ(StepOf(run, "ber").outcome, Outcome::kFail);
   int failed_lanes = 0;
   for (const auto& m : StepOf(run, "ber").measurements)
-    failed_lanes += m.name == "ber upper bound" && m.outcome == Outcome::kFail;
+    failed_lanes += m.name == "ber upper" && m.outcome == Outcome::kFail;
   EXPECT_EQ(failed_lanes, 1);
   EXPECT_TRUE(Failed(StepOf(run, "flags"), "Temperature high alarm", 0));
   EXPECT_TRUE(Failed(StepOf(run, "ddm"), "temperature", 0));
