@@ -380,11 +380,18 @@ RunRecord Runner::Run() {
     run_.verdict = Outcome::kError;
     run_.verdict_message = failure;
   } else if (run_.verdict != Outcome::kPass) {
-    for (const StepRecord& s : run_.steps)
-      if (s.outcome == run_.verdict) {
-        run_.verdict_message = s.name + ": " + s.message;
-        break;
-      }
+    // The first step with the verdict's outcome says why; the others are named.
+    std::vector<std::string> others;
+    for (const StepRecord& s : run_.steps) {
+      if (s.outcome != run_.verdict) continue;
+      if (run_.verdict_message.empty()) run_.verdict_message = s.name + ": " + s.message;
+      else others.push_back(s.name);
+    }
+    if (!others.empty()) {
+      std::string list;
+      for (const auto& n : others) list += (list.empty() ? "" : ", ") + n;
+      run_.verdict_message += " (also " + list + ")";
+    }
   }
   run_.ended_ms = NowMs();
   RunEvent e;
