@@ -23,7 +23,7 @@ GUI := $(BUILD_DIR)/app/lanewright
 FUZZ_PACKAGES := cmake make pkg-config libhidapi-dev clang libclang-rt-14-dev
 FUZZ_DIR := build-fuzz
 FUZZ_SECONDS ?= 300
-FUZZERS := page_file module_dump state_file dsp_json
+FUZZERS := page_file module_dump state_file dsp_json plan
 
 .PHONY: all deps configure build run test test-db test-fast test-asan test-tsan bench screenshots fuzz \
         package test-package clean

@@ -289,6 +289,7 @@ std::vector<Command> AllCommands() {
   RegisterTransferCommands(table);
   RegisterRecordsCommands(table);
   RegisterReportCommands(table);
+  RegisterQualifyCommands(table);
   return table;
 }
 

@@ -210,6 +210,10 @@ void ModuleModel::LoadDefaults() {
   PutWord(p1, 140, 10 * 200);  // tolerance
   p1[159 - 0x80] = 0x03;       // temperature and supply voltage monitored
   p1[160 - 0x80] = 0x07;       // Tx bias, Tx power and Rx power monitored
+  // The longest durations, as this model keeps them: DPDeinit 50-100 ms and
+  // DPInit 100-500 ms (byte 144), Tx turn-off and turn-on 1-5 ms (byte 168).
+  p1[144 - 0x80] = 0x45;
+  p1[168 - 0x80] = 0x11;
 
   Page& p2 = pages_[0x02];
   const struct {
