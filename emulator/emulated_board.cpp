@@ -134,15 +134,17 @@ int EmulatedBoard::HandleWrite(const uint8_t* data, size_t length) {
       --drop_;
     } else {
       int delay = answer_delay_ms_;
+      bool late = false;
       if (late_ > 0) {
         --late_;
         delay = late_delay_ms_;
+        late = true;
       }
       if (corrupt_ > 0) {
         --corrupt_;
         (*answer)[3] ^= 0x5A;
       }
-      answers_.push_back({*answer, Clock::now() + std::chrono::milliseconds(delay)});
+      answers_.push_back({*answer, Clock::now() + std::chrono::milliseconds(delay), late});
       answer_ready_.notify_all();
     }
   }
@@ -156,7 +158,8 @@ int EmulatedBoard::HandleRead(uint8_t* data, size_t length, int timeout_ms) {
   for (;;) {
     if (!plugged_ || generation != generation_) return -1;
     const auto now = Clock::now();
-    if (!answers_.empty() && answers_.front().due <= now) {
+    const bool held = !answers_.empty() && answers_.front().late && !answers_.front().missed;
+    if (!answers_.empty() && !held && answers_.front().due <= now) {
       Report answer = answers_.front().report;
       answers_.pop_front();
       // Delivered as hidapi does for an unnumbered report: no report-id byte.
@@ -164,9 +167,12 @@ int EmulatedBoard::HandleRead(uint8_t* data, size_t length, int timeout_ms) {
       std::memcpy(data, answer.data() + 1, n);
       return static_cast<int>(n);
     }
-    if (now >= deadline) return 0;
+    if (now >= deadline) {
+      for (Pending& p : answers_) p.missed = true;
+      return 0;
+    }
     auto wake = deadline;
-    if (!answers_.empty() && answers_.front().due < wake) wake = answers_.front().due;
+    if (!answers_.empty() && !held && answers_.front().due < wake) wake = answers_.front().due;
     answer_ready_.wait_until(lock, wake);
   }
 }

@@ -152,6 +152,10 @@ class EmulatedBoard final : public HidBackend,
   struct Pending {
     Report report;
     std::chrono::steady_clock::time_point due;
+    // A late answer is held back until a read has given up on it, however
+    // slowly the host got round to reading: late means after the timeout.
+    bool late = false;
+    bool missed = false;
   };
   std::deque<Pending> answers_;
   std::vector<Report> requests_;
