@@ -186,28 +186,6 @@ std::string IsoTime(std::chrono::system_clock::time_point when) {
 }
 
 namespace {
-// Length of the well-formed UTF-8 sequence at text[i] (RFC 3629: no
-// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
-size_t Utf8Length(const std::string& text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char c = at(0);
-  if (c < 0x80) return 1;
-  size_t n = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c == 0xE0) n = 3, low = 0xA0;
-  else if (c == 0xED) n = 3, high = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF) n = 3;
-  else if (c == 0xF0) n = 4, low = 0x90;
-  else if (c == 0xF4) n = 4, high = 0x8F;
-  else if (c >= 0xF1 && c <= 0xF3) n = 4;
-  if (n == 0 || i + n > text.size()) return 0;
-  if (at(1) < low || at(1) > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((at(k) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
 void MakeValid(Json& value) {
   if (value.is_string()) {
     auto& s = value.get_ref<std::string&>();
@@ -224,22 +202,6 @@ void MakeValid(Json& value) {
   }
 }
 }  // namespace
-
-std::string ValidUtf8(const std::string& bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    if (const size_t n = Utf8Length(bytes, i)) {
-      out.append(bytes, i, n);
-      i += n;
-      continue;
-    }
-    const auto c = static_cast<unsigned char>(bytes[i++]);
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 std::string DumpJson(const Json& doc, int indent) {
   Json copy = doc;

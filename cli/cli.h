@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "board/device.h"
+#include "board/text_format.h"
 #include "board/multi_board.h"
 
 namespace emu {
@@ -171,10 +172,11 @@ std::string Hex2(uint8_t value);
 // Timestamps in files and JSON: local time with milliseconds and the UTC
 // offset, ISO 8601: "2026-03-14T09:26:53.589+01:00".
 std::string IsoTime(std::chrono::system_clock::time_point when);
-// Module text is raw bytes: valid UTF-8 stays as it is, every other byte
-// is taken as the Latin-1 character of its value (0xA9 becomes U+00A9), so
-// JSON output is valid and still shows what the module gave.
-std::string ValidUtf8(const std::string& bytes);
+// Module text is raw bytes: ValidUtf8 (board/text_format.h) keeps valid
+// UTF-8 and takes every other byte as the Latin-1 character of its value
+// (0xA9 becomes U+00A9), so JSON output is valid and still shows what the
+// module gave.
+using ::ValidUtf8;
 // The JSON text of a document, every string passed through ValidUtf8;
 // indent < 0 puts it on one line.
 std::string DumpJson(const Json& doc, int indent);

@@ -16,31 +16,12 @@
 
 #include <fmt/format.h>
 
+#include "board/text_format.h"
+
 namespace records {
 namespace {
 
 // --- Text ---
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char c = at(0);
-  if (c < 0x80) return 1;
-  size_t n = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c == 0xE0) n = 3, low = 0xA0;
-  else if (c == 0xED) n = 3, high = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF) n = 3;
-  else if (c == 0xF0) n = 4, low = 0x90;
-  else if (c == 0xF4) n = 4, high = 0x8F;
-  else if (c >= 0xF1 && c <= 0xF3) n = 4;
-  if (n == 0 || i + n > text.size()) return 0;
-  if (at(1) < low || at(1) > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((at(k) & 0xC0) != 0x80) return 0;
-  return n;
-}
 
 // HTML-escapes a text for element content and quoted attributes. Module
 // text is raw bytes: a byte that is not valid UTF-8 shows as the Latin-1
@@ -51,9 +32,7 @@ std::string Esc(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const size_t n = Utf8Length(text, i);
     if (n == 0) {
-      const auto c = static_cast<unsigned char>(text[i++]);
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      AppendLatin1(out, static_cast<unsigned char>(text[i++]));
       continue;
     }
     if (n > 1) {

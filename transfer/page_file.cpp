@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board/text_format.h"
+
 namespace transfer {
 
 namespace {
@@ -18,16 +20,6 @@ int HexDigit(unsigned char c) {
   c = static_cast<unsigned char>(c | 0x20);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-// Length of the UTF-8 character starting at `at`, or 0 when it is not one.
-size_t Utf8Length(const std::string& s, size_t at) {
-  const auto lead = static_cast<unsigned char>(s[at]);
-  const size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (n == 0 || lead >= 0xF8 || at + n > s.size()) return 0;
-  for (size_t i = 1; i < n; ++i)
-    if ((static_cast<unsigned char>(s[at + i]) & 0xC0) != 0x80) return 0;
-  return n;
 }
 
 std::string Describe(const std::string& s, size_t at) {
