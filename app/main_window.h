@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/app_context.h"
 #include "app/status_line.h"
+#include "gui/app_context.h"
 
 class QLabel;
 class QTabWidget;
@@ -63,8 +63,12 @@ class CLanewrightDlg : public QDialog {
   void ComposeStatus(const QString& left, const QString& right);
   void ShowDdm(bool show);
 
+ signals:
+  // The device watcher saw a device arrive (true) or go, at `path`; emitted
+  // on the watcher's thread, handled queued on the user-interface thread.
+  void DeviceChanged(bool arrival, const QString& path);
+
  protected:
-  bool event(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
 
@@ -83,6 +87,7 @@ class CLanewrightDlg : public QDialog {
   void OnOpenAttempt(Attempt why, const OpenAttempt& attempt);
   void OnTabChanged(int index);
   void OnDeviceChange(bool arrival, const QString& path);
+  void OnStatusText(const QString& text);
   void StopWaiting();
   void PlaceDdm();
   void ShowStatusMenu(const QPoint& pos);

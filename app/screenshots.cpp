@@ -11,10 +11,10 @@
 
 #include "app/main_window.h"
 #include "emulator/emulated_board.h"
-#include "pages/ddm_window.h"
+#include "module/ui/ddm_window.h"
+#include "signal/tables.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/diagram.h"
-#include "signal/tables.h"
 #include "signal/ui/line_check_page.h"
 
 namespace {

@@ -16,11 +16,10 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "app/messages.h"
 #include "board/process_lock.h"
 #include "emulator/emulated_board.h"
-#include "pages/ddm_window.h"
-#include "pages/page_kit.h"
+#include "gui/page_kit.h"
+#include "module/ui/ddm_window.h"
 
 namespace {
 
@@ -90,10 +89,10 @@ struct MainWindowFixture : ::testing::Test {
     window->Context().Link().Drain();
   }
   void TearDown() override { window.reset(); }
-  // sendEvent does not take the event: it lives on the stack here.
-  void Send(int type, qintptr wparam, const QString& text) {
-    AppMessage message(type, wparam, text);
-    QApplication::sendEvent(window.get(), &message);
+  // A view's status text, as it reaches the main window: queued.
+  void SendStatusText(const QString& text) {
+    emit window->Context().Signals().StatusText(text);
+    QApplication::sendPostedEvents(window.get());
   }
   // Waits for the device watcher to report and the window to follow.
   bool WaitForStatus(const QString& start) {
@@ -131,13 +130,13 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
   Start();
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected");
   // A status text while no matching board is present keeps only the state.
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected" + k56);
 
   board->SetPlugged(true);
   ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Connected" + k56 + "abc");
 
   board->SetPlugged(false);
@@ -147,7 +146,7 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
 
 TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   Start();
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   const QString before = window->StatusText();
   board->AddDevice({"emulated:mouse", 0x046D, 0xC077, 0x0100, "mouse"});
   board->AddDevice({"emulated:board1", 0x0483, 0x0211, 0x0200, "second board"});
@@ -156,7 +155,8 @@ TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   // Removal of a device that is not the open board changes nothing either.
-  Send(MSG_DEVICE_CHANGE, 0, "emulated:board1");
+  emit window->DeviceChanged(false, "emulated:board1");
+  QApplication::sendPostedEvents(window.get());
   window->Context().Link().Drain();
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
@@ -197,7 +197,7 @@ TEST_F(MainWindowFixture, TheUserInterfaceThreadMakesNoTransportCall) {
     window->Context().Link().Drain();
   }
   window->Tabs()->setCurrentIndex(CLanewrightDlg::kChecker);
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   board->SetPlugged(false);
   ASSERT_TRUE(WaitForStatus("UsbHid Disconnected"));
   board->SetPlugged(true);
@@ -223,7 +223,7 @@ TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
   EXPECT_TRUE(window->WaitingForBoard());
   EXPECT_EQ(window->Context().Device().OpenPath(), "");
   // What follows from the board not being open does not hide why.
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), waiting);
   QTest::qWait(3 * CLanewrightDlg::kBoardRetryMs);
   window->Context().Link().Drain();

@@ -11,8 +11,8 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "app/app_context.h"
-#include "app/dlu.h"
+#include "gui/app_context.h"
+#include "gui/dlu.h"
 #include "transfer/transfer_texts.h"
 
 namespace texts = transfer::texts;
