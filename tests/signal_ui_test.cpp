@@ -71,6 +71,36 @@ QLineEdit* Field(QWidget* page, int channel, int field) {
       QStringLiteral("id%1").arg(CLineCheck::kIdGroup + 10 * (channel - 1) + field));
 }
 
+// The Dsp page's mode report reaches the line check page as a queued signal
+// (after the event that sent it), power as the float it is, and stops when
+// the page is told of no line check page.
+TEST_F(PageFixture, DspModeReportReachesTheCheckerQueued) {
+  CLineCheck checker(app);
+  CDsp dsp(app);
+  dsp.SetLineCheckWindow(&checker);
+  ReportSink sent(dsp);
+  Settle();
+  const int texts = main_window.Count(ShellSink::kStatusText);
+
+  dsp.Refresh();
+  // The power read's result is handled: the report is out, not yet delivered.
+  app.Link().Worker().Drain();
+  QCoreApplication::sendPostedEvents(&app.Link());
+  ASSERT_EQ(sent.reports.size(), 0u);
+  Settle();
+  ASSERT_EQ(sent.reports.size(), 1u);
+  EXPECT_NEAR(sent.reports[0].power, 8.99, 0.01);
+  ASSERT_EQ(main_window.Count(ShellSink::kStatusText), texts + 1);
+  EXPECT_EQ(main_window.Last(ShellSink::kStatusText)->text,
+            QString::fromStdString(sigtest::ModeReportText(sent.reports[0])));
+
+  dsp.SetLineCheckWindow(nullptr);
+  dsp.Refresh();
+  Settle();
+  EXPECT_EQ(sent.reports.size(), 2u);
+  EXPECT_EQ(main_window.Count(ShellSink::kStatusText), texts + 1);
+}
+
 TEST_F(PageFixture, CheckerRunsTheTestFromAModeReport) {
   CLineCheck page(app);
   page.show();
