@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -21,6 +22,9 @@
 #include "board/process_lock.h"
 #include "cli/version.h"
 #include "emulator/emulated_board.h"
+#include "emulator/emulated_rack.h"
+#include "emulator/faults.h"
+#include "records/store.h"
 
 namespace cli {
 
@@ -52,6 +56,29 @@ CDevice& Context::Board() {
                        " (permission? see packaging/99-lanewright.rules)");
   }
   return *device;
+}
+
+std::vector<board::BoardOutcome> Context::RunOnBoards(const board::BoardFn& run) {
+  auto slots = board::ListBoards(backend);
+  if (slots.empty())
+    throw BoardError(emulated ? "the emulated board is unplugged"
+                              : "no matching test board (0483:0211 version 0200) found");
+  if (!all_boards) {
+    if (board_index >= static_cast<int>(slots.size()))
+      throw BoardError("board index " + std::to_string(board_index) + " not present (" +
+                       std::to_string(slots.size()) + " board(s) found)");
+    slots = {slots[board_index]};
+  }
+  board::EachBoardOptions options;
+  options.wait = !no_wait;
+  auto said = std::make_shared<std::mutex>();
+  options.waiting = [this, said](const board::BoardSlot& slot, long pid) {
+    std::lock_guard lock(*said);
+    err << "lanewright-cli: board " << slot.index << " (" << slot.path
+        << "): " << ProcessLock::BusyText(pid) << ", waiting ... Ctrl-C to stop" << std::endl;
+  };
+  options.cancelled = [] { return g_interrupted.load(); };
+  return board::RunOnBoards(backend, slots, run, options);
 }
 
 bool Context::Option(const std::string& name, std::string* value) const {
@@ -260,6 +287,8 @@ std::vector<Command> AllCommands() {
   RegisterModuleCommands(table);
   RegisterSignalCommands(table);
   RegisterTransferCommands(table);
+  RegisterRecordsCommands(table);
+  RegisterQualifyCommands(table);
   return table;
 }
 
@@ -375,6 +404,8 @@ struct GlobalOptions {
   bool keep_module = false;
   bool emulate_live = false;
   std::string emulate_ber;
+  int emulate_boards = 0;
+  std::vector<std::string> emulate_faults;
 
   void Define(CLI::App& app) {
     const std::string emulate_help =
@@ -402,8 +433,24 @@ struct GlobalOptions {
                    "the emulated lanes' bit-error ratio: one value for all eight\n"
                    "lanes, or eight values B1,...,B8 for DSP lanes 1-8 (0: clean)")
         ->type_name("BER");
-    app.add_option("--board", board, "which matching USB board to use (default 0, see `boards`)")
-        ->type_name("INDEX");
+    app.add_option("--emulate-boards", emulate_boards,
+                   "the emulated board stands for N boards (1-64), each with its own\n"
+                   "module (serials ending in -1 ... -N); --board picks one")
+        ->type_name("N");
+    app.add_option("--emulate-fault", emulate_faults,
+                   "a fault of the emulated module, repeatable: tx-stuck=LANES (the\n"
+                   "laser stays on when Tx is disabled), tx-los=LANES (Tx LOS\n"
+                   "latches), temp-high (above the temperature high alarm),\n"
+                   "high-ber=LANES (errors at 1e-4); LANES 1-8, a list or all;\n"
+                   "@INDEX at the end: on that board only")
+        ->type_name("FAULT")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--board", board,
+                   "which matching USB board to use (default 0, see `boards`);\n"
+                   "all: every board, for the commands that take it")
+        ->type_name("INDEX|all");
     app.add_flag("--json", json, "print data as JSON")->disable_flag_override();
     app.add_flag("--no-wait", no_wait,
                  "fail at once when another process holds the board (by default wait)")
@@ -545,33 +592,79 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     positionals.insert(positionals.end(), tail.begin(), tail.end());
     ctx.json = global.json;
     ctx.no_wait = global.no_wait;
-    ctx.board_index = static_cast<int>(ParseNumber(global.board, 255, "--board"));
+    if (global.board == "all") {
+      if (command && !command->all_boards) {
+        std::string takers;
+        for (const auto& c : table)
+          if (c.all_boards) takers += (takers.empty() ? "" : ", ") + c.name;
+        throw UsageError("--board all: " + command->name + " runs on one board (--board INDEX); " +
+                         (takers.empty() ? std::string("no command runs on every board")
+                                         : "every board: " + takers));
+      }
+      ctx.all_boards = true;
+    } else {
+      ctx.board_index = static_cast<int>(ParseNumber(global.board, 255, "--board"));
+    }
 
     const std::string state_file = global.StateFile();
-    const bool emulate =
-        global.Emulate() || !global.module_file.empty() || !global.emulate_ber.empty();
+    const int board_count = global.emulate_boards;
+    if (app.get_option("--emulate-boards")->count() > 0 &&
+        (board_count < 1 || board_count > emu::EmulatedRack::kMaxBoards))
+      throw UsageError("--emulate-boards: " + std::to_string(board_count) + " is not 1-" +
+                       std::to_string(emu::EmulatedRack::kMaxBoards));
+    if (board_count > 1 && !state_file.empty())
+      throw UsageError("--emulate-boards keeps its boards in memory: give --emulate, not "
+                       "--emulate=FILE");
+    std::vector<emu::FaultSpec> faults;
+    for (const auto& text : global.emulate_faults) {
+      emu::FaultSpec fault;
+      std::string why;
+      if (!emu::ParseFault(text, &fault, &why)) throw UsageError("--emulate-fault " + why);
+      if (fault.board >= std::max(board_count, 1))
+        throw UsageError("--emulate-fault " + text + ": no board " + std::to_string(fault.board) +
+                         " (" + std::to_string(std::max(board_count, 1)) + " emulated)");
+      faults.push_back(fault);
+    }
+    const bool emulate = global.Emulate() || !global.module_file.empty() ||
+                         !global.emulate_ber.empty() || board_count > 0 || !faults.empty();
     const auto lane_bers = ParseLaneBers(global.emulate_ber);
     if (emulate && !emulated) {
       emulated = std::make_shared<emu::EmulatedBoard>();
       if (!state_file.empty()) OpenStateFile(*emulated, state_file, global.no_wait, err);
     }
+    std::shared_ptr<emu::EmulatedRack> rack;
+    if (emulated && board_count > 1) rack = std::make_shared<emu::EmulatedRack>(board_count, emulated);
+    std::vector<std::shared_ptr<emu::EmulatedBoard>> boards;
+    if (rack) boards = rack->Boards();
+    else if (emulated) boards = {emulated};
     if (emulated && !global.module_file.empty()) {
-      emu::EmulatedBoard::StateError error;
-      if (!emulated->LoadModuleDumpFile(global.module_file, global.keep_module, &error))
-        ThrowStateError(error, "module dump: ");
-      if (global.emulate_live) {
-        auto lock = emulated->Lock();
-        emulated->Module().StartLive();
+      for (const auto& b : boards) {
+        emu::EmulatedBoard::StateError error;
+        if (!b->LoadModuleDumpFile(global.module_file, global.keep_module, &error))
+          ThrowStateError(error, "module dump: ");
+        if (global.emulate_live) {
+          auto lock = b->Lock();
+          b->Module().StartLive();
+        }
+      }
+      if (rack) rack->NumberModules();
+    }
+    for (const auto& b : boards) {
+      if (global.power_cycle) b->PowerCycle();
+      if (lane_bers) {
+        auto lock = b->Lock();
+        for (int lane = 1; lane <= 8; ++lane) b->Prbs().SetLaneBer(lane, (*lane_bers)[lane - 1]);
       }
     }
-    if (emulated && global.power_cycle) emulated->PowerCycle();
-    if (emulated && lane_bers) {
-      auto lock = emulated->Lock();
-      for (int lane = 1; lane <= 8; ++lane) emulated->Prbs().SetLaneBer(lane, (*lane_bers)[lane - 1]);
-    }
+    for (const auto& fault : faults)
+      for (size_t i = 0; i < boards.size(); ++i)
+        if (fault.board < 0 || fault.board == static_cast<int>(i)) emu::ApplyFault(*boards[i], fault);
     ctx.emulated = emulated;
+    ctx.rack = rack;
     ctx.backend = link ? link
-                       : emulated ? std::shared_ptr<HidBackend>(emulated) : MakeHidapiBackend();
+                  : rack ? std::shared_ptr<HidBackend>(rack)
+                  : emulated ? std::shared_ptr<HidBackend>(emulated)
+                             : MakeHidapiBackend();
 
     int status = command ? command->run(ctx, positionals) : kOk;
     ctx.device.reset();
@@ -596,6 +689,11 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     return Failed(e.what());
   } catch (const FileError& e) {
     return Failed(e.what());
+  } catch (const records::StoreError& e) {
+    if (e.kind != records::StoreError::Kind::kBadUrl) return Failed(e.what());
+    close_state();
+    err << "lanewright-cli: " << e.what() << "\n";
+    return kUsage;
   }
 }
 

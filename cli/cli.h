@@ -19,9 +19,15 @@
 #include <nlohmann/json.hpp>
 
 #include "board/device.h"
+#include "board/multi_board.h"
 
 namespace emu {
 class EmulatedBoard;
+class EmulatedRack;
+}
+namespace records {
+class Store;
+struct RunRecord;
 }
 
 namespace cli {
@@ -58,8 +64,12 @@ struct Context {
   std::ostream& err;
   bool json = false;
   int board_index = 0;
+  // --board all: the command runs on every matching board (only commands
+  // whose row says `all_boards` get here with it).
+  bool all_boards = false;
   std::shared_ptr<HidBackend> backend;
-  std::shared_ptr<emu::EmulatedBoard> emulated;  // null on real hardware
+  std::shared_ptr<emu::EmulatedBoard> emulated;  // null on real hardware; board 0 of a rack
+  std::shared_ptr<emu::EmulatedRack> rack;       // --emulate-boards N (N > 1), else null
   std::unique_ptr<CDevice> device;
   // True when stdout is a terminal (live tables, progress bars).
   bool interactive = false;
@@ -76,6 +86,14 @@ struct Context {
 
   // Opens the chosen board, or throws BoardError with a message.
   CDevice& Board();
+  // Runs `run` on every matching board at once under --board all, else on
+  // the chosen board alone; each board with a CDevice and a thread of its
+  // own (board/multi_board.h), opened as Board() opens it (waiting for a
+  // board another process holds, unless --no-wait; a wait said once per
+  // board on stderr). Returns one outcome per board in board order; throws
+  // BoardError when there is no board at all, or the chosen one is missing.
+  // Not to be mixed with Board() in one command.
+  std::vector<board::BoardOutcome> RunOnBoards(const board::BoardFn& run);
   bool Option(const std::string& name, std::string* value) const;
   bool Flag(const std::string& name) const;
   // One JSON document on one line of stdout (a watch prints JSON Lines).
@@ -97,12 +115,17 @@ struct Command {
   std::vector<CommandOption> options;  // besides --json and --help
   // Runs with the arguments that are not options, in order.
   std::function<int(Context&, std::vector<std::string>&)> run;
+  // Takes --board all (runs on every board through Context::RunOnBoards);
+  // any other command refuses it.
+  bool all_boards = false;
 };
 
 void RegisterBoardCommands(std::vector<Command>& table);
 void RegisterModuleCommands(std::vector<Command>& table);
 void RegisterSignalCommands(std::vector<Command>& table);
 void RegisterTransferCommands(std::vector<Command>& table);
+void RegisterRecordsCommands(std::vector<Command>& table);
+void RegisterQualifyCommands(std::vector<Command>& table);
 
 // Runs the tool. `board` presets the emulated board (tests); otherwise the
 // options choose between hidapi and a new emulated board. `link`, when
@@ -164,5 +187,19 @@ std::vector<CommandOption> CsvOptions(const std::string& csv_help);
 std::ofstream OpenCsv(Context& ctx, const std::string& path, const std::string& header);
 // Throws FileError ("FILE: write failed: ...") when `file` has failed.
 void CheckWritten(std::ostream& file, const std::string& path);
+
+// --- The records database (cmd_records.cpp) ---
+
+// The --db URL option, for every command that reads or writes records.
+CommandOption DbOption();
+// The store the command's --db names (else LANEWRIGHT_DB, else the default
+// file). Throws records::StoreError: Run exits 2 for a bad URL, 1 otherwise.
+std::unique_ptr<records::Store> OpenStore(Context& ctx);
+// "2026-03-14T08:26:53.589Z": record times are UTC.
+std::string UtcTime(int64_t unix_ms);
+// --since: YYYY-MM-DD[THH:MM[:SS]] local time, or with Z or +HH:MM; Unix ms.
+int64_t ParseSince(const std::string& text);
+// One run's measurements, one CSV row each (RFC 4180, CRLF line ends).
+std::string MeasurementsCsv(const records::RunRecord& run);
 
 }  // namespace cli

@@ -39,6 +39,8 @@ class EmulatedConnection final : public HidConnection {
 
 EmulatedBoard::EmulatedBoard() = default;
 
+EmulatedBoard::EmulatedBoard(BoardIdentity identity) : identity_(std::move(identity)) {}
+
 EmulatedBoard::~EmulatedBoard() {
   if (attached_) CloseState(nullptr);
 }

@@ -37,6 +37,8 @@ class EmulatedBoard final : public HidBackend,
                             public std::enable_shared_from_this<EmulatedBoard> {
  public:
   EmulatedBoard();
+  // A board enumerated under its own path (one of several boards).
+  explicit EmulatedBoard(BoardIdentity identity);
   ~EmulatedBoard() override;
 
   // HidBackend

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -28,7 +29,7 @@ constexpr uint8_t kDpDeinitControl = 0x80, kTxDisable = 0x82, kTxForceSquelch = 
                   kDpConfig0 = 0x91, kStagedStride = 0x23, kLaneMasks = 0xD5;
 // Page 11h.
 constexpr uint8_t kDpStates = 0x80, kRxOutputStatus = 0x84, kTxOutputStatus = 0x85,
-                  kDpChanged = 0x86, kTxPowerFlags = 0x8B, kTxBiasFlags = 0x8F, kRxLos = 0x93,
+                  kDpChanged = 0x86, kTxLos = 0x88, kTxPowerFlags = 0x8B, kTxBiasFlags = 0x8F, kRxLos = 0x93,
                   kRxLol = 0x94, kRxPowerFlags = 0x95, kLaneFlagsEnd = 0x98, kTxPower = 0x9A,
                   kTxBias = 0xAA, kRxPower = 0xBA, kConfigStatus = 0xCA, kActiveDpConfig = 0xCE;
 // Page 02h threshold groups (high alarm, low alarm, high warning, low warning).
@@ -209,6 +210,10 @@ void ModuleModel::LoadDefaults() {
   PutWord(p1, 140, 10 * 200);  // tolerance
   p1[159 - 0x80] = 0x03;       // temperature and supply voltage monitored
   p1[160 - 0x80] = 0x07;       // Tx bias, Tx power and Rx power monitored
+  // The longest durations, as this model keeps them: DPDeinit 50-100 ms and
+  // DPInit 100-500 ms (byte 144), Tx turn-off and turn-on 1-5 ms (byte 168).
+  p1[144 - 0x80] = 0x45;
+  p1[168 - 0x80] = 0x11;
 
   Page& p2 = pages_[0x02];
   const struct {
@@ -307,7 +312,7 @@ void ModuleModel::TakeNominals() {
       if (x) sum += x, ++n;
     return static_cast<uint16_t>(n ? sum / n : 0);
   };
-  std::array<bool, 8> dark_by_control{};
+  std::array<bool, 8> dark_by_control{}, tx_off{};
   for (int lane = 1; lane <= 8; ++lane) {
     const int i = lane - 1;
     nominal_.tx_power[i] = Word(p11, static_cast<uint8_t>(kTxPower + 2 * i));
@@ -315,8 +320,8 @@ void ModuleModel::TakeNominals() {
     nominal_.rx_input[i] = Word(p11, static_cast<uint8_t>(kRxPower + 2 * i));
     const int dp = (p11[(kDpStates + i / 2) - 0x80] >> (i % 2 ? 4 : 0)) & 0x0F;
     const uint8_t bit = static_cast<uint8_t>(1u << i);
-    dark_by_control[i] = !ready || dp != kDpActivated || (Peek(0x10, kTxDisable) & bit) ||
-                         (Peek(0x10, kTxForceSquelch) & bit);
+    tx_off[i] = (Peek(0x10, kTxDisable) & bit) || (Peek(0x10, kTxForceSquelch) & bit);
+    dark_by_control[i] = !ready || dp != kDpActivated || tx_off[i];
   }
   // A lane that read zero because the host had it off still has a laser:
   // give it the level of the lit lanes.
@@ -325,7 +330,7 @@ void ModuleModel::TakeNominals() {
   for (int i = 0; i < 8; ++i) {
     if (!dark_by_control[i]) continue;
     if (!nominal_.tx_power[i]) nominal_.tx_power[i] = tx;
-    if (!nominal_.tx_bias[i] && !ready) nominal_.tx_bias[i] = bias;
+    if (!nominal_.tx_bias[i] && (!ready || tx_off[i])) nominal_.tx_bias[i] = bias;
     if (!nominal_.rx_input[i] && !ready) nominal_.rx_input[i] = rx;
   }
 }
@@ -513,6 +518,12 @@ bool ModuleModel::LaneLit(int lane) {
          !LaneBit(0x10, kTxDisable, lane) && !LaneBit(0x10, kTxForceSquelch, lane);
 }
 
+bool ModuleModel::LaserOn(int lane) {
+  if (LaneLit(lane)) return true;
+  return faults_.tx_stuck_on[lane - 1] && ModuleState() == kModReady &&
+         DpState(lane) == kDpActivated;
+}
+
 double ModuleModel::Noise(double relative) {
   if (!noise_) return 0.0;
   return std::uniform_real_distribution<double>(-relative, relative)(rng_);
@@ -535,8 +546,15 @@ void ModuleModel::UpdateMonitors(Clock::time_point t) {
     return static_cast<uint16_t>(std::clamp(std::lround(nominal * factor), 0L, 0xFFFFL));
   };
   if (nominal_.temperature || nominal_.vcc) {
-    const auto temperature = static_cast<uint16_t>(static_cast<int16_t>(nominal_.temperature) +
-                                                   std::lround(noise_factors_.temperature));
+    auto temperature = static_cast<uint16_t>(static_cast<int16_t>(nominal_.temperature) +
+                                             std::lround(noise_factors_.temperature));
+    if (faults_.temperature_high) {
+      const auto high_alarm = static_cast<int16_t>(Peek(0x02, kTempThresholds) << 8 |
+                                                   Peek(0x02, kTempThresholds + 1));
+      temperature = static_cast<uint16_t>(
+          std::max<int>(static_cast<int16_t>(temperature),
+                        std::min<int>(high_alarm + 2 * 256, INT16_MAX)));
+    }
     const auto vcc = static_cast<uint16_t>(
         std::clamp(nominal_.vcc + std::lround(noise_factors_.vcc), 0L, 0xFFFFL));
     lower_[kTemperature] = static_cast<uint8_t>(temperature >> 8);
@@ -548,11 +566,12 @@ void ModuleModel::UpdateMonitors(Clock::time_point t) {
   Page& p11 = P(0x11);
   for (int lane = 1; lane <= 8; ++lane) {
     const int i = lane - 1;
-    const bool active = ready && DpState(lane) == kDpActivated;
+    // A disabled or squelched lane's laser is off: no light and no bias.
+    const bool laser = LaserOn(lane);
     PutWord(p11, kTxPower + 2 * i,
-            LaneLit(lane) ? scaled(nominal_.tx_power[i], noise_factors_.tx_power[i]) : 0);
+            laser ? scaled(nominal_.tx_power[i], noise_factors_.tx_power[i]) : 0);
     PutWord(p11, kTxBias + 2 * i,
-            active ? scaled(nominal_.tx_bias[i], noise_factors_.tx_bias[i]) : 0);
+            laser ? scaled(nominal_.tx_bias[i], noise_factors_.tx_bias[i]) : 0);
     PutWord(p11, kRxPower + 2 * i,
             ready ? scaled(nominal_.rx_input[i], noise_factors_.rx_power[i]) : 0);
   }
@@ -592,6 +611,7 @@ void ModuleModel::LatchFlags() {
     const int i = lane - 1;
     const bool present = nominal_.tx_power[i] || nominal_.tx_bias[i] || nominal_.rx_input[i];
     if (!ready || !present || DpState(lane) != kDpActivated) continue;
+    if (faults_.tx_los[i]) p11[kTxLos - 0x80] |= static_cast<uint8_t>(1u << i);
     const int rx = Word(p11, static_cast<uint8_t>(kRxPower + 2 * i));
     if (has_tx)
       latch(kTxPowerFlags, Check(Word(p11, static_cast<uint8_t>(kTxPower + 2 * i)), tx_t), lane);
@@ -753,6 +773,22 @@ void ModuleModel::StartLive() {
   if (!frozen_) return;
   frozen_ = false;
   started_ = false;  // the next access settles from the memory as it is now
+}
+
+void ModuleModel::SetSerialNumber(const std::string& serial) {
+  Page& p0 = P(0x00);
+  unsigned sum = 0;
+  for (int i = 0; i < 16; ++i)
+    p0[166 - 0x80 + i] = static_cast<uint8_t>(i < static_cast<int>(serial.size()) ? serial[i] : ' ');
+  for (int reg = 128; reg <= 221; ++reg) sum += p0[reg - 0x80];
+  p0[222 - 0x80] = static_cast<uint8_t>(sum);
+}
+
+std::string ModuleModel::SerialNumber() const {
+  std::string serial;
+  for (int reg = 166; reg < 182; ++reg) serial += static_cast<char>(Peek(0x00, static_cast<uint8_t>(reg)));
+  while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+  return serial;
 }
 
 ModuleDumpImage ModuleModel::Image() const {

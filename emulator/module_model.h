@@ -18,8 +18,8 @@
 //   "rejected invalid code" otherwise; an accepted lane re-initialises.
 //   Every change latches the lane's data-path-state-changed flag.
 // - monitors move with small noise around the values found in memory; a
-//   lane whose Tx is disabled or force-squelched, or not active, sends no
-//   light. Rx LOS and Rx CDR LOL latch while a lane's Rx power is below its
+//   lane whose Tx is disabled or force-squelched, or not active, has its
+//   laser off: no light and no bias current. Rx LOS and Rx CDR LOL latch while a lane's Rx power is below its
 //   low-alarm threshold.
 // - alarm and warning flags latch against the page 02h thresholds and clear
 //   when read; the interrupt bit and the flag summaries follow, masks apply.
@@ -121,6 +121,28 @@ class ModuleModel {
   void SetNoise(bool noise);  // false: monitors sit at their values
   // The optical input of a lane's receiver, in 0.1 uW.
   void SetRxInput(int lane, uint16_t raw);
+  // Writes the serial number (page 00h 166-181, space padded, cut at 16
+  // characters) and keeps the page's checksum valid.
+  void SetSerialNumber(const std::string& serial);
+  std::string SerialNumber() const;
+
+  // Faults of a bad module, for qualification tests; a healthy module has
+  // none. They hold until cleared and survive resets and power cycles.
+  struct Faults {
+    // The lane's laser stays on when the host disables or squelches its
+    // Tx: bias and Tx power keep their levels (the output status still
+    // reports what the host asked for).
+    std::array<bool, 8> tx_stuck_on{};
+    // The lane's host-side input is lost: its Tx LOS flag (page 11h 0x88)
+    // latches again at every access while the data path is active.
+    std::array<bool, 8> tx_los{};
+    // The module runs hot: its temperature reads 2 degC above the high-alarm
+    // threshold, so the temperature high alarm and warning latch.
+    bool temperature_high = false;
+    bool operator==(const Faults&) const = default;
+  };
+  void SetFaults(const Faults& faults) { faults_ = faults; }
+  const Faults& GetFaults() const { return faults_; }
 
  private:
   uint8_t& At(uint8_t page, uint8_t reg);
@@ -154,6 +176,8 @@ class ModuleModel {
     return (P(page)[reg - 0x80] >> (lane - 1)) & 1;
   }
   bool LaneLit(int lane);
+  // The laser runs: the lane lit, or a stuck laser on an active lane.
+  bool LaserOn(int lane);
   double Noise(double relative);
 
   Page lower_{};
@@ -183,6 +207,7 @@ class ModuleModel {
     std::array<double, 8> tx_power{}, tx_bias{}, rx_power{};
   } noise_factors_;
   std::mt19937 rng_{0x4C57};
+  Faults faults_;
 };
 
 // Parses the module dump format into lower memory and pages.

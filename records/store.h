@@ -35,6 +35,9 @@ struct Location {
 // Accepts a file path, sqlite:///path, postgresql://... or postgres://...
 // (libpq's URI syntax, ?host=/socket/dir included). Throws kBadUrl.
 Location ResolveLocation(const std::string& option);
+// $XDG_DATA_HOME/lanewright/results.db, or ~/.local/share/lanewright/results.db
+// when XDG_DATA_HOME is unset or relative. Throws kBadUrl without HOME.
+std::string DefaultDatabasePath();
 
 // A summary row for `history` and `runs`.
 struct RunSummary {

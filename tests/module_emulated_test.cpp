@@ -125,7 +125,8 @@ TEST_F(LiveModule, ADisabledLaneSendsNoLightAndItsFlagsLatchUntilRead) {
   ASSERT_TRUE(module.ReadAlarmImage());
   EXPECT_EQ(module.Monitors().tx_power[3], 0);
   EXPECT_GT(module.Monitors().tx_power[2], 5000);
-  EXPECT_GT(module.Monitors().tx_bias[3], 0);
+  EXPECT_EQ(module.Monitors().tx_bias[3], 0);  // the laser is off
+  EXPECT_GT(module.Monitors().tx_bias[2], 0);
   for (int lane = 1; lane <= 8; ++lane) {
     EXPECT_EQ(module.GetTxPowerFlag(lane, kLowAlarm), lane == 4) << lane;
     EXPECT_EQ(module.GetTxPowerFlag(lane, kLowWarning), lane == 4) << lane;
