@@ -22,6 +22,7 @@
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
 #include "signal/ui/widgets.h"
+#include "qualify/ui/qualify_page.h"
 #include "transfer/ui/transfer_page.h"
 
 #ifdef Q_OS_WIN
@@ -39,7 +40,7 @@ const TabInfo kTabs[] = {
     {"Checker", QColor(237, 28, 36)}, {"Dsp", QColor(237, 28, 36)},
     {"Ctrl", QColor(0, 128, 255)},    {"Flag", QColor(0, 128, 255)},
     {"Set0", QColor(0, 128, 255)},    {"INFO", QColor(0, 128, 255)},
-    {"File", QColor(0, 128, 255)},
+    {"File", QColor(0, 128, 255)},    {"Qualify", QColor(0, 128, 255)},
 };
 
 }  // namespace
@@ -105,7 +106,9 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
 
 CLanewrightDlg::~CLanewrightDlg() {
   // Nothing may still be queued for the pages when they go; the watcher is
-  // registered by a job, so the worker stops first.
+  // registered by a job, so the worker stops first; a qualification run
+  // ends at its next chance instead of running on to its end.
+  if (qualify_) qualify_->Stop();
   context_->Link().Stop();
   UnregisterDeviceNotify();
   DestroyPages();
@@ -221,7 +224,8 @@ void CLanewrightDlg::CreatePages() {
   set0_ = new CStagedCtrlSet0(app, nullptr);
   info_ = new CINFO(app, nullptr);
   file_ = new CTransferFile(app, nullptr);
-  QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_};
+  qualify_ = new CQualify(app, nullptr);
+  QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_, qualify_};
   for (int i = 0; i < kTabCount; ++i) {
     tabs_->insertTab(i, pages[i], kTabs[i].label);
     tabs_->tabBar()->setTabTextColor(i, kTabs[i].colour);
@@ -249,6 +253,7 @@ void CLanewrightDlg::DestroyPages() {
   set0_ = nullptr;
   info_ = nullptr;
   file_ = nullptr;
+  qualify_ = nullptr;
 }
 
 QWidget* CLanewrightDlg::Page(int tab) const { return tabs_ ? tabs_->widget(tab) : nullptr; }

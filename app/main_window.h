@@ -1,4 +1,4 @@
-// The main window: seven tab pages over a status line, following the test
+// The main window: eight tab pages over a status line, following the test
 // board being plugged and unplugged.
 #pragma once
 
@@ -22,6 +22,7 @@ class CFlag;
 class CStagedCtrlSet0;
 class CINFO;
 class CTransferFile;
+class CQualify;
 class CDDM;
 class PowerInhibit;
 
@@ -32,7 +33,7 @@ class CLanewrightDlg : public QDialog {
   static constexpr int kStatusFontHeight = 24;  // cell height in pixels
   // A board held by another process is tried again this often.
   static constexpr int kBoardRetryMs = 500;
-  enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kTabCount };
+  enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kQualify, kTabCount };
 
   explicit CLanewrightDlg(std::shared_ptr<HidBackend> backend,
                           std::shared_ptr<emu::EmulatedBoard> emulated = nullptr,
@@ -48,6 +49,7 @@ class CLanewrightDlg : public QDialog {
   CLineCheck* LineCheck() const { return line_check_; }
   CDsp* Dsp() const { return dsp_; }
   CDDM* Ddm() const { return ddm_; }
+  CQualify* Qualify() const { return qualify_; }
   QWidget* Page(int tab) const;
   // The board is open, as the board worker last reported.
   bool Connected() const { return connected_; }
@@ -106,6 +108,7 @@ class CLanewrightDlg : public QDialog {
   CStagedCtrlSet0* set0_ = nullptr;
   CINFO* info_ = nullptr;
   CTransferFile* file_ = nullptr;
+  CQualify* qualify_ = nullptr;
   CDDM* ddm_ = nullptr;
   bool notify_registered_ = false;
   // Matching boards at the latest enumeration, published by the board

@@ -1,8 +1,8 @@
 #include "gui/log.h"
 
-Q_LOGGING_CATEGORY(lcGuiKit, "lw.gui.kit", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcGuiApp, "lw.gui.app", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcGuiModule, "lw.gui.module", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcGuiSignal, "lw.gui.signal", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcGuiTransfer, "lw.gui.transfer", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcGuiQualify, "lw.gui.qualify", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcGuiKit, "lw.gui.kit", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcGuiApp, "lw.gui.app", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcGuiModule, "lw.gui.module", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcGuiSignal, "lw.gui.signal", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcGuiTransfer, "lw.gui.transfer", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcGuiQualify, "lw.gui.qualify", QtWarningMsg)

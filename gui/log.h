@@ -1,5 +1,6 @@
 // The GUI's logging categories, one per area, under "lw.gui". Turn them on
-// with QT_LOGGING_RULES, for example QT_LOGGING_RULES="lw.gui.*.debug=true".
+// with QT_LOGGING_RULES, for example QT_LOGGING_RULES="lw.gui.*.debug=true";
+// warnings are on by default, info and debug off.
 #pragma once
 
 #include <QLoggingCategory>

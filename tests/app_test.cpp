@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
@@ -20,6 +21,7 @@
 #include "emulator/emulated_board.h"
 #include "gui/page_kit.h"
 #include "module/ui/ddm_window.h"
+#include "qualify/ui/qualify_page.h"
 
 namespace {
 
@@ -109,9 +111,9 @@ TEST_F(MainWindowFixture, OpensWithCaptionTabsAndConnectedBoard) {
   Start();
   EXPECT_EQ(window->windowTitle(), "Vorlanix 400Gbps Lanewright V1.0");
   auto* tabs = window->Tabs();
-  ASSERT_EQ(tabs->count(), 7);
-  const QStringList labels = {"Checker", "Dsp", "Ctrl", "Flag", "Set0", "INFO", "File"};
-  for (int i = 0; i < 7; ++i) {
+  ASSERT_EQ(tabs->count(), 8);
+  const QStringList labels = {"Checker", "Dsp", "Ctrl", "Flag", "Set0", "INFO", "File", "Qualify"};
+  for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(tabs->tabText(i), labels[i]);
     EXPECT_EQ(tabs->tabBar()->tabTextColor(i), i < 2 ? QColor(237, 28, 36) : QColor(0, 128, 255));
   }
@@ -190,10 +192,27 @@ TEST_F(MainWindowFixture, TheUserInterfaceThreadMakesNoTransportCall) {
   QApplication::sendEvent(ddm_timer, &tick);
   window->Context().Link().Drain();
   EXPECT_FALSE(window->Ddm()->findChild<QLineEdit*>("TEMP")->text().isEmpty());
+  // The Qualify tab runs a small plan to its verdict, storing it in a
+  // directory of the test's own.
+  QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  qunsetenv("LANEWRIGHT_DB");
+  QFile plan(data.filePath("plan.toml"));
+  ASSERT_TRUE(plan.open(QIODevice::WriteOnly));
+  plan.write("[[step]]\nkind = \"identify\"\n[[finally]]\nkind = \"tx-enable\"\n");
+  plan.close();
   for (int tab = CLanewrightDlg::kDsp; tab < CLanewrightDlg::kTabCount; ++tab) {
     window->Tabs()->setCurrentIndex(tab);
     if (auto* poller = window->Page(tab)->findChild<pages::PagePoller*>()) poller->Tick();
     QTest::qWait(1);  // the information page's paint starts its pass
+    if (tab == CLanewrightDlg::kQualify) {
+      CQualify* qualify = window->Qualify();
+      qualify->SetPlanPath(plan.fileName());
+      ASSERT_TRUE(qualify->Run());
+      ASSERT_TRUE(QTest::qWaitFor([qualify] { return !qualify->Running(); }, 30000));
+      EXPECT_EQ(qualify->VerdictText(), "PASS") << qualify->Message().toStdString();
+    }
     window->Context().Link().Drain();
   }
   window->Tabs()->setCurrentIndex(CLanewrightDlg::kChecker);
