@@ -357,6 +357,8 @@ void CQualify::OnFinished(const RunResult& r) {
     return;
   }
   last_run_ = r.run;
+  steps_->setCurrentItem(nullptr);
+  steps_->clearSelection();
   const records::RunRecord& run = *last_run_;
   ShowVerdict(records::OutcomeName(run.verdict), OutcomeColour(run.verdict));
   QStringList lines;
