@@ -20,7 +20,7 @@
 #include "board/device.h"
 #include "gui/app_context.h"
 #include "gui/log.h"
-#include "gui/page_kit.h"
+#include "gui/control_id.h"
 #include "qualify/runner.h"
 #include "records/report.h"
 #include "records/store.h"
@@ -123,7 +123,7 @@ CHistory::CHistory(AppContext& app, const QString& serial, QWidget* parent) : QD
 
 CQualify::CQualify(AppContext& app, QWidget* parent)
     : QWidget(parent), app_(app), open_url_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
-  using pages::Tag;
+  using gui::Tag;
   auto* layout = new QVBoxLayout(this);
 
   auto* plan_row = new QHBoxLayout;
