@@ -138,6 +138,17 @@ TEST_F(QualifyTab, StopEndsTheRunEarlyAndTheFinallyStepsStillRun) {
   EXPECT_NE(page->LastRun()->id, 0);  // an interrupted run is stored too
 }
 
+TEST_F(QualifyTab, WithoutABoardNothingRunsAndNothingIsStored) {
+  app->Link().Run([this] { app->Device().CloseBoard(); });
+  page->SetPlanPath(Plan("[[step]]\nkind = \"identify\"\n"));
+  ASSERT_TRUE(page->Run());
+  ASSERT_TRUE(WaitForEnd(10000));
+  EXPECT_TRUE(page->Message().startsWith("No board is open")) << page->Message().toStdString();
+  EXPECT_FALSE(page->LastRun());
+  EXPECT_EQ(page->VerdictText(), "");
+  EXPECT_FALSE(QFile::exists(data.filePath("lanewright/results.db")));
+}
+
 TEST_F(QualifyTab, ABadPlanIsRefusedBeforeAnyBoardTraffic) {
   board->ClearRequests();
   page->SetPlanPath(Plan("[[step]]\nkind = \"warp\"\n"));

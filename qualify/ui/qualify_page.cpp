@@ -279,6 +279,13 @@ bool CQualify::Run() {
   CDevice* device = &app_.Device();
   app_.Link().Run([device, plan = std::move(plan), channel = channel_, version = version.toStdString()] {
     RunResult result;
+    // Without a board there is no module to qualify, and nothing to record.
+    const std::string board_path = device->OpenPath();
+    if (board_path.empty()) {
+      result.error = QCoreApplication::translate("CQualify", "No board is open: nothing was run.");
+      emit channel->Finished(result);
+      return;
+    }
     // The records database first, as the command-line tool does: a run
     // whose record could not be kept is not started.
     std::unique_ptr<records::Store> store;
@@ -290,7 +297,7 @@ bool CQualify::Run() {
       return;
     }
     qualify::RunOptions options;
-    options.board_path = device->OpenPath();
+    options.board_path = board_path;
     options.tool_version = version;
     options.stop = &channel->stop;
     result.run = qualify::RunPlan(*device, plan, options, [&channel](const qualify::RunEvent& e) {
