@@ -1,5 +1,7 @@
 #include "board/hid.h"
 
+#include "board/log.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -7,18 +9,10 @@
 #include <cstring>
 
 namespace {
-// LANEWRIGHT_TRACE=1 prints every report moved on the link as hex on stderr.
-const bool kTrace = [] {
-  const char* v = std::getenv("LANEWRIGHT_TRACE");
-  return v && *v && *v != '0';
-}();
-
+// The report hex dump, at the board's debug level (LANEWRIGHT_TRACE=1 turns
+// it on: every report moved on the link, as hex on stderr).
 void Trace(const char* dir, const uint8_t* report, int count) {
-  if (!kTrace) return;
-  char line[3 * 65 + 16];
-  int n = std::snprintf(line, sizeof line, "%s", dir);
-  for (int i = 0; i < count && i < 65; ++i) n += std::snprintf(line + n, sizeof line - n, " %02x", report[i]);
-  std::fprintf(stderr, "%s\n", line);
+  lwlog::HexDump(lwlog::Category::kBoard, dir, report, count);
 }
 }  // namespace
 
@@ -145,7 +139,7 @@ int CHid::ReadReport(uint8_t* buffer, int count, TransferOutcome* outcome) {
   // id byte, which we put back at buffer[0] for our callers.
   int n = connection_->Read(buffer + 1, static_cast<size_t>(count - 1), kTransferLimitMs);
   if (n == 0) {
-    if (kTrace) std::fprintf(stderr, "hid < timeout\n");
+    lwlog::Write(lwlog::Category::kBoard, lwlog::Level::kDebug, "hid < timeout");
     result = TransferOutcome::kTimeout;
     dirty_ = true;
     dirty_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLateAnswerGuardMs);

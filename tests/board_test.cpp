@@ -12,6 +12,7 @@
 
 #include "board/board_worker.h"
 #include "board/device.h"
+#include "board/log.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
 
@@ -148,6 +149,36 @@ TEST_F(BoardFixture, ReadTimesOutAfterTheLimitAndTheLinkStaysUsable) {
   uint8_t byte = 0;
   EXPECT_TRUE(device.ReadModule(1, 0xA0, 0, 0, &byte, 1));
   EXPECT_EQ(byte, 0x18);
+}
+
+// The report hex dump goes to the board category at debug level, through
+// whatever sink is installed (the GUI's routes it into QLoggingCategory);
+// below the category's threshold nothing is formatted or written.
+TEST_F(BoardFixture, ReportsAreLoggedAsHexAtTheBoardsDebugLevel) {
+  std::vector<std::string> lines;
+  std::mutex m;
+  const auto before = lwlog::SetLogSink([&](lwlog::Category c, lwlog::Level l, std::string_view line) {
+    std::lock_guard lock(m);
+    if (c == lwlog::Category::kBoard && l == lwlog::Level::kDebug) lines.emplace_back(line);
+  });
+  const bool was_tracing = lwlog::Enabled(lwlog::Category::kBoard, lwlog::Level::kDebug);
+  lwlog::SetThreshold(lwlog::Category::kBoard, lwlog::Level::kWarning);
+  uint8_t byte = 0;
+  ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x80, &byte, 1));
+  EXPECT_TRUE(lines.empty());
+  lwlog::SetThreshold(lwlog::Category::kBoard, lwlog::Level::kDebug);
+  ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x00, 0x80, &byte, 1));
+  board->DropAnswers(1);
+  EXPECT_FALSE(device.ReadModule(1, 0xA0, 0x00, 0x80, &byte, 1));
+  lwlog::SetThreshold(lwlog::Category::kBoard,
+                      was_tracing ? lwlog::Level::kDebug : lwlog::Level::kWarning);
+  lwlog::SetLogSink(before);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("hid > ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].size(), std::string("hid >").size() + 3 * 65) << "65 bytes, each \" xx\"";
+  EXPECT_EQ(lines[1].rfind("hid < ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines.back(), "hid < timeout");
+  EXPECT_STREQ(lwlog::CategoryName(lwlog::Category::kQualify), "lanewright.qualify");
 }
 
 TEST_F(BoardFixture, LateAnswerIsDiscardedNotPairedWithTheNextRequest) {

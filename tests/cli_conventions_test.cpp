@@ -137,6 +137,21 @@ TEST_F(Scratch, OutputThatCannotBeWrittenFails) {
   EXPECT_EQ(r.err, "status 0\n");
 }
 
+// LANEWRIGHT_TRACE=1 prints every report moved on the link as hex on
+// stderr, one a line; without it stderr stays quiet.
+TEST_F(Scratch, TraceShowsEveryReportOnStderr) {
+  auto r = cli_test::RunShell("LANEWRIGHT_TRACE=1 lanewright-cli --emulate read 0xA00080 1",
+                              dir.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("hid > "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nhid < "), std::string::npos) << r.err;
+  for (size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1)
+    EXPECT_EQ(r.err.compare(at, 4, "hid "), 0) << r.err.substr(at, 40);
+  r = cli_test::RunShell("LANEWRIGHT_TRACE=0 lanewright-cli --emulate read 0xA00080 1", dir.string());
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
 // A watch prints JSON Lines: one document per refresh, each on its line.
 TEST_F(Scratch, WatchPrintsJsonLines) {
   const auto r = cli_test::RunShell("lanewright-cli --emulate ddm --watch 0.3 --json", dir.string(),
