@@ -17,8 +17,10 @@
 #include <thread>
 
 #include "app/main_window.h"
+#include "board/log.h"
 #include "board/process_lock.h"
 #include "emulator/emulated_board.h"
+#include "gui/log.h"
 #include "gui/page_kit.h"
 #include "module/ui/ddm_window.h"
 #include "qualify/ui/qualify_page.h"
@@ -259,6 +261,50 @@ TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
   // Now this process holds it.
   ProcessLock late;
   EXPECT_EQ(late.TryLock(watched->lock_path, true), ProcessLock::State::kBusy);
+}
+
+// The core's log lines reach Qt's logging in the category of their layer, at
+// their level; the core writes what the Qt rules enable and no more.
+struct Logged {
+  QtMsgType type;
+  QString category, text;
+};
+std::vector<Logged>* g_logged = nullptr;
+
+TEST(CoreLog, LinesReachTheQtCategoryOfTheirLayer) {
+  std::vector<Logged> logged;
+  g_logged = &logged;
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (g_logged) g_logged->push_back({type, context.category, text});
+      });
+  QLoggingCategory::setFilterRules("lanewright.board.debug=true");
+  gui::RouteCoreLog();
+
+  const uint8_t report[3] = {0x00, 0xaa, 0x13};
+  lwlog::HexDump(lwlog::Category::kBoard, "hid >", report, 3);
+  lwlog::Write(lwlog::Category::kModule, lwlog::Level::kWarning, "module warning");
+  lwlog::Write(lwlog::Category::kModule, lwlog::Level::kInfo, "not enabled");
+  lwlog::Write(lwlog::Category::kQualify, lwlog::Level::kError, "qualify error");
+  EXPECT_TRUE(lwlog::Enabled(lwlog::Category::kBoard, lwlog::Level::kDebug));
+  EXPECT_FALSE(lwlog::Enabled(lwlog::Category::kModule, lwlog::Level::kInfo));
+
+  qInstallMessageHandler(before);
+  g_logged = nullptr;
+  lwlog::SetLogSink({});
+  QLoggingCategory::setFilterRules({});
+  for (int i = 0; i < lwlog::kCategoryCount; ++i)
+    lwlog::SetThreshold(static_cast<lwlog::Category>(i), lwlog::Level::kWarning);
+
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(logged[0].type, QtDebugMsg);
+  EXPECT_EQ(logged[0].category, "lanewright.board");
+  EXPECT_EQ(logged[0].text, "hid > 00 aa 13");
+  EXPECT_EQ(logged[1].type, QtWarningMsg);
+  EXPECT_EQ(logged[1].category, "lanewright.module");
+  EXPECT_EQ(logged[1].text, "module warning");
+  EXPECT_EQ(logged[2].type, QtCriticalMsg);
+  EXPECT_EQ(logged[2].category, "lanewright.qualify");
 }
 
 }  // namespace
