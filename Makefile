@@ -25,7 +25,7 @@ FUZZ_DIR := build-fuzz
 FUZZ_SECONDS ?= 300
 FUZZERS := page_file module_dump state_file dsp_json
 
-.PHONY: all deps configure build run test test-fast test-asan test-tsan bench screenshots fuzz \
+.PHONY: all deps configure build run test test-db test-fast test-asan test-tsan bench screenshots fuzz \
         package test-package clean
 
 all: build
@@ -71,6 +71,10 @@ run: build
 test: build
 	ctest --preset default
 
+# Only the tests against a throwaway PostgreSQL server (also part of `make test`).
+test-db: build
+	ctest --preset default -L db
+
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (with
 # LeakSanitizer). The preset sets QT_QPA_PLATFORM and the sanitizer options,
 # for the build too, which runs every test program to list its tests.
@@ -104,6 +108,7 @@ screenshots: build
 	  { [ "$$(id -u)" = 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$p; }; \
 	done
 	packaging/screenshots.sh $(GUI) docs/screenshots
+	packaging/report-screenshot.sh $(BUILD_DIR)/bench/report_sample docs/screenshots
 
 package: PACKAGES := $(PACKAGES) $(PACKAGE_PACKAGES)
 package: configure

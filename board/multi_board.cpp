@@ -1,6 +1,7 @@
 #include "board/multi_board.h"
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "board/hid.h"
@@ -20,8 +21,13 @@ namespace {
 
 // Opens the board at `slot.path` (found again by its path: the list may have
 // changed since), waiting while another process holds it when asked to.
-BoardResult Open(CDevice& device, const BoardSlot& slot, const EachBoardOptions& options) {
+// The boards open one at a time (the enumerations and opens of a HID stack
+// are not all safe to run side by side); a wait for a busy board sleeps
+// outside the lock, and the runs go side by side.
+BoardResult Open(CDevice& device, const BoardSlot& slot, const EachBoardOptions& options,
+                 std::mutex& opening) {
   const auto attempt = [&] {
+    std::lock_guard lock(opening);
     device.FindDevices();
     const int index = device.Hid().FindDevicePath(slot.path);
     return index < 0 ? BoardResult::Fail(BoardStatus::kOpenFailed) : device.OpenBoard(index);
@@ -44,6 +50,7 @@ std::vector<BoardOutcome> RunOnBoards(const std::shared_ptr<HidBackend>& backend
                                       const EachBoardOptions& options) {
   std::vector<BoardOutcome> outcomes(slots.size());
   std::vector<std::thread> threads;
+  std::mutex opening;
   threads.reserve(slots.size());
   for (size_t i = 0; i < slots.size(); ++i) {
     outcomes[i].slot = slots[i];
@@ -51,7 +58,7 @@ std::vector<BoardOutcome> RunOnBoards(const std::shared_ptr<HidBackend>& backend
       BoardOutcome& outcome = outcomes[i];
       CDevice device(backend);
       if (options.pause) device.SetPause(options.pause);
-      outcome.opened = Open(device, outcome.slot, options);
+      outcome.opened = Open(device, outcome.slot, options, opening);
       if (!outcome.opened) return;
       try {
         run(outcome.slot, device);

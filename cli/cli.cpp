@@ -288,6 +288,7 @@ std::vector<Command> AllCommands() {
   RegisterSignalCommands(table);
   RegisterTransferCommands(table);
   RegisterRecordsCommands(table);
+  RegisterReportCommands(table);
   RegisterQualifyCommands(table);
   return table;
 }

@@ -125,6 +125,7 @@ void RegisterModuleCommands(std::vector<Command>& table);
 void RegisterSignalCommands(std::vector<Command>& table);
 void RegisterTransferCommands(std::vector<Command>& table);
 void RegisterRecordsCommands(std::vector<Command>& table);
+void RegisterReportCommands(std::vector<Command>& table);
 void RegisterQualifyCommands(std::vector<Command>& table);
 
 // Runs the tool. `board` presets the emulated board (tests); otherwise the

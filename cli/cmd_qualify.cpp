@@ -190,10 +190,11 @@ int QualifyOne(Shared& shared, CDevice& device, int board, const std::string& pa
 
 int Qualify(Context& ctx, std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("usage: qualify PLAN.toml (see qualify --help)");
+  // --board after the command, as its usage shows it, does what the global
+  // one does.
   std::string board_text;
-  bool all = false;
   if (ctx.Option("--board", &board_text)) {
-    if (board_text == "all") all = true;
+    if (board_text == "all") ctx.all_boards = true;
     else ctx.board_index = static_cast<int>(ParseNumber(board_text, 255, "--board"));
   }
   // The plan, the database and the report folder before any board traffic.
@@ -205,29 +206,40 @@ int Qualify(Context& ctx, std::vector<std::string>& args) {
     ctx.err << "lanewright-cli: " << e.what() << "\n";
     return kUsage;
   }
-  std::string db;
-  ctx.Option("--db", &db);
-  records::Location where;
-  try {
-    where = records::ResolveLocation(db);
-  } catch (const records::StoreError& e) {
-    throw UsageError(std::string("--db: ") + e.what());
-  }
-  std::unique_ptr<records::Store> store;
-  try {
-    store = records::Store::Open(where);
-  } catch (const records::StoreError& e) {
-    throw FileError(std::string("the records database: ") + e.what());
-  }
-  Shared shared{plan, *store, {}, {}, {ctx, {}, false}};
+  std::unique_ptr<records::Store> store = OpenStore(ctx);
+  Shared shared{plan, *store, {}, {}, {ctx, {}, ctx.all_boards}};
   ctx.Option("--report", &shared.report_dir);
 
-  if (all) {
-    // --board all: one run per board at once; the hook for the board rack.
-    throw UsageError("--board all: running on every board is not available in this build");
+  // One run per board, each on its board's own thread and CDevice; under
+  // --board all every board at once.
+  std::mutex status_mutex;
+  std::vector<int> statuses;
+  const auto outcomes = ctx.RunOnBoards([&](const board::BoardSlot& slot, CDevice& device) {
+    const int status = QualifyOne(shared, device, slot.index, slot.path);
+    std::lock_guard lock(status_mutex);
+    statuses.push_back(status);
+  });
+  bool error = false, fail = false;
+  for (const auto& o : outcomes) {
+    if (!o.opened) {
+      shared.printer.Error("cannot open board " + std::to_string(o.slot.index) + " (" + o.slot.path +
+                               "): " + o.opened.Text(),
+                           o.slot.index);
+      error = true;
+    } else if (o.error) {
+      try {
+        std::rethrow_exception(o.error);
+      } catch (const std::exception& e) {
+        shared.printer.Error(e.what(), o.slot.index);
+      }
+      error = true;
+    }
   }
-  CDevice& device = ctx.Board();
-  return QualifyOne(shared, device, ctx.board_index, device.OpenPath());
+  for (int s : statuses) {
+    error = error || s == kBoardFailure;
+    fail = fail || s == kFail;
+  }
+  return error ? kBoardFailure : fail ? kFail : kOk;
 }
 
 }  // namespace
@@ -253,9 +265,9 @@ void RegisterQualifyCommands(std::vector<Command>& table) {
        "or a file failed, or Ctrl-C ended the run); 2 a bad plan or option.\n\n"
        "Example: lanewright-cli --emulate-ber 0 qualify examples/plan.toml --report reports\n",
        {{"--board", "INDEX|all", "the board to use (default 0), or all: every board at once"},
-        {"--db", "URL", "the records database (default: LANEWRIGHT_DB, else the\nuser's results.db)"},
+        DbOption(),
         {"--report", "DIR", "also write the run's HTML report into DIR"}},
-       Qualify});
+       Qualify, /*all_boards=*/true});
 }
 
 }  // namespace cli

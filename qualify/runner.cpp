@@ -867,17 +867,21 @@ void Runner::Application(const Step& step, StepRecord& rec) {
 
   try {
     Progress("staging application " + std::to_string(step.application));
+    // Staged set 0, page 10h 145-152, one byte per lane: AppSel (bits 7-4),
+    // the data path's first lane, 0-based (bits 3-1), no explicit control
+    // (bit 0). Written as one verified block, then applied on every lane at
+    // once (ApplyDPInit, page 10h 143).
+    uint8_t config[kLanes] = {};
+    Check(module_.ReadBlock(0xA0, 0x10, 145, kLanes, config), "reading staged set 0");
+    uint8_t mask = 0;
     for (int lane : lanes) {
-      // Staged set 0: AppSel, the data path's first lane (0-based), no
-      // explicit control.
-      Check(module_.SetAppCode0(lane, static_cast<uint8_t>(step.application)), "staging lane " + std::to_string(lane));
-      Check(module_.SetDataPathCode0(lane, static_cast<uint8_t>(((lane - 1) / width) * width)),
-            "staging lane " + std::to_string(lane));
-      Check(module_.SetExplicitControl0(lane, 0), "staging lane " + std::to_string(lane));
+      const int first = ((lane - 1) / width) * width;
+      config[lane - 1] = static_cast<uint8_t>(step.application << 4 | first << 1);
+      mask |= static_cast<uint8_t>(1u << (lane - 1));
     }
+    Check(module_.WriteBlock(0xA0, 0x10, 145, kLanes, config, true), "writing staged set 0");
+    Check(module_.WriteByte(0xA0, 0x10, 143, mask, false), "applying staged set 0");
     const auto applied = Clock::now();
-    for (int lane : lanes)
-      Check(module_.SetApplyDataPathInit0(lane, 1), "applying lane " + std::to_string(lane));
     // Configuration status "accepted" (1) and data path state DPActivated (4)
     // on every lane, within the advertised initialisation time.
     const double timeout_s = (init_ms ? *init_ms / 1000 : 0) + 2.0;
@@ -1049,6 +1053,11 @@ void Runner::Flags(const Step&, StepRecord& rec) {
   }
   Measurement total = Numeric("alarms and faults raised", 0, "", count, std::nullopt, 0);
   Judge(total);
+  if (count) {
+    total.note.clear();
+    for (const auto& [key, m] : raised)
+      total.note += (total.note.empty() ? "" : ", ") + m.name + (m.lane ? " lane " + std::to_string(m.lane) : "");
+  }
   rec.measurements.push_back(total);
   for (auto& [key, m] : raised) rec.measurements.push_back(m);
 }

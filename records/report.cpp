@@ -159,6 +159,7 @@ const char* LaneColor(int lane) {
 struct Point {
   double t;
   double v;
+  bool gap = false;  // not a sample: where one step's samples end and the next's begin
 };
 
 // All samples of one series of one lane, over every step, in time order.
@@ -174,6 +175,7 @@ struct Line {
 struct Limit {
   double value;
   std::string label;
+  bool low = false;  // its label goes under the line
 };
 
 struct Chart {
@@ -221,8 +223,8 @@ std::string TickLabel(double v, bool log) {
 }
 
 // The polylines of one line, decimated to at most two points (the lowest
-// and the highest) per `bucket_px` of width, so a run of a hundred thousand
-// samples stays a few kilobytes. A point that cannot be drawn breaks the line.
+// and the highest) per two pixels of width, so a line of a hundred thousand
+// samples stays under ten kilobytes. A point that cannot be drawn breaks it.
 std::string Polylines(const Line& line, bool log, double x0, double xw, double t_lo, double t_hi,
                       double y0, double yh, double v_lo, double v_hi) {
   constexpr double kBucketPx = 2.0;
@@ -269,7 +271,7 @@ std::string Polylines(const Line& line, bool log, double x0, double xw, double t
   for (size_t i = 0; i < points.size(); ++i) {
     const Point& p = points[i];
     const double x = X(p.t);
-    const auto s = Scaled(p.v, log);
+    const auto s = p.gap ? std::nullopt : Scaled(p.v, log);
     if (!s) {
       flush();
       brk();
@@ -368,9 +370,9 @@ std::string RenderChart(const Chart& c, int id) {
   std::string out;
   auto o = std::back_inserter(out);
   fmt::format_to(o,
-                 "<svg class=\"chart\" viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"{}\" "
+                 "<svg class=\"chart{}\" viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"{}\" "
                  "preserveAspectRatio=\"xMidYMid meet\">",
-                 c.width, c.height, c.title);
+                 c.width < 600 ? " small" : "", c.width, c.height, c.title);
   fmt::format_to(o, "<defs><clipPath id=\"plot{}\"><rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>"
                     "</clipPath></defs>",
                  id, ml, mt - 2, xw, yh + 4);
@@ -407,9 +409,11 @@ std::string RenderChart(const Chart& c, int id) {
       const double y = Y(*s);
       fmt::format_to(o, "<line class=\"limit\" x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>",
                      ml, ml + xw, y, y);
-      // The label above its line, or below it at the top of the plot.
+      // A high limit's label above its line, a low limit's under it, so
+      // two close limits keep apart; inside the plot at its edges.
+      const bool under = l.low ? (mt + yh) - y >= 14 : y - mt < 14;
       fmt::format_to(o, "<text class=\"limit\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>",
-                     ml + xw - 4, y - mt < 14 ? y + 12 : y - 4, l.label);
+                     ml + xw - 4, under ? y + 12 : y - 4, l.label);
     }
   out += "</g></svg>";
   return out;
@@ -433,8 +437,8 @@ std::vector<Limit> LimitsOf(const RunRecord& run, const std::set<std::string>& n
       if (m.high && std::isfinite(*m.high)) highs.insert(*m.high);
     }
   std::vector<Limit> out;
-  if (lows.size() == 1) out.push_back({*lows.begin(), "low limit " + Num(*lows.begin())});
-  if (highs.size() == 1) out.push_back({*highs.begin(), "high limit " + Num(*highs.begin())});
+  if (lows.size() == 1) out.push_back({*lows.begin(), "low limit " + Num(*lows.begin()), true});
+  if (highs.size() == 1) out.push_back({*highs.begin(), "high limit " + Num(*highs.begin()), false});
   return out;
 }
 
@@ -491,6 +495,9 @@ th,td{text-align:left;padding:4px 8px;border-bottom:1px solid var(--line);vertic
 th{font-weight:600;color:var(--muted);background:var(--soft);white-space:nowrap}
 td{overflow-wrap:break-word}
 td.num,th.num{text-align:right;white-space:nowrap}
+table.compact{width:auto;min-width:60%}
+table.compact th,table.compact td{padding-right:22px}
+table.measurements{table-layout:fixed}
 tr.fail td{background:var(--fail-bg)}
 tr.error td{background:var(--error-bg)}
 .pill{display:inline-block;min-width:52px;text-align:center;padding:0 8px;border-radius:999px;
@@ -513,15 +520,17 @@ figcaption .unit{font-weight:400;color:var(--muted)}
 .note{color:var(--muted);font-size:12px;margin:4px 0 10px}
 svg.chart{display:block;width:100%;height:auto;font-size:11px;
 font-family:system-ui,"Liberation Sans","DejaVu Sans",Arial,sans-serif}
+svg.chart.small{font-size:12.5px}
 svg.chart .grid line{stroke:#e6e9ed;stroke-width:1}
 svg.chart .frame{fill:none;stroke:#9aa3ad;stroke-width:1}
 svg.chart .ticks text{fill:#59636e}
 svg.chart .axis{fill:#59636e}
 svg.chart line.limit{stroke:#c4242f;stroke-width:1.2;stroke-dasharray:7 4}
-svg.chart text.limit{fill:#c4242f;font-size:10px}
+svg.chart text.limit{fill:#c4242f;font-size:10px;paint-order:stroke;stroke:#fff;stroke-width:3px;stroke-linejoin:round}
 .multiples{display:grid;grid-template-columns:1fr 1fr;gap:6px 26px}
 .legend{display:flex;flex-wrap:wrap;gap:4px 16px;font-size:12px;color:var(--muted);margin:0 0 8px}
 .legend span{display:inline-flex;align-items:center;gap:5px;white-space:nowrap}
+td .swatch{margin-right:6px;vertical-align:middle}
 pre.plan{background:var(--soft);border:1px solid var(--line);border-radius:6px;padding:10px 12px;
 font-size:12px;white-space:pre-wrap;overflow-wrap:anywhere;margin:0}
 footer{margin-top:36px;color:var(--muted);font-size:12px;border-top:1px solid var(--line);padding-top:8px}
@@ -637,7 +646,11 @@ void StepDetails(std::string& out, const RunRecord& run) {
       out += "<p class=\"empty\">No measurements.</p></div>";
       continue;
     }
-    out += "<table><thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
+    // The same columns in every step's table.
+    out += "<table class=\"measurements\"><colgroup><col style=\"width:19%\"><col style=\"width:7%\">"
+           "<col style=\"width:14%\"><col style=\"width:10%\"><col style=\"width:10%\">"
+           "<col style=\"width:13%\"><col style=\"width:8%\"><col></colgroup>"
+           "<thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
            "<th class=\"num\">Low limit</th><th class=\"num\">High limit</th><th>Expected</th>"
            "<th>Outcome</th><th>Note</th></tr></thead><tbody>";
     for (const Measurement& m : s.measurements) {
@@ -715,7 +728,7 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
          "its upper bound is.</p>";
 
   // The last value of each lane, for reading without the chart.
-  out += "<table><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
+  out += "<table class=\"compact\"><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
          "<th class=\"num\">Upper bound</th><th class=\"num\">At (s)</th>"
          "<th class=\"num\">Samples</th></tr></thead><tbody>";
   for (int lane : lanes) {
@@ -733,7 +746,8 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
     const auto ber = last("ber", &t);
     const auto upper = last("ber upper", &t);
     size_t count = 0;
-    if (const auto it = series.find({"ber", lane}); it != series.end()) count = it->second.size();
+    if (const auto it = series.find({"ber", lane}); it != series.end()) count = static_cast<size_t>(std::count_if(
+          it->second.begin(), it->second.end(), [](const Point& p) { return !p.gap; }));
     fmt::format_to(o,
                    "<tr><td>{}{}</td><td class=\"num\">{}</td><td class=\"num\">{}</td>"
                    "<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>",
@@ -804,13 +818,24 @@ void FlagSection(std::string& out, const RunRecord& run) {
   }
   // A module that chatters could leave thousands; the store keeps them all.
   constexpr size_t kShown = 2000;
-  out += "<table><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th><th>Lane</th>"
-         "<th>Event</th></tr></thead><tbody>";
+  out += "<table class=\"compact\"><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th>"
+         "<th>Lane</th><th>Event</th><th>During step</th></tr></thead><tbody>";
+  // The step that was running when the flag was seen, from the steps' times.
+  const auto during = [&](double t_s) -> std::string {
+    if (!std::isfinite(t_s) || run.started_ms <= 0) return "";
+    const double at_ms = static_cast<double>(run.started_ms) + t_s * 1000.0;
+    for (const StepRecord& s : run.steps)
+      if (s.started_ms > 0 && at_ms >= static_cast<double>(s.started_ms) &&
+          at_ms < static_cast<double>(s.ended_ms))
+        return Esc(s.name);
+    return "";
+  };
   for (size_t i = 0; i < run.flag_events.size() && i < kShown; ++i) {
     const FlagEvent& e = run.flag_events[i];
-    fmt::format_to(o, "<tr><td class=\"num\">{}</td><td>{}</td><td>{}</td><td>{}</td></tr>",
+    fmt::format_to(o,
+                   "<tr><td class=\"num\">{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>",
                    std::isfinite(e.t_s) ? fmt::format("{:.1f}", e.t_s) : Num(e.t_s), Esc(e.flag),
-                   LaneText(e.lane), Esc(e.event));
+                   LaneText(e.lane), Esc(e.event), during(e.t_s));
   }
   out += "</tbody></table>";
   if (run.flag_events.size() > kShown)
@@ -835,10 +860,22 @@ void PlanSection(std::string& out, const RunRecord& run) {
 std::string RenderHtmlReport(const RunRecord& run) {
   SeriesMap series;
   // A sample without a valid time cannot be placed; one without a valid
-  // value is kept, and breaks its line.
-  for (const StepRecord& step : run.steps)
+  // value is kept, and breaks its line. A series that goes on in a later
+  // step (bias in the DDM step, then in the Tx-disable step) is not joined
+  // across the steps: what happened between them was not sampled.
+  for (const StepRecord& step : run.steps) {
+    std::map<SeriesKey, double> first;
+    for (const Sample& s : step.samples)
+      if (std::isfinite(s.t_s)) {
+        auto [it, added] = first.try_emplace({s.series, s.lane}, s.t_s);
+        if (!added) it->second = std::min(it->second, s.t_s);
+      }
+    for (const auto& [key, t] : first)
+      if (const auto it = series.find(key); it != series.end() && !it->second.empty())
+        it->second.push_back({t, NAN, true});
     for (const Sample& s : step.samples)
       if (std::isfinite(s.t_s)) series[{s.series, s.lane}].push_back({s.t_s, s.value});
+  }
   for (auto& [key, points] : series)
     std::stable_sort(points.begin(), points.end(),
                      [](const Point& a, const Point& b) { return a.t < b.t; });
@@ -856,11 +893,12 @@ std::string RenderHtmlReport(const RunRecord& run) {
   int chart_id = 0;
   Header(out, run);
   Identity(out, run);
+  // The overview first, then the charts, then the details.
   StepSummary(out, run);
-  StepDetails(out, run);
   BerSection(out, run, series, &chart_id);
   DdmSection(out, run, series, &chart_id);
   FlagSection(out, run);
+  StepDetails(out, run);
   PlanSection(out, run);
   fmt::format_to(o, "<footer>Run {} · {} · recorded by {}</footer>", run.id, Esc(run.serial),
                  TextOrNa(run.tool_version));

@@ -32,6 +32,7 @@ struct Measurement {
   std::string expected;            // a text value's expected pattern
   Outcome outcome = Outcome::kPass;
   std::string note;                // why it failed or was skipped
+  bool operator==(const Measurement&) const = default;
 };
 
 // A point of a time series (BER of a lane, a DDM monitor) for the report.
@@ -40,6 +41,7 @@ struct Sample {
   int lane = 0;                    // 1..8, or 0 for the module
   double t_s = 0;                  // seconds since the run started
   double value = 0;
+  bool operator==(const Sample&) const = default;
 };
 
 // A latched flag raised during the run.
@@ -48,6 +50,7 @@ struct FlagEvent {
   std::string flag;                // "Rx LOS"
   int lane = 0;                    // 1..8, or 0 for the module
   std::string event;               // "raised", "cleared"
+  bool operator==(const FlagEvent&) const = default;
 };
 
 struct StepRecord {
@@ -59,6 +62,7 @@ struct StepRecord {
   int64_t ended_ms = 0;
   std::vector<Measurement> measurements;
   std::vector<Sample> samples;
+  bool operator==(const StepRecord&) const = default;
 };
 
 struct RunRecord {
@@ -87,6 +91,7 @@ struct RunRecord {
   std::string tool_version;
   std::vector<StepRecord> steps;
   std::vector<FlagEvent> flag_events;
+  bool operator==(const RunRecord&) const = default;
 };
 
 }  // namespace records

@@ -9,12 +9,7 @@
 #include <system_error>
 #include <vector>
 
-// Debian's SOCI says it was built with Boost, yet its package does not pull
-// in Boost's headers; the Boost parts are header-only templates we do not use.
-#include <soci/soci-config.h>
-#undef SOCI_HAVE_BOOST
-#undef SOCI_HAVE_BOOST_DATE_TIME
-#include <soci/soci.h>
+#include "records/soci_session.h"
 
 // The backends' factories, without their headers (which want libpq's and
 // SQLite's development headers).
@@ -24,6 +19,22 @@ soci::backend_factory const* factory_postgresql();
 }
 
 namespace records {
+
+void OpenSession(soci::session& session, const Location& where) {
+  if (where.backend == Location::Backend::kPostgresql) {
+    session.open(*factory_postgresql(), where.connect);
+    return;
+  }
+  // SOCI's SQLite backend takes a plain file name, or db="..." when the
+  // name holds a '='.
+  const std::string& path = where.sqlite_path;
+  if (path.find('=') == std::string::npos) session.open(*factory_sqlite3(), path);
+  else if (path.find('"') == std::string::npos) session.open(*factory_sqlite3(), "db=\"" + path + "\"");
+  else
+    throw StoreError(StoreError::Kind::kOpen, "the records database file name " + path +
+                                                  " holds both '=' and '\"'; choose another");
+}
+
 namespace {
 
 using Kind = StoreError::Kind;
@@ -175,8 +186,6 @@ class SociStore : public Store {
   }
 
   void Connect() {
-    std::string connect = where_.connect;
-    const soci::backend_factory* factory = factory_postgresql();
     if (where_.backend == Location::Backend::kSqlite) {
       namespace fs = std::filesystem;
       const std::string& path = where_.sqlite_path;
@@ -189,24 +198,19 @@ class SociStore : public Store {
                                           " of the records database: " + ec.message());
       if (fs::is_directory(path, ec))
         throw StoreError(Kind::kOpen, "the records database " + path + " is a folder");
-      // SOCI's SQLite backend takes a plain file name, or db="..." when the
-      // name holds a '='.
-      if (path.find('=') == std::string::npos) connect = path;
-      else if (path.find('"') == std::string::npos) connect = "db=\"" + path + "\"";
-      else
-        throw StoreError(Kind::kOpen, "the records database file name " + path +
-                                          " holds both '=' and '\"'; choose another");
-      factory = factory_sqlite3();
     }
     try {
-      sql_.open(*factory, connect);
+      OpenSession(sql_, where_);
       if (where_.backend == Location::Backend::kSqlite) {
         sql_ << "PRAGMA busy_timeout = 30000";  // another process writing: wait
         sql_ << "PRAGMA foreign_keys = ON";
         std::string mode;
         sql_ << "PRAGMA journal_mode = WAL", soci::into(mode);  // readers never block a writer
-        sql_ << "SELECT COUNT(*) FROM sqlite_master", soci::into(probe_);  // a file that is no database fails here
+        int tables = 0;
+        sql_ << "SELECT COUNT(*) FROM sqlite_master", soci::into(tables);  // a file that is no database fails here
       }
+    } catch (const StoreError&) {
+      throw;
     } catch (const std::exception& e) {
       throw StoreError(Kind::kOpen,
                        "cannot open the records database " + where_.display + ": " +
@@ -231,12 +235,14 @@ class SociStore : public Store {
           sql_ << "ROLLBACK";
           throw NewerError(from);
         }
-        if (from == 0) sql_ << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
+        if (!HasVersionTable()) sql_ << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
         for (int v = from; v < to; ++v)
           for (const std::string& statement : Migrations()[static_cast<size_t>(v)])
             sql_ << Replace(statement, "{id}", dialect_->id_column);
-        if (from == 0) sql_ << "INSERT INTO schema_version (version) VALUES (:v)", soci::use(to);
-        else if (from != to) sql_ << "UPDATE schema_version SET version = :v", soci::use(to);
+        if (from != to) {
+          sql_ << "DELETE FROM schema_version";
+          sql_ << "INSERT INTO schema_version (version) VALUES (:v)", soci::use(to);
+        }
         sql_ << "COMMIT";
         return from;
       } catch (const StoreError&) {
@@ -339,10 +345,14 @@ class SociStore : public Store {
     }
   }
 
-  int ReadVersion() {
+  bool HasVersionTable() {
     int tables = 0;
     sql_ << dialect_->has_version_table, soci::into(tables);
-    if (tables == 0) return 0;
+    return tables > 0;
+  }
+
+  int ReadVersion() {
+    if (!HasVersionTable()) return 0;
     int version = 0;
     soci::indicator ind = soci::i_null;
     sql_ << "SELECT MAX(version) FROM schema_version", soci::into(version, ind);
@@ -568,7 +578,6 @@ class SociStore : public Store {
   const Dialect* dialect_;
   soci::session sql_;
   std::mutex mutex_;
-  int probe_ = 0;
 };
 
 }  // namespace

@@ -104,21 +104,22 @@ TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
   EXPECT_EQ(r.out,
             "TEMP  38.50 \u2103\n"
             "VCC   3.29 V\n"
-            "Channel  BIAS (mA)  TX_PWR (dBm)                     RX_PWR (dBm)\n"
-            "1        6.52       -0.80                            -2.10\n"
-            "2        6.61       -1.10                            -2.50\n"
-            "3        6.48       -40.00 [low alarm, low warning]  -1.90\n"
-            "4        6.70       -1.30                            -2.80\n"
-            "5        6.55       -0.90                            -2.20\n"
-            "6        6.63       -0.70                            -2.40\n"
-            "7        6.44       -1.20                            -2.00\n"
-            "8        6.58       -1.00                            -2.60\n");
+            "Channel  BIAS (mA)                      TX_PWR (dBm)                     RX_PWR (dBm)\n"
+            "1        6.52                           -0.80                            -2.10\n"
+            "2        6.61                           -1.10                            -2.50\n"
+            "3        0.00 [low alarm, low warning]  -40.00 [low alarm, low warning]  -1.90\n"
+            "4        6.70                           -1.30                            -2.80\n"
+            "5        6.55                           -0.90                            -2.20\n"
+            "6        6.63                           -0.70                            -2.40\n"
+            "7        6.44                           -1.20                            -2.00\n"
+            "8        6.58                           -1.00                            -2.60\n");
   r = RunCli({"ddm", "--json"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lane3 = cli_test::Json(r.out)["lanes"][2];
   EXPECT_EQ(lane3["lane"], 3);
-  EXPECT_EQ(lane3["bias"], nlohmann::json::parse(
-                               R"({"value": 6.48, "text": "6.48", "unit": "mA", "flags": []})"));
+  // A disabled lane's laser is off: no bias current either.
+  EXPECT_EQ(lane3["bias"], nlohmann::json::parse(R"({"value": 0.0, "text": "0.00", "unit": "mA",
+                                                     "flags": ["low alarm", "low warning"]})"));
   EXPECT_EQ(lane3["tx_power"],
             nlohmann::json::parse(R"({"value": -40.0, "text": "-40.00", "unit": "dBm",
                                       "flags": ["low alarm", "low warning"]})"));

@@ -14,6 +14,7 @@
 #include "emulator/emulated_board.h"
 #include "qualify/plan.h"
 #include "qualify/runner.h"
+#include "tests/qualify_test_support.h"
 
 namespace {
 
@@ -114,22 +115,7 @@ TEST(QualifyPlan, TheExamplePlanIsValid) {
 
 // ---- runs on the emulated board ----
 
-// The example plan, shortened where a test needs no more (fewer samples, a
-// looser BER target).
-std::string QuickPlan(const std::string& extra_steps = "") {
-  std::ifstream in(std::string(LW_SOURCE_DIR) + "/examples/plan.toml");
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
-  auto replace = [&](const std::string& from, const std::string& to) {
-    const auto at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) s.replace(at, from.size(), to);
-  };
-  replace("samples = 5\nseconds = 2", "samples = 2\nseconds = 0.2");
-  replace("target = 1e-10", "target = 1e-9");
-  return s + extra_steps;
-}
+using qualify_test::QuickPlan;
 
 struct QualifyRun : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
@@ -168,56 +154,6 @@ struct QualifyRun : ::testing::Test {
     return out;
   }
 };
-
-TEST_F(QualifyRun, TheExamplePlanPassesOnTheEmulatedModule) {
-  const auto run = Run(QuickPlan());
-  EXPECT_EQ(run.verdict, Outcome::kPass) << run.verdict_message << "\n" << Failures(run);
-  EXPECT_EQ(run.part_number, "LW-QDD-400G-SR8");
-  EXPECT_EQ(run.vendor, "VORLANIX");
-  EXPECT_FALSE(run.serial.empty());
-  EXPECT_EQ(run.profile, "sr8");
-  EXPECT_EQ(run.plan_hash, qualify::Sha256Hex(run.plan_text));
-  EXPECT_FALSE(run.host.empty());
-  EXPECT_EQ(run.board_path, "emulated:board0");
-  EXPECT_LE(run.started_ms, run.ended_ms);
-  ASSERT_EQ(run.steps.size(), 9u);  // seven steps and two finally steps
-  for (const auto& s : run.steps) EXPECT_EQ(s.outcome, Outcome::kPass) << s.name << ": " << s.message;
-  // The report's series: BER and its bound per lane, DDM over time.
-  const auto* ber = Step(run, "ber");
-  std::set<int> lanes;
-  for (const auto& sample : ber->samples)
-    if (sample.series == "ber upper") lanes.insert(sample.lane);
-  EXPECT_EQ(lanes.size(), 8u);
-  EXPECT_FALSE(Step(run, "ddm")->samples.empty());
-  // Tx disable provoked its flags; they are recorded, said so, and pass.
-  bool provoked = false;
-  for (const auto& f : run.flag_events) provoked = provoked || f.event.find("(by tx-disable)") != std::string::npos;
-  EXPECT_TRUE(provoked);
-  // Events: the run, then each step started and finished, then the end.
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front().kind, qualify::RunEvent::Kind::kRunStarted);
-  EXPECT_EQ(events.back().kind, qualify::RunEvent::Kind::kRunFinished);
-  int finished = 0;
-  for (const auto& e : events) finished += e.kind == qualify::RunEvent::Kind::kStepFinished;
-  EXPECT_EQ(finished, 9);
-}
-
-TEST_F(QualifyRun, AFaultyModuleFailsTheStepsThatSeeItsFaults) {
-  {
-    auto lock = board->Lock();
-    board->Prbs().SetLaneBer(3, 1e-5);  // a lane with errors
-    board->Module().Poke(0x00, 9, 0x01);  // a latched temperature high alarm
-  }
-  const auto run = Run(QuickPlan());
-  EXPECT_EQ(run.verdict, Outcome::kFail) << run.verdict_message;
-  EXPECT_EQ(Step(run, "ber")->outcome, Outcome::kFail);
-  EXPECT_EQ(Step(run, "flags")->outcome, Outcome::kFail);
-  EXPECT_EQ(Step(run, "identify")->outcome, Outcome::kPass);
-  bool alarm = false;
-  for (const auto& m : Step(run, "flags")->measurements)
-    alarm = alarm || (m.name == "Temperature high alarm" && m.outcome == Outcome::kFail);
-  EXPECT_TRUE(alarm) << Failures(run);
-}
 
 TEST_F(QualifyRun, StopOnFailSkipsTheRestAndTheFinallyStepsStillRun) {
   // The wrong vendor is expected: identify fails and stops the run.

@@ -140,6 +140,11 @@ TEST(Report, ShowsTheVerdictStepsAndChartsOfARun) {
   RunRecord run = SmallRun();
   run.verdict = Outcome::kError;
   run.verdict_message = "the board stopped answering";
+  // Temperature again in a later step: two lines, not one joined across
+  // the time nothing was sampled.
+  StepRecord& later = run.steps.emplace_back();
+  later.name = "later";
+  for (int k = 40; k < 45; ++k) later.samples.push_back({"temperature", 0, double(k), 37});
   const std::string html = RenderHtmlReport(run);
   ExpectSelfContained(html);
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
@@ -147,7 +152,8 @@ TEST(Report, ShowsTheVerdictStepsAndChartsOfARun) {
             std::string::npos);
   EXPECT_NE(html.find("2026-12-10 09:20:00 UTC"), std::string::npos);
   EXPECT_NE(html.find("7.25 mA"), std::string::npos);
-  EXPECT_EQ(Count(html, "<svg class=\"chart\""), 2u);  // BER, and one DDM monitor
+  EXPECT_EQ(Count(html, "<svg class=\"chart"), 2u);  // BER, and one DDM monitor
+  EXPECT_EQ(Count(html, "<polyline fill=\"none\" stroke=\"#3d4451\""), 2u);
   EXPECT_NE(html.find("@media print"), std::string::npos);
   EXPECT_GE(Count(html, "break-before:page"), 1u);
   EXPECT_EQ(html.substr(html.size() - 8), "</html>\n");
@@ -195,7 +201,7 @@ TEST(Report, RunsWithoutStepsOrSamplesStillRender) {
   EXPECT_NE(html.find("No BER samples were recorded."), std::string::npos);
   EXPECT_NE(html.find("No diagnostic samples were recorded."), std::string::npos);
   EXPECT_NE(html.find("No latched flag was raised"), std::string::npos);
-  EXPECT_EQ(html.find("<svg class=\"chart\""), std::string::npos);
+  EXPECT_EQ(html.find("<svg class=\"chart"), std::string::npos);
 
   RunRecord steps_only = SmallRun();
   steps_only.steps.front().samples.clear();
@@ -207,6 +213,17 @@ TEST(Report, RunsWithoutStepsOrSamplesStillRender) {
     s.value = s.series == "temperature" ? std::numeric_limits<double>::quiet_NaN() : 0.0;
   const std::string note = RenderHtmlReport(undrawable);
   EXPECT_EQ(Count(note, "can be drawn (all NaN, infinite"), 2u);
+
+  // Values and times at the ends of the double range still make a chart.
+  RunRecord extreme = SmallRun();
+  StepRecord& step = extreme.steps.front();
+  step.samples.clear();
+  for (double t : {-1e300, 0.0, 1e-300, 1e300})
+    for (double v : {-1.7e308, -4.9e-324, 0.0, 4.9e-324, 1.7e308}) {
+      step.samples.push_back({"vcc", 1, t, v});
+      step.samples.push_back({"ber", 1, t, std::fabs(v)});
+    }
+  ExpectCleanPoints(RenderHtmlReport(extreme));
 }
 
 TEST(Report, AHundredThousandSamplesMakeASmallFile) {
@@ -235,7 +252,7 @@ TEST(Report, AHundredThousandSamplesMakeASmallFile) {
   EXPECT_LT(html.size(), 400u * 1024) << html.size();
   ExpectSelfContained(html);
   ExpectCleanPoints(html);
-  EXPECT_EQ(Count(html, "<svg class=\"chart\""), 4u);  // BER, bias, rx power, temperature
+  EXPECT_EQ(Count(html, "<svg class=\"chart"), 4u);  // BER, bias, rx power, temperature
   // The table still counts every sample of a lane.
   EXPECT_NE(html.find(std::to_string(k) + "</td></tr>"), std::string::npos);
 }
