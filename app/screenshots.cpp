@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTabWidget>
 #include <QTimer>
+#include <array>
 #include <cstdio>
 #include <memory>
 
@@ -78,7 +79,9 @@ void RunningShots(CLanewrightDlg* window, QString dir) {
 void Step(CLanewrightDlg* window, QString dir, int tab);
 
 // The Qualify tab after a run of the example plan (when run from the source
-// tree), its record stored in a directory that goes when the program ends.
+// tree) on clean lanes, as `--emulate-ber 0` gives them; the lanes get their
+// error ratios back afterwards. The record is stored in a directory that
+// goes when the program ends.
 // False when there is no plan to run: the tab is shot as it is.
 bool QualifyShot(CLanewrightDlg* window, QString dir, int tab) {
   static QTemporaryDir data;
@@ -88,10 +91,23 @@ bool QualifyShot(CLanewrightDlg* window, QString dir, int tab) {
   qputenv("XDG_DATA_HOME", data.path().toUtf8());
   qunsetenv("LANEWRIGHT_DB");
   page->SetPlanPath(plan);
+  auto board = window->Context().Emulated();
+  std::array<double, 8> bers{};
+  if (board) {
+    auto lock = board->Lock();
+    for (int lane = 1; lane <= 8; ++lane) {
+      bers[lane - 1] = board->Prbs().LaneBer(lane);
+      board->Prbs().SetLaneBer(lane, 0.0);
+    }
+  }
   auto done = std::make_shared<bool>(false);
-  auto shoot = [window, dir, tab, done] {
+  auto shoot = [window, dir, tab, done, board, bers] {
     if (*done) return;
     *done = true;
+    if (board) {
+      auto lock = board->Lock();
+      for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, bers[lane - 1]);
+    }
     Save(window, QString("%1/tab%2-%3.png").arg(dir).arg(tab).arg(window->Tabs()->tabText(tab)));
     Step(window, dir, tab + 1);
   };
