@@ -19,10 +19,10 @@
 #include "module/ui/flag_page.h"
 #include "module/ui/info_page.h"
 #include "module/ui/staged_set0_page.h"
+#include "qualify/ui/qualify_page.h"
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
 #include "signal/ui/widgets.h"
-#include "qualify/ui/qualify_page.h"
 #include "transfer/ui/transfer_page.h"
 
 #ifdef Q_OS_WIN
