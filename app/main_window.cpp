@@ -77,8 +77,8 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
   setFixedSize(Dlu(621), Dlu(421));
 
   tabs_ = new QTabWidget(this);
-  tabs_->setObjectName("id1032");
-  tabs_->setProperty("controlId", 1032);
+  tabs_->setObjectName(QStringLiteral("id%1").arg(kIdTabs));
+  tabs_->setProperty("controlId", kIdTabs);
   tabs_->setGeometry(0, 0, Dlu(621), Dlu(400));
   tabs_->setStyleSheet(
       "QTabBar::tab { background: white; padding: 3px 14px 3px 8px; border: 1px solid #b8b8b8;"
@@ -86,8 +86,8 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
       "QTabBar::tab:selected { border-color: #808080; font-weight: bold; }");
 
   status_label_ = new QLabel(QString::fromUtf8("静态"), this);
-  status_label_->setObjectName("id1097");
-  status_label_->setProperty("controlId", 1097);
+  status_label_->setObjectName(QStringLiteral("id%1").arg(kIdStatusLine));
+  status_label_->setProperty("controlId", kIdStatusLine);
   status_label_->setGeometry(0, Dlu(401), Dlu(620), Dlu(18));
   // A bold Swiss font 24 pixels high from cell top to bottom (ascent plus
   // descent), not 24 pixels to the em: about 21 pixels for an Arial face.
@@ -222,7 +222,7 @@ void CLanewrightDlg::CreatePages() {
   ctrl_ = new CCtrl(app, nullptr);
   flag_ = new CFlag(app, nullptr);
   set0_ = new CStagedCtrlSet0(app, nullptr);
-  info_ = new CINFO(app, nullptr);
+  info_ = new InfoPage(app, nullptr);
   file_ = new CTransferFile(app, nullptr);
   qualify_ = new CQualify(app, nullptr);
   QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_, qualify_};
@@ -297,7 +297,7 @@ void CLanewrightDlg::ShowDdm(bool show) {
     ddm_->show();
     return;
   }
-  ddm_ = new CDDM(*context_, this);
+  ddm_ = new DdmWindow(*context_, this);
   PlaceDdm();
   ddm_->show();
   // A board that opens later starts the updates then.

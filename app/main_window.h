@@ -20,10 +20,10 @@ class CDsp;
 class CCtrl;
 class CFlag;
 class CStagedCtrlSet0;
-class CINFO;
+class InfoPage;
 class CTransferFile;
 class CQualify;
-class CDDM;
+class DdmWindow;
 class PowerInhibit;
 
 class CLanewrightDlg : public QDialog {
@@ -33,6 +33,9 @@ class CLanewrightDlg : public QDialog {
   static constexpr int kStatusFontHeight = 24;  // cell height in pixels
   // A board held by another process is tried again this often.
   static constexpr int kBoardRetryMs = 500;
+  // Control ids (object names "id<n>") of the tab control and the status line.
+  static constexpr int kIdTabs = 1032;
+  static constexpr int kIdStatusLine = 1097;
   enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kQualify, kTabCount };
 
   explicit CLanewrightDlg(std::shared_ptr<HidBackend> backend,
@@ -48,7 +51,7 @@ class CLanewrightDlg : public QDialog {
   QTabWidget* Tabs() const { return tabs_; }
   CLineCheck* LineCheck() const { return line_check_; }
   CDsp* Dsp() const { return dsp_; }
-  CDDM* Ddm() const { return ddm_; }
+  DdmWindow* Ddm() const { return ddm_; }
   CQualify* Qualify() const { return qualify_; }
   QWidget* Page(int tab) const;
   // The board is open, as the board worker last reported.
@@ -106,10 +109,10 @@ class CLanewrightDlg : public QDialog {
   CCtrl* ctrl_ = nullptr;
   CFlag* flag_ = nullptr;
   CStagedCtrlSet0* set0_ = nullptr;
-  CINFO* info_ = nullptr;
+  InfoPage* info_ = nullptr;
   CTransferFile* file_ = nullptr;
   CQualify* qualify_ = nullptr;
-  CDDM* ddm_ = nullptr;
+  DdmWindow* ddm_ = nullptr;
   bool notify_registered_ = false;
   // Matching boards at the latest enumeration, published by the board
   // worker; the status line reads it instead of enumerating.

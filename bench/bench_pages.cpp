@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   CCtrl ctrl(context, &window);
   ctrl.resize(930, 570);
   window.show();
-  CDDM ddm(context, &window);
+  DdmWindow ddm(context, &window);
   ddm.show();
   ddm.StartUpdates();
   // Start the diagnostics refreshes now rather than after the first 3.5 s.

@@ -9,7 +9,10 @@
 #include <sstream>
 #include <thread>
 
+#include <fmt/format.h>
+
 #include "cli/cli.h"
+#include "board/text_format.h"
 #include "signal/ber_stats.h"
 #include "signal/board_steps.h"
 #include "signal/dsp_json.h"
@@ -21,12 +24,6 @@ namespace {
 
 using namespace sigtest;
 using Clock = std::chrono::steady_clock;
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
 
 // A number with `digits` significant digits (scientific) or decimals
 // (fixed), as JSON prints it.
@@ -53,7 +50,7 @@ std::optional<double> UpperBound(const LineCheck& check, int lane, const Verdict
 }
 
 std::string BoundText(const std::optional<double>& bound) {
-  return bound ? "<" + Format("%0.2e", *bound) : "-";
+  return bound ? "<" + Sprintf("%0.2e", *bound) : "-";
 }
 
 // One line per channel: Channel, lane, type, BER, errors, time; then the
@@ -62,25 +59,22 @@ std::string BoundText(const std::optional<double>& bound) {
 void PrintChannels(std::ostream& out, const LineCheck& check, const VerdictRun& v) {
   out << "Channel  Lane  Type     BER        Errors     Time      Bound      Losses";
   out << (v.on ? "  Verdict\n" : "\n");
-  char line[256];
   for (int channel = 1; channel <= kLanes; ++channel) {
     const int lane = LaneOfChannel(channel);
     const auto& shown = check.ShownLane(lane);
     const bool locked_once = check.History(lane).ever_locked;
-    std::snprintf(line, sizeof line, "%-8d %-5d %-8s %-10s %-10s %-9s %-10s %-6u", channel, lane,
-                  shown.type.empty() ? "-" : shown.type.c_str(),
-                  shown.ber.empty() || !locked_once ? "-" : shown.ber.c_str(),
-                  shown.errors.empty() ? "-" : shown.errors.c_str(),
-                  shown.time.empty() ? "-" : shown.time.c_str(),
-                  BoundText(UpperBound(check, lane, v.rule)).c_str(),
-                  check.History(lane).lock_losses);
-    out << line;
+    out << fmt::format("{:<8} {:<5} {:<8} {:<10} {:<10} {:<9} {:<10} {:<6}", channel, lane,
+                       shown.type.empty() ? "-" : shown.type,
+                       shown.ber.empty() || !locked_once ? "-" : shown.ber,
+                       shown.errors.empty() ? "-" : shown.errors,
+                       shown.time.empty() ? "-" : shown.time,
+                       BoundText(UpperBound(check, lane, v.rule)), check.History(lane).lock_losses);
     if (v.on) {
       const LaneVerdict verdict = JudgeLane(check.Count(lane), v.rule);
       out << "  " << VerdictName(verdict.verdict);
       if (verdict.verdict == Verdict::kFail) out << ": " << verdict.reason;
       else if (verdict.verdict == Verdict::kRunning && verdict.seconds_left >= 0)
-        out << " (" << Format("%.0f", std::ceil(verdict.seconds_left)) << " s left)";
+        out << " (" << Sprintf("%.0f", std::ceil(verdict.seconds_left)) << " s left)";
     }
     out << "\n";
   }
@@ -239,9 +233,9 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
         const auto& d = check.LastDeltas()[lane - 1];
         const auto bound = UpperBound(check, lane, verdict_run.rule);
         csv << done << "," << channel << "," << lane << "," << (d.locked ? 1 : 0) << "," << d.errors
-            << "," << d.bits << "," << Format("%.0f", s.errors) << "," << s.bits << ","
-            << (check.History(lane).ever_locked ? Format("%.6e", s.ber) : "") << ","
-            << (bound ? Format("%.6e", *bound) : "") << "," << check.History(lane).lock_losses
+            << "," << d.bits << "," << Sprintf("%.0f", s.errors) << "," << s.bits << ","
+            << (check.History(lane).ever_locked ? Sprintf("%.6e", s.ber) : "") << ","
+            << (bound ? Sprintf("%.6e", *bound) : "") << "," << check.History(lane).lock_losses
             << "," << (verdict_run.on ? VerdictName(lane_verdict(lane).verdict) : "") << "\n";
       }
       csv.flush();
@@ -287,8 +281,8 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
     ctx.out << kGeneratorPatternNames[pattern] << ", " << done << " s"
             << (interrupted ? " (stopped by Ctrl-C)" : "");
     if (verdict_run.on)
-      ctx.out << ", target " << Format("%.0e", verdict_run.rule.target) << " at "
-              << Format("%g", verdict_run.rule.confidence * 100) << " % with at most "
+      ctx.out << ", target " << Sprintf("%.0e", verdict_run.rule.target) << " at "
+              << Sprintf("%g", verdict_run.rule.confidence * 100) << " % with at most "
               << verdict_run.rule.allowed_errors << " error(s): " << run_verdict;
     ctx.out << "\n";
     PrintChannels(ctx.out, check, verdict_run);
@@ -318,16 +312,6 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
 
 // --- DSP ---
 
-std::string FieldText(const DspBlock& block, const DspField& f, int entry) {
-  const unsigned v = GetDsp(block, f, entry);
-  switch (f.control) {
-    case DspControl::kList: return DspListValueText(DspListFor(f, entry), v);
-    case DspControl::kCheck: return v ? "yes" : "no";
-    case DspControl::kNumber: return std::to_string(v);
-  }
-  return "?";
-}
-
 std::string Trimmed(const char* label) {
   std::string s = label;
   while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -343,7 +327,7 @@ void PrintSection(std::ostream& out, const DspBlock& block, DspSection section) 
   auto add = [&](const DspRow& r) {
     std::vector<std::string> row = {r.label};
     for (const auto& f : DspFields())
-      if (f.section == section) row.push_back(FieldText(block, f, r.entry));
+      if (f.section == section) row.push_back(DspFieldText(block, f, r.entry));
     rows.push_back(row);
   };
   if (section == DspSection::kTx) for (const auto& r : kTxRows) add(r);
@@ -368,7 +352,7 @@ void PrintDsp(std::ostream& out, const DspBlock& block) {
   for (const auto& f : DspFields())
     if (f.section == DspSection::kGlobal)
       out << Trimmed(f.label) << (f.label[std::string(f.label).size() - 1] == ':' ? " " : ": ")
-          << FieldText(block, f, 0) << "\n";
+          << DspFieldText(block, f, 0) << "\n";
   out << "Rate: " << rate << "\n\nLine TX:\n";
   PrintSection(out, block, DspSection::kTx);
   out << "\nLine RX:\n";
@@ -452,8 +436,8 @@ int Power(Context& ctx, std::vector<std::string>& args) {
                    {"amps", Rounded(p.amps, std::chars_format::fixed, 3)},
                    {"watts", Rounded(p.watts, std::chars_format::fixed, 3)}});
   else
-    ctx.out << "V: " << Format("%.2f", p.volts) << "\nI: " << Format("%.2f", p.amps)
-            << "\nP: " << Format("%.2f", p.watts) << "\n";
+    ctx.out << "V: " << Sprintf("%.2f", p.volts) << "\nI: " << Sprintf("%.2f", p.amps)
+            << "\nP: " << Sprintf("%.2f", p.watts) << "\n";
   return kOk;
 }
 

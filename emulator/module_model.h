@@ -37,13 +37,13 @@
 #include <string>
 #include <vector>
 
-namespace emu {
+#include "module/module_dump.h"
 
-struct ModuleDumpImage;
+namespace emu {
 
 class ModuleModel {
  public:
-  using Page = std::array<uint8_t, 128>;
+  using Page = ModulePage;
   using Clock = std::chrono::steady_clock;
   using TimeFn = std::function<Clock::time_point()>;
 
@@ -209,17 +209,5 @@ class ModuleModel {
   std::mt19937 rng_{0x4C57};
   Faults faults_;
 };
-
-// Parses the module dump format into lower memory and pages.
-struct ModuleDumpImage {
-  ModuleModel::Page lower{};
-  bool has_lower = false;
-  std::map<uint8_t, ModuleModel::Page> pages;
-};
-// Errors read "line N: why"; `first_line` numbers the text's first line (a
-// dump inside a larger file).
-bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::string* error,
-                     int first_line = 1);
-std::string FormatModuleDump(const ModuleDumpImage& image, const std::string& comment = "");
 
 }  // namespace emu

@@ -4,19 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "module/module_dump.h"
 #include "emulator/module_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  emu::ModuleDumpImage image;
+  ModuleDumpImage image;
   std::string error;
-  if (!emu::ParseModuleDump(text, &image, &error)) {
+  if (!ParseModuleDump(text, &image, &error)) {
     if (error.rfind("line ", 0) != 0) __builtin_trap();
     return 0;
   }
-  const std::string written = emu::FormatModuleDump(image);
-  emu::ModuleDumpImage again;
-  if (!emu::ParseModuleDump(written, &again, &error) || emu::FormatModuleDump(again) != written)
+  const std::string written = FormatModuleDump(image);
+  ModuleDumpImage again;
+  if (!ParseModuleDump(written, &again, &error) || FormatModuleDump(again) != written)
     __builtin_trap();
 
   // The live module on that memory, on a clock of its own.

@@ -110,7 +110,7 @@ QComboBox* PageControls::List(const StatusField& field, int lane, int id) {
   return list;
 }
 
-QGroupBox* PageControls::ControlGroup(const GroupSpec& group) {
+QGroupBox* PageControls::ControlGroup(const GroupRow& group) {
   const ControlFamily& family = Control(group.name);
   return MakeLaneGroup(
       group.caption ? group.caption : family.caption, group.columns,
@@ -123,7 +123,7 @@ QGroupBox* PageControls::ControlGroup(const GroupSpec& group) {
       page_);
 }
 
-QGroupBox* PageControls::StatusGroup(const GroupSpec& group) {
+QGroupBox* PageControls::StatusGroup(const GroupRow& group) {
   const StatusField& field = Status(group.name);
   return MakeLaneGroup(
       group.caption ? group.caption : field.caption, group.columns,

@@ -62,7 +62,7 @@ QGroupBox* MakeLaneGroup(const QString& caption, int columns,
 // name, the control ids of its lanes (the first only, for a module-wide one)
 // and how many columns its group box lays its eight lanes out in. The
 // caption is the family's unless the row gives its own.
-struct GroupSpec {
+struct GroupRow {
   const char* name;
   LaneIds ids;
   int columns = 2;
@@ -95,8 +95,8 @@ class PageControls {
 
   // A group box with the eight lanes of a row: check boxes carrying the
   // lane captions, or lists with the lane captions beside them.
-  QGroupBox* ControlGroup(const GroupSpec& group);
-  QGroupBox* StatusGroup(const GroupSpec& group);
+  QGroupBox* ControlGroup(const GroupRow& group);
+  QGroupBox* StatusGroup(const GroupRow& group);
 
   // Calls the family's setter on the board worker, in order.
   void Apply(const ControlFamily& family, int lane, uint8_t value);

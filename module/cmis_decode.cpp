@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "board/text_format.h"
 #include "module/cmis_tables.h"
 #include "module/controls.h"
 #include "module/names.h"
@@ -37,12 +38,6 @@ constexpr uint8_t kStagedConfig0 = 145, kRxOutputStatus = 132, kTxOutputStatus =
 // Page 12h.
 constexpr uint8_t kGrid = 128, kChannel = 136, kCurrentFrequency = 168, kTargetPower = 200,
                   kTuningStatus = 222;
-
-std::string Format(const char* format, double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, value);
-  return buf;
-}
 
 bool Paged(const ModuleImages& m) { return !(m.lower[kMemoryModel] & 0x80); }
 
@@ -365,7 +360,7 @@ MediaInfo DecodeMedia(const ModuleImages& m) {
   const double multipliers[] = {0.1, 1, 10, 100};
   if (length & 0x3F) {
     info.cable_length_m = (length & 0x3F) * multipliers[length >> 6];
-    info.cable_length_text = Format("%.1f m", *info.cable_length_m);
+    info.cable_length_text = Sprintf("%.1f m", *info.cable_length_m);
   } else {
     info.cable_length_text = "not defined";
   }
@@ -431,9 +426,9 @@ MediaInfo DecodeMedia(const ModuleImages& m) {
     }
     aux.text = !aux.supported ? "not supported"
                : !aux.value   ? "not read"
-               : aux.kind == K::kCustom ? Format("%.0f", *aux.value)
-               : aux.kind == K::kVcc2   ? Format("%.4f", *aux.value)
-                                        : Format("%.2f", *aux.value);
+               : aux.kind == K::kCustom ? Sprintf("%.0f", *aux.value)
+               : aux.kind == K::kVcc2   ? Sprintf("%.4f", *aux.value)
+                                        : Sprintf("%.2f", *aux.value);
   }
   return info;
 }
@@ -455,7 +450,7 @@ Identity DecodeIdentity(const ModuleImages& m) {
   id.clei = Text(m, 190, 10);
   id.power_class = (m.Byte(0x00, kPowerClass) >> 5) + 1;
   id.max_power_w = m.Byte(0x00, kMaxPower) * 0.25;
-  id.max_power_text = Format("%.2f W", id.max_power_w);
+  id.max_power_text = Sprintf("%.2f W", id.max_power_w);
   id.media_technology = m.Byte(0x00, kMediaTechnology);
   id.media_technology_name = names::ItemOr(names::DeviceTechnologies(), id.media_technology,
                                            WithCode("Reserved", id.media_technology));
@@ -463,8 +458,8 @@ Identity DecodeIdentity(const ModuleImages& m) {
     if (const uint16_t w = m.Word(0x01, kWavelength)) id.wavelength_nm = w * 0.05;
     if (const uint16_t t = m.Word(0x01, kTolerance)) id.tolerance_nm = t * 0.005;
   }
-  id.wavelength_text = id.wavelength_nm ? Format("%.2f nm", *id.wavelength_nm) : "not specified";
-  id.tolerance_text = id.tolerance_nm ? Format("%.3f nm", *id.tolerance_nm) : "not specified";
+  id.wavelength_text = id.wavelength_nm ? Sprintf("%.2f nm", *id.wavelength_nm) : "not specified";
+  id.tolerance_text = id.tolerance_nm ? Sprintf("%.3f nm", *id.tolerance_nm) : "not specified";
   return id;
 }
 
@@ -503,7 +498,7 @@ std::vector<ThresholdValue> DecodeThresholds(const ModuleImages& m) {
           v.value = Dbm(raw);
           break;
       }
-      v.text = v.value ? Format(format, *v.value) : "unknown (reserved bias multiplier)";
+      v.text = v.value ? Sprintf(format, *v.value) : "unknown (reserved bias multiplier)";
     }
     out.push_back(v);
   }

@@ -1,8 +1,11 @@
-// The control families of the control page and the staged control set 0
-// page: one row per family, with the page's captions, the field placement,
-// the value range, the list items and the module-object setter. The pages
-// build their widgets from it, and `lanewright-cli set` takes its names,
-// ranges and help from it. Control ids of the widgets belong to the pages.
+// Every control of the module that a caller may change: the module global
+// controls, the lane controls, both staged control sets and the flag masks.
+// One row per family, with the page's captions, the field placement, the
+// value range, the list items and the name of the module operation it stands
+// for (`SetTxDisable`, `SetAppCode1`, `SetTxPowerMask` with its kind ...).
+// The control page and the staged control set 0 page build their widgets from
+// it, and `lanewright-cli set` takes its names, ranges and help from it.
+// Control ids of the widgets belong to the pages.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +19,9 @@
 
 class CSfpBase;
 
-enum class ControlPage { kControl, kStagedSet0 };
+// Where a family belongs: the control page, the staged control set 0 page,
+// staged control set 1 and the masks (no page shows these two).
+enum class ControlPage { kControl, kStagedSet0, kStagedSet1, kMasks };
 // A check box (0/1), a list (index = value) or a push button (no value).
 enum class ControlKind { kCheck, kList, kAction };
 
@@ -33,8 +38,9 @@ struct ControlFamily {
   const names::List* items;  // list items, index = value; null for checks and actions
   uint8_t short_lanes;       // lanes (bit n-1) whose list holds only short_count items
   uint8_t short_count;
-  // Calls the module-object setter of the family (lane ignored when module-wide).
-  BoardResult (*apply)(CSfpBase& module, int lane, uint8_t value);
+  // The module operation this family stands for, as the module interface
+  // names it ("SetTxDisable", "SetTxPowerMask(kind 3)").
+  const char* operation;
 
   bool PerLane() const { return field.PerLane(); }
   // Largest value the field takes (0 for an action).
@@ -49,12 +55,15 @@ struct ControlFamily {
   uint8_t ValueIn(const ModuleImages& images, int lane) const {
     return ReadField(images, field, lane);
   }
-  BoardResult Apply(CSfpBase& module, int lane, uint8_t value) const {
-    return apply(module, lane, value);
-  }
+  // Read-modify-write of the family's field (lane ignored when module-wide):
+  // CSfpBase::SetField, or CSfpBase::SetModuleBit for the module global
+  // controls of lower 0x1A (a value above 1 writes the byte back as read;
+  // an action sets its bit).
+  BoardResult Apply(CSfpBase& module, int lane, uint8_t value) const;
 };
 
-// Control page families first, then staged control set 0, in page order.
+// Control page families first, then staged control set 0, staged control set
+// 1 and the masks, each in register order.
 const std::vector<ControlFamily>& ControlFamilies();
 const ControlFamily* FindControl(const std::string& name);
 

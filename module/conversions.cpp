@@ -1,5 +1,7 @@
 #include "module/conversions.h"
 
+#include <Eigen/Dense>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -56,48 +58,42 @@ uint16_t DbmToRaw(float dbm) {
 }
 
 bool FitPolynomial(const double* x, const double* y, int count, int degree, double* coefficients) {
-  if (count <= 0 || degree < 0) return false;
+  if (count <= 0 || degree < 0 || !x || !y) return false;
   const int m = degree + 1;
-  std::vector<double> a(static_cast<size_t>(m) * m, 0.0), v(m, 0.0);
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < count; ++j) v[i] += IntPower(x[j], i) * y[j];
-  for (int i = 0; i < m; ++i)
-    for (int k = 0; k < m; ++k)
-      for (int j = 0; j < count; ++j) a[i * m + k] += IntPower(x[j], i + k);
-  if (!SolveLinearSystem(m, a.data(), v.data())) return false;
-  for (int k = 0; k < m; ++k) coefficients[k] = v[k];
+  // Least squares on the Vandermonde matrix itself (column-pivoted QR), not
+  // on its normal equations, whose condition is the square of it: counts in
+  // the tens of thousands raised to the eighth power leave the normal
+  // equations no digits to solve with. Each column is scaled to unit length
+  // first, so the powers of large counts stand on an equal footing.
+  Eigen::MatrixXd v(count, m);
+  for (int j = 0; j < count; ++j)
+    for (int k = 0; k < m; ++k) v(j, k) = IntPower(x[j], k);
+  Eigen::VectorXd scale(m);
+  for (int k = 0; k < m; ++k) {
+    scale[k] = v.col(k).norm();
+    if (!(scale[k] > 0) || !std::isfinite(scale[k])) return false;  // a column of zeros
+    v.col(k) /= scale[k];
+  }
+  const Eigen::Map<const Eigen::VectorXd> values(y, count);
+  const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(v);
+  // Fewer distinct points than coefficients, or points that fix no more
+  // than a lower degree: no unique fit.
+  if (qr.rank() < m) return false;
+  const Eigen::VectorXd c = qr.solve(values).cwiseQuotient(scale);
+  if (!c.allFinite()) return false;
+  for (int k = 0; k < m; ++k) coefficients[k] = c[k];
   return true;
 }
 
 bool SolveLinearSystem(int n, double* matrix, double* vector) {
-  auto at = [&](int r, int c) -> double& { return matrix[r * n + c]; };
-  std::vector<int> permutation(n, 0);
-  for (int i = 0; i < n; ++i) {
-    // The pivot is the last non-zero element of rows i.. and columns i.., in
-    // row-major scan order.
-    int pivot_row = -1, pivot_col = -1;
-    for (int r = i; r < n; ++r)
-      for (int c = i; c < n; ++c)
-        if (at(r, c) != 0.0) {
-          pivot_row = r;
-          pivot_col = c;
-        }
-    if (pivot_row < 0) return false;
-    permutation[i] = pivot_col;
-    for (int c = i; c < n; ++c) std::swap(at(i, c), at(pivot_row, c));
-    std::swap(vector[i], vector[pivot_row]);
-    for (int r = 0; r < n; ++r) std::swap(at(r, i), at(r, pivot_col));
-    const double p = at(i, i);
-    for (int c = i + 1; c < n; ++c) at(i, c) /= p;
-    vector[i] /= p;
-    for (int r = 0; r < n; ++r) {
-      if (r == i) continue;
-      const double f = at(r, i);
-      for (int c = i + 1; c < n; ++c) at(r, c) -= f * at(i, c);
-      vector[r] -= f * vector[i];
-    }
-  }
-  for (int i = n - 1; i >= 0; --i) std::swap(vector[i], vector[permutation[i]]);
+  if (n <= 0) return false;
+  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> a(
+      matrix, n, n);
+  Eigen::Map<Eigen::VectorXd> v(vector, n);
+  // Full pivoting: the largest element of what is left, not merely a non-zero one.
+  const Eigen::FullPivLU<Eigen::MatrixXd> lu(a);
+  if (!lu.isInvertible()) return false;
+  v = lu.solve(Eigen::VectorXd(v));
   return true;
 }
 

@@ -21,11 +21,14 @@ uint16_t BiasToRaw(float milliamps);
 float RawToDbm(uint16_t raw);
 uint16_t DbmToRaw(float dbm);
 
-// Least squares by normal equations: coefficients[k] multiplies x^k, k = 0..degree.
-// False for no points or a singular system.
+// Least squares (Eigen, column-pivoted QR): coefficients[k] multiplies x^k,
+// k = 0..degree. False, with `coefficients` untouched, for no points or
+// points that do not fix every coefficient (fewer distinct x than
+// coefficients, or numerically so).
 bool FitPolynomial(const double* x, const double* y, int count, int degree, double* coefficients);
-// Gauss-Jordan elimination with full pivot search on the row-major n x n
-// `matrix`, in place; on success `vector` holds the solution.
+// Solves the row-major n x n `matrix` times x = `vector` (Eigen, LU with full
+// pivoting); on success `vector` holds the solution. `matrix` is left as it
+// was. False for a singular matrix.
 bool SolveLinearSystem(int n, double* matrix, double* vector);
 
 // Temperature of a thermistor in a divider: adc counts of full_scale across

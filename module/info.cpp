@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "board/text_format.h"
 #include "module/names.h"
 #include "module/register_map.h"
 #include "module/sfp_base.h"
@@ -18,12 +19,6 @@ std::string Text(const uint8_t* bytes, int length) {
   std::string s;
   for (int i = 0; i < length && bytes[i]; ++i) s += static_cast<char>(bytes[i]);
   return s;
-}
-
-std::string Format(const char* format, double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, value);
-  return buf;
 }
 
 struct Row {
@@ -90,14 +85,14 @@ const std::vector<Row>& Rows() {
          if (FlatMemory(m, ok)) return std::string("n/a");
          uint16_t raw = 0;
          ok.Merge(m.ReadWordAt(Page1(138), &raw, false));
-         return Format("%0.0f", static_cast<float>(raw) / 20.0f);
+         return Sprintf("%0.0f", static_cast<float>(raw) / 20.0f);
        }},
       {"Wavelength(nm)",
        [](CSfpBase& m, BoardResult& ok) {
          if (FlatMemory(m, ok)) return std::string("n/a");
          uint16_t raw = 0;
          ok.Merge(m.ReadWordAt(Page1(140), &raw, false));
-         return Format("%0.2f", static_cast<float>(raw) / 200.0f);
+         return Sprintf("%0.2f", static_cast<float>(raw) / 200.0f);
        }},
       {"Device Technology",
        [](CSfpBase& m, BoardResult& ok) {

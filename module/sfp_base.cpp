@@ -29,21 +29,6 @@ ModuleImages CSfpBase::Snapshot() const {
   return images_;
 }
 
-uint8_t CSfpBase::LowerImage(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.lower[reg & 0x7F];
-}
-
-uint8_t CSfpBase::Page10Image(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.page10[reg & 0x7F];
-}
-
-uint8_t CSfpBase::Page11Image(uint8_t reg) const {
-  std::lock_guard lock(images_mutex_);
-  return images_.page11[reg & 0x7F];
-}
-
 RawMonitors CSfpBase::Monitors() const {
   std::lock_guard lock(images_mutex_);
   return images_.monitors;
@@ -299,12 +284,6 @@ BoardResult CSfpBase::SetField(const Field& field, int lane, uint8_t value) {
   return WriteImageByte(*spot, byte, spot->Put(byte, value));
 }
 
-BoardResult CSfpBase::SetKindedField(const KindedField& field, int lane, int kind, bool value) {
-  const auto f = field.ForKind(kind);
-  if (!f) return BoardResult::Fail(BoardStatus::kRefused);
-  return SetField(*f, lane, value ? 1 : 0);
-}
-
 BoardResult CSfpBase::SetModuleBit(const Field& field, uint8_t value) {
   const auto spot = Locate(field, 0);
   if (!spot) return BoardResult::Fail(BoardStatus::kRefused);
@@ -345,90 +324,3 @@ bool CSfpBase::IsAllTxDisabled() {
 }
 
 BoardResult CSfpBase::SetAllTxDisable(bool) { return BoardResult::Fail(BoardStatus::kRefused); }
-
-BoardResult CSfpBase::SetLowPwr(uint8_t value) { return SetModuleBit(map_->low_pwr, value); }
-BoardResult CSfpBase::SetSquelchMethod(uint8_t value) { return SetModuleBit(map_->squelch_method, value); }
-BoardResult CSfpBase::SetForceLowPwr(uint8_t value) { return SetModuleBit(map_->force_low_pwr, value); }
-BoardResult CSfpBase::SoftReset() { return SetModuleBit(map_->soft_reset, 1); }
-
-BoardResult CSfpBase::SetDataPathDeinit(int lane, uint8_t v) { return SetField(map_->dp_deinit, lane, v); }
-BoardResult CSfpBase::SetTxPolarityFlip(int lane, uint8_t v) {
-  return SetField(map_->tx_polarity_flip, lane, v);
-}
-BoardResult CSfpBase::SetTxDisable(int lane, uint8_t v) { return SetField(map_->tx_disable, lane, v); }
-BoardResult CSfpBase::SetTxSquelchDisable(int lane, uint8_t v) {
-  return SetField(map_->tx_squelch_disable, lane, v);
-}
-BoardResult CSfpBase::SetTxForceSquelch(int lane, uint8_t v) {
-  return SetField(map_->tx_force_squelch, lane, v);
-}
-BoardResult CSfpBase::SetTxEqFreeze(int lane, uint8_t v) { return SetField(map_->tx_eq_freeze, lane, v); }
-BoardResult CSfpBase::SetTxEqStore(int lane, uint8_t v) { return SetField(map_->tx_eq_store, lane, v); }
-BoardResult CSfpBase::SetRxPolarityFlip(int lane, uint8_t v) {
-  return SetField(map_->rx_polarity_flip, lane, v);
-}
-BoardResult CSfpBase::SetRxOutputDisable(int lane, uint8_t v) {
-  return SetField(map_->rx_output_disable, lane, v);
-}
-BoardResult CSfpBase::SetRxSquelchDisable(int lane, uint8_t v) {
-  return SetField(map_->rx_squelch_disable, lane, v);
-}
-
-BoardResult CSfpBase::SetStaged(int set, Staged which, int lane, uint8_t value) {
-  return SetField(map_->StagedField(set, which), lane, value);
-}
-
-// ---- Masks ----
-
-bool CSfpBase::GetModuleStateChangedMask() const {
-  return GetField(map_->module_state_changed_mask, 0);
-}
-BoardResult CSfpBase::SetModuleStateChangedMask(bool v) {
-  return SetField(map_->module_state_changed_mask, 0, v);
-}
-bool CSfpBase::GetTempMask(int kind) const { return GetKindedField(map_->temp_mask, 0, kind); }
-BoardResult CSfpBase::SetTempMask(int kind, bool v) { return SetKindedField(map_->temp_mask, 0, kind, v); }
-bool CSfpBase::GetVccMask(int kind) const { return GetKindedField(map_->vcc_mask, 0, kind); }
-BoardResult CSfpBase::SetVccMask(int kind, bool v) { return SetKindedField(map_->vcc_mask, 0, kind, v); }
-bool CSfpBase::GetDataPathChangedMask(int lane) const {
-  return GetField(map_->dp_changed_mask, lane);
-}
-BoardResult CSfpBase::SetDataPathChangedMask(int lane, bool v) {
-  return SetField(map_->dp_changed_mask, lane, v);
-}
-bool CSfpBase::GetTxFaultMask(int lane) const { return GetField(map_->tx_fault_mask, lane); }
-BoardResult CSfpBase::SetTxFaultMask(int lane, bool v) { return SetField(map_->tx_fault_mask, lane, v); }
-bool CSfpBase::GetTxLosMask(int lane) const { return GetField(map_->tx_los_mask, lane); }
-BoardResult CSfpBase::SetTxLosMask(int lane, bool v) { return SetField(map_->tx_los_mask, lane, v); }
-bool CSfpBase::GetTxCdrLolMask(int lane) const { return GetField(map_->tx_cdr_lol_mask, lane); }
-BoardResult CSfpBase::SetTxCdrLolMask(int lane, bool v) {
-  return SetField(map_->tx_cdr_lol_mask, lane, v);
-}
-bool CSfpBase::GetTxEqFaultMask(int lane) const { return GetField(map_->tx_eq_fault_mask, lane); }
-BoardResult CSfpBase::SetTxEqFaultMask(int lane, bool v) {
-  return SetField(map_->tx_eq_fault_mask, lane, v);
-}
-bool CSfpBase::GetTxPowerMask(int lane, int kind) const {
-  return GetKindedField(map_->tx_power_mask, lane, kind);
-}
-BoardResult CSfpBase::SetTxPowerMask(int lane, int kind, bool v) {
-  return SetKindedField(map_->tx_power_mask, lane, kind, v);
-}
-bool CSfpBase::GetTxBiasMask(int lane, int kind) const {
-  return GetKindedField(map_->tx_bias_mask, lane, kind);
-}
-BoardResult CSfpBase::SetTxBiasMask(int lane, int kind, bool v) {
-  return SetKindedField(map_->tx_bias_mask, lane, kind, v);
-}
-bool CSfpBase::GetRxLosMask(int lane) const { return GetField(map_->rx_los_mask, lane); }
-BoardResult CSfpBase::SetRxLosMask(int lane, bool v) { return SetField(map_->rx_los_mask, lane, v); }
-bool CSfpBase::GetRxCdrLolMask(int lane) const { return GetField(map_->rx_cdr_lol_mask, lane); }
-BoardResult CSfpBase::SetRxCdrLolMask(int lane, bool v) {
-  return SetField(map_->rx_cdr_lol_mask, lane, v);
-}
-bool CSfpBase::GetRxPowerMask(int lane, int kind) const {
-  return GetKindedField(map_->rx_power_mask, lane, kind);
-}
-BoardResult CSfpBase::SetRxPowerMask(int lane, int kind, bool v) {
-  return SetKindedField(map_->rx_power_mask, lane, kind, v);
-}

@@ -60,9 +60,6 @@ class CSfpBase : public CRegisterAccess {
   // A consistent copy of the lower memory, page 10h and page 11h images and
   // the raw monitor cache as the last refresh operations and setters left them.
   ModuleImages Snapshot() const;
-  uint8_t LowerImage(uint8_t reg) const;
-  uint8_t Page10Image(uint8_t reg) const;  // reg 0x80-0xFF
-  uint8_t Page11Image(uint8_t reg) const;  // reg 0x80-0xFF
   RawMonitors Monitors() const;
 
   // ---- Password, stamp area, page codes ----
@@ -74,7 +71,6 @@ class CSfpBase : public CRegisterAccess {
   BoardResult ReadStampArea();
   bool CheckIdentity();
   bool IdentityMatch() const { return identity_match_; }
-  const std::array<uint8_t, 10>& IdentityBytes() const { return identity_; }
   const Timestamp& Stamp() const { return timestamp_; }
   BoardResult SendPageCode(uint32_t address);
   // False without a write for a device other than 0xA0 or 0xA2.
@@ -146,117 +142,28 @@ class CSfpBase : public CRegisterAccess {
   virtual BoardResult ReadStatusImage();
   virtual BoardResult ReadMaskImage();
 
-  // ---- Controls ----
+  // ---- Controls and masks ----
+  // Every control and mask of the module (the module global controls, the
+  // lane controls, both staged control sets, the flag masks) is a row of the
+  // control table (module/controls.h), written through ControlFamily::Apply
+  // with the two operations below; its value in a snapshot is
+  // ControlFamily::ValueIn. The rows name the operations they stand for
+  // (`SetTxDisable`, `SetAppCode1`, `SetTxPowerMask` ...).
+  //
   // Read-modify-write of one register: the register is read into its image
-  // byte, the field replaced, the byte written back (no verify, no wait).
-  // Returns the write's result; a failed read writes nothing and returns
-  // false. A lane outside 1-8 writes nothing and returns false.
+  // byte, the field of the lane (ignored for a module-wide field) replaced by
+  // the low bits of `value` that fit it, the byte written back (no verify, no
+  // wait). Returns the write's result; a failed read writes nothing and
+  // returns the read's failure. An absent field or a lane outside 1-8 writes
+  // nothing and returns false.
+  BoardResult SetField(const Field& field, int lane, uint8_t value);
+  // A module-wide bit (the global controls of lower 0x1A): value 0 clears it,
+  // 1 sets it, anything else writes the byte back as read.
+  BoardResult SetModuleBit(const Field& field, uint8_t value);
   bool IsUpperNibbleAll();
   virtual bool IsAllTxDisabled();
   // The whole Tx-disable register at once, without reading it first.
   virtual BoardResult SetAllTxDisable(bool disable);
-  // Value 0 clears the bit, 1 sets it, anything else writes the byte back as read.
-  BoardResult SetLowPwr(uint8_t value);
-  BoardResult SetSquelchMethod(uint8_t value);
-  BoardResult SetForceLowPwr(uint8_t value);
-  BoardResult SoftReset();
-  // Lane controls: only the low bits that fit the field are used.
-  BoardResult SetDataPathDeinit(int lane, uint8_t value);
-  BoardResult SetTxPolarityFlip(int lane, uint8_t value);
-  BoardResult SetTxDisable(int lane, uint8_t value);
-  BoardResult SetTxSquelchDisable(int lane, uint8_t value);
-  BoardResult SetTxForceSquelch(int lane, uint8_t value);
-  BoardResult SetTxEqFreeze(int lane, uint8_t value);
-  BoardResult SetTxEqStore(int lane, uint8_t value);
-  BoardResult SetRxPolarityFlip(int lane, uint8_t value);
-  BoardResult SetRxOutputDisable(int lane, uint8_t value);
-  BoardResult SetRxSquelchDisable(int lane, uint8_t value);
-  // Staged control set `set` (0 or 1).
-  BoardResult SetStaged(int set, Staged which, int lane, uint8_t value);
-  BoardResult SetApplyDataPathInit0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kApplyDataPathInit, lane, v);
-  }
-  BoardResult SetApplyImmediate0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kApplyImmediate, lane, v);
-  }
-  BoardResult SetAppCode0(int lane, uint8_t v) { return SetStaged(0, Staged::kAppCode, lane, v); }
-  BoardResult SetDataPathCode0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kDataPathCode, lane, v);
-  }
-  BoardResult SetExplicitControl0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kExplicitControl, lane, v);
-  }
-  BoardResult SetAdaptiveEqEnable0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kAdaptiveEqEnable, lane, v);
-  }
-  BoardResult SetAdaptiveEqRecall0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kAdaptiveEqRecall, lane, v);
-  }
-  BoardResult SetTxInputEq0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxInputEq, lane, v); }
-  BoardResult SetTxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kTxCdr, lane, v); }
-  BoardResult SetRxCdr0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxCdr, lane, v); }
-  BoardResult SetRxPreCursor0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxPreCursor, lane, v); }
-  BoardResult SetRxPostCursor0(int lane, uint8_t v) {
-    return SetStaged(0, Staged::kRxPostCursor, lane, v);
-  }
-  BoardResult SetRxAmplitude0(int lane, uint8_t v) { return SetStaged(0, Staged::kRxAmplitude, lane, v); }
-  BoardResult SetApplyDataPathInit1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kApplyDataPathInit, lane, v);
-  }
-  BoardResult SetApplyImmediate1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kApplyImmediate, lane, v);
-  }
-  BoardResult SetAppCode1(int lane, uint8_t v) { return SetStaged(1, Staged::kAppCode, lane, v); }
-  BoardResult SetDataPathCode1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kDataPathCode, lane, v);
-  }
-  BoardResult SetExplicitControl1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kExplicitControl, lane, v);
-  }
-  BoardResult SetAdaptiveEqEnable1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kAdaptiveEqEnable, lane, v);
-  }
-  BoardResult SetAdaptiveEqRecall1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kAdaptiveEqRecall, lane, v);
-  }
-  BoardResult SetTxInputEq1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxInputEq, lane, v); }
-  BoardResult SetTxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kTxCdr, lane, v); }
-  BoardResult SetRxCdr1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxCdr, lane, v); }
-  BoardResult SetRxPreCursor1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxPreCursor, lane, v); }
-  BoardResult SetRxPostCursor1(int lane, uint8_t v) {
-    return SetStaged(1, Staged::kRxPostCursor, lane, v);
-  }
-  BoardResult SetRxAmplitude1(int lane, uint8_t v) { return SetStaged(1, Staged::kRxAmplitude, lane, v); }
-
-  // ---- Masks ----
-  // Getters read the images (refreshed by ReadMaskImage or a setter); false
-  // for a lane or kind out of range. Setters as the controls.
-  bool GetModuleStateChangedMask() const;
-  BoardResult SetModuleStateChangedMask(bool value);
-  bool GetTempMask(int kind) const;
-  BoardResult SetTempMask(int kind, bool value);
-  bool GetVccMask(int kind) const;
-  BoardResult SetVccMask(int kind, bool value);
-  bool GetDataPathChangedMask(int lane) const;
-  BoardResult SetDataPathChangedMask(int lane, bool value);
-  bool GetTxFaultMask(int lane) const;
-  BoardResult SetTxFaultMask(int lane, bool value);
-  bool GetTxLosMask(int lane) const;
-  BoardResult SetTxLosMask(int lane, bool value);
-  bool GetTxCdrLolMask(int lane) const;
-  BoardResult SetTxCdrLolMask(int lane, bool value);
-  bool GetTxEqFaultMask(int lane) const;
-  BoardResult SetTxEqFaultMask(int lane, bool value);
-  bool GetTxPowerMask(int lane, int kind) const;
-  BoardResult SetTxPowerMask(int lane, int kind, bool value);
-  bool GetTxBiasMask(int lane, int kind) const;
-  BoardResult SetTxBiasMask(int lane, int kind, bool value);
-  bool GetRxLosMask(int lane) const;
-  BoardResult SetRxLosMask(int lane, bool value);
-  bool GetRxCdrLolMask(int lane) const;
-  BoardResult SetRxCdrLolMask(int lane, bool value);
-  bool GetRxPowerMask(int lane, int kind) const;
-  BoardResult SetRxPowerMask(int lane, int kind, bool value);
 
  protected:
   // What a module type installs in its constructor.
@@ -310,9 +217,6 @@ class CSfpBase : public CRegisterAccess {
     BoardResult result_;
   };
 
-  // Read-modify-write of one field (see the controls above).
-  BoardResult SetField(const Field& field, int lane, uint8_t value);
-  BoardResult SetKindedField(const KindedField& field, int lane, int kind, bool value);
   bool GetField(const Field& field, int lane) const;
   bool GetKindedField(const KindedField& field, int lane, int kind) const;
 
@@ -328,7 +232,6 @@ class CSfpBase : public CRegisterAccess {
   bool recheck_advertisement_ = false;
 
  private:
-  BoardResult SetModuleBit(const Field& field, uint8_t value);
   BoardResult WriteImageByte(const FieldSpot& spot, uint8_t read, uint8_t write);
   BoardResult WritePasswordEntry(uint32_t value, bool lsb_first);
 

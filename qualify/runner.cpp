@@ -20,6 +20,7 @@
 
 #include "board/device.h"
 #include "module/cmis_decode.h"
+#include "module/controls.h"
 #include "module/ddm.h"
 #include "module/flag_reader.h"
 #include "module/qsfp_dd.h"
@@ -769,7 +770,7 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
     Progress("lane " + std::to_string(lane));
     try {
       // Off.
-      Check(module_.SetTxDisable(lane, 1), "disabling Tx of lane " + std::to_string(lane));
+      Check(FindControl("tx-disable")->Apply(module_, lane, 1), "disabling Tx of lane " + std::to_string(lane));
       const auto off_at = Clock::now();
       const auto off = WaitTxOutput(lane, false, off_at, (off_ms ? *off_ms / 1000 : 0) + settle_s);
       Measurement t_off = Numeric("tx turn-off time", lane, "ms", off, std::nullopt, off_ms);
@@ -787,7 +788,7 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       rec.measurements.push_back(mb);
       rec.measurements.push_back(mp);
       // On again.
-      Check(module_.SetTxDisable(lane, 0), "enabling Tx of lane " + std::to_string(lane));
+      Check(FindControl("tx-disable")->Apply(module_, lane, 0), "enabling Tx of lane " + std::to_string(lane));
       const auto on_at = Clock::now();
       const auto on = WaitTxOutput(lane, true, on_at, (on_ms ? *on_ms / 1000 : 0) + settle_s);
       Measurement t_on = Numeric("tx turn-on time", lane, "ms", on, std::nullopt, on_ms);
@@ -808,7 +809,7 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       board_failed = true;
       failure = f.text;
       // Leave the lane lit whatever happened.
-      module_.SetTxDisable(lane, 0);
+      FindControl("tx-disable")->Apply(module_, lane, 0);
       break;
     }
   }

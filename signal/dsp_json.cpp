@@ -57,13 +57,10 @@ Json ListValue(Names list, unsigned value) {
 }
 
 Json FieldJson(const DspBlock& block, const DspField& f, int entry) {
-  const unsigned v = GetDsp(block, f, entry);
-  switch (f.control) {
-    case DspControl::kList: return ListValue(DspListFor(f, entry), v);
-    case DspControl::kCheck: return v != 0;
-    case DspControl::kNumber: return v;
-  }
-  return nullptr;
+  const DspFieldValue v = DspValueOf(block, f, entry);
+  if (v.name) return v.name;
+  if (v.control == DspControl::kCheck) return v.value != 0;
+  return v.value;
 }
 
 Json RateJson(const DspBlock& block) {
@@ -234,6 +231,24 @@ std::string DspListValueJson(Names list, unsigned value) { return ListValue(list
 
 std::string DspListValueText(Names list, unsigned value) {
   return Named(list, value) ? std::string(list[value]) : "#" + std::to_string(value);
+}
+
+DspFieldValue DspValueOf(const DspBlock& block, const DspField& f, int entry) {
+  const unsigned v = GetDsp(block, f, entry);
+  if (f.control != DspControl::kList) return {f.control, v, nullptr};
+  const Names list = DspListFor(f, entry);
+  return {f.control, v, Named(list, v) ? list[v] : nullptr};
+}
+
+std::string DspFieldText(const DspBlock& block, const DspField& f, int entry) {
+  const DspFieldValue v = DspValueOf(block, f, entry);
+  if (v.name) return v.name;
+  switch (v.control) {
+    case DspControl::kList: return "#" + std::to_string(v.value);
+    case DspControl::kCheck: return v.value ? "yes" : "no";
+    case DspControl::kNumber: return std::to_string(v.value);
+  }
+  return "?";
 }
 
 std::string DspToJson(const DspBlock& block) {

@@ -47,4 +47,17 @@ std::vector<std::string> DspDifferences(const DspBlock& a, const DspBlock& b);
 std::string DspListValueJson(Names list, unsigned value);
 std::string DspListValueText(Names list, unsigned value);
 
+// A field's entry as the DSP page shows it, one reading for the tables and
+// the JSON: a list's entry name (when the list holds it once) or position, a
+// check box's state, or a number.
+struct DspFieldValue {
+  DspControl control;
+  unsigned value;
+  const char* name;  // the list entry's name; null when unnamed or not a list
+};
+DspFieldValue DspValueOf(const DspBlock& block, const DspField& f, int entry);
+// As the tables print it: the name, "#N" for an unnamed list position,
+// "yes" or "no", or the number.
+std::string DspFieldText(const DspBlock& block, const DspField& f, int entry);
+
 }  // namespace sigtest

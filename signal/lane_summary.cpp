@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "board/text_format.h"
 #include "signal/line_check.h"
 
 namespace sigtest {
@@ -9,17 +10,11 @@ namespace {
 
 const char* const kDot = " \xC2\xB7 ";  // " · "
 
-std::string Format(const char* format, double value) {
-  char text[48];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 std::string Count(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string Percent(double cl) { return Format("%g %%", cl * 100.0); }
+std::string Percent(double cl) { return Sprintf("%g %%", cl * 100.0); }
 
 }  // namespace
 
@@ -37,13 +32,13 @@ LaneFacts FactsOf(const LineCheck& check, int lane) {
 }
 
 std::string DurationText(double seconds) {
-  if (seconds < 99.5) return Format("%.0f s", seconds);
-  if (seconds < 99.5 * 60) return Format("%.0f min", seconds / 60);
-  if (seconds < 9.95 * 3600) return Format("%.1f h", seconds / 3600);
-  return Format("%.0f h", seconds / 3600);
+  if (seconds < 99.5) return Sprintf("%.0f s", seconds);
+  if (seconds < 99.5 * 60) return Sprintf("%.0f min", seconds / 60);
+  if (seconds < 9.95 * 3600) return Sprintf("%.1f h", seconds / 3600);
+  return Sprintf("%.0f h", seconds / 3600);
 }
 
-std::string BerText(double ber) { return Format("%.1e", ber); }
+std::string BerText(double ber) { return Sprintf("%.1e", ber); }
 
 LaneSummary SummariseLane(const LaneFacts& facts, const VerdictRule& rule, bool with_lower) {
   LaneSummary s;
@@ -92,7 +87,7 @@ std::string LaneDetails(const LaneFacts& facts, const VerdictRule& rule) {
   }
   out += "\nRule: BER " + BerText(rule.target) + " at " + Percent(rule.confidence) +
          " confidence, " + Count(rule.allowed_errors, "error", "errors") + " allowed, " +
-         Format("%.3g bits", s.verdict.bits_needed);
+         Sprintf("%.3g bits", s.verdict.bits_needed);
   out += "\nBER while locked: ";
   if (!s.bounded)
     out += "nothing counted";
@@ -101,9 +96,9 @@ std::string LaneDetails(const LaneFacts& facts, const VerdictRule& rule) {
   else
     out += "above " + BerText(s.lower) + ", below " + BerText(s.upper);
   if (s.bounded) out += (c.errors == 0 ? " at " : ", each one-sided at ") + Percent(rule.confidence);
-  out += "\nErrors while locked: " + std::to_string(c.errors) + " in " + Format("%.3g bits", c.bits);
+  out += "\nErrors while locked: " + std::to_string(c.errors) + " in " + Sprintf("%.3g bits", c.bits);
   out += "\nErrors around relocks: " + std::to_string(facts.relock_errors) + " in " +
-         Format("%.3g bits", facts.relock_bits);
+         Sprintf("%.3g bits", facts.relock_bits);
   out += "\nLock losses: " + std::to_string(c.lock_losses);
   out += "\nSince last lock: ";
   out += facts.seconds_since_lock >= 0

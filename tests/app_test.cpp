@@ -123,7 +123,8 @@ TEST_F(MainWindowFixture, OpensWithCaptionTabsAndConnectedBoard) {
   EXPECT_EQ(window->StatusText(), "UsbHid Connected");
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   EXPECT_NE(window->findChild<QLabel*>("emulatedBadge"), nullptr);
-  const QFont font = window->findChild<QLabel*>("id1097")->font();
+  const QFont font = window->findChild<QLabel*>(
+      QStringLiteral("id%1").arg(CLanewrightDlg::kIdStatusLine))->font();
   EXPECT_LE(QFontMetrics(font).height(), 24);
   EXPECT_GE(QFontMetrics(font).height(), 22);
   EXPECT_TRUE(font.bold());

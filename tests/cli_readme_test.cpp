@@ -3,6 +3,7 @@
 // for doing what the README says it does.
 #include <gtest/gtest.h>
 
+#include "module/module_dump.h"
 #include "tests/cli_test_support.h"
 
 #include <filesystem>
@@ -169,9 +170,9 @@ const std::vector<Example>& Examples() {
        [](const CliResult& r, const fs::path& dir) {
          ExpectOk(r);
          EXPECT_EQ(r.out, "wrote lower memory and pages 00 01 02 10 11 to module.txt\n");
-         emu::ModuleDumpImage image;
+         ModuleDumpImage image;
          std::string error;
-         EXPECT_TRUE(emu::ParseModuleDump(ReadFile((dir / "module.txt").string()), &image, &error))
+         EXPECT_TRUE(ParseModuleDump(ReadFile((dir / "module.txt").string()), &image, &error))
              << error;
          EXPECT_EQ(image.pages.size(), 5u);
        }},

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "emulator/emulated_rack.h"
 #include "emulator/faults.h"
+#include "module/controls.h"
 #include "tests/cli_test_support.h"
 #include "tests/module_test_support.h"
 
@@ -28,7 +29,7 @@ TEST_F(Faulty, DisablingTxDropsBiasAndPowerUnlessTheLaserIsStuck) {
   Set("tx-stuck=3,5");
   ASSERT_TRUE(module.ReadMonitors());
   const auto before = module.Monitors();
-  for (int lane : {2, 3, 5}) ASSERT_TRUE(module.SetTxDisable(lane, 1));
+  for (int lane : {2, 3, 5}) ASSERT_TRUE(FindControl("tx-disable")->Apply(module, lane, 1).ok());
   Elapse(emu::ModuleModel::kMonitorPeriodMs);
   ASSERT_TRUE(module.ReadMonitors());
   const auto disabled = module.Monitors();
@@ -40,7 +41,7 @@ TEST_F(Faulty, DisablingTxDropsBiasAndPowerUnlessTheLaserIsStuck) {
     EXPECT_EQ(disabled.tx_power[i], before.tx_power[i]) << "lane " << i + 1;
   }
   // Enabled again, the healthy lane comes back to its level.
-  ASSERT_TRUE(module.SetTxDisable(2, 0));
+  ASSERT_TRUE(FindControl("tx-disable")->Apply(module, 2, 0).ok());
   ASSERT_TRUE(module.ReadMonitors());
   EXPECT_EQ(module.Monitors().tx_bias[1], before.tx_bias[1]);
   EXPECT_EQ(module.Monitors().tx_power[1], before.tx_power[1]);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "module/module_dump.h"
 #include "board/device.h"
 #include "board/device_watcher.h"
 #include "emulator/emulated_board.h"
@@ -38,16 +39,16 @@ TEST(ModuleDump, FormatErrorsNameTheirLine) {
        "line 11: a second \"lower\" block (the first is at line 1)"},
   };
   for (const auto& [text, expect] : cases) {
-    emu::ModuleDumpImage image;
+    ModuleDumpImage image;
     std::string error;
-    EXPECT_FALSE(emu::ParseModuleDump(text, &image, &error));
+    EXPECT_FALSE(ParseModuleDump(text, &image, &error));
     EXPECT_NE(error.find(expect), std::string::npos) << "got: " << error;
   }
-  emu::ModuleDumpImage image;
+  ModuleDumpImage image;
   std::string error;
-  ASSERT_TRUE(emu::ParseModuleDump("lower\r\n" + eight + "page 1a\n" + eight, &image, &error)) << error;
+  ASSERT_TRUE(ParseModuleDump("lower\r\n" + eight + "page 1a\n" + eight, &image, &error)) << error;
   EXPECT_EQ(image.pages.at(0x1A)[15], 0xFF);
-  EXPECT_EQ(emu::FormatModuleDump(image), "lower\n" + eight + "page 1a\n" + eight);
+  EXPECT_EQ(FormatModuleDump(image), "lower\n" + eight + "page 1a\n" + eight);
 }
 
 TEST(ModuleDump, EveryLabFixtureLoads) {

@@ -81,7 +81,7 @@ TEST_F(GermanLocale, DiagnosticsWindowShowsADecimalPoint) {
   ASSERT_GT(app.Device().FindDevices(), 0);
   ASSERT_TRUE(app.Device().OpenBoard(0));
   {
-    CDDM ddm(app);
+    DdmWindow ddm(app);
     ddm.show();
     ddm.StartUpdates();
     auto* timer = ddm.findChild<QTimer*>("updateTimer");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "module/conversions.h"
 
@@ -59,6 +60,43 @@ TEST(Fit, LeastSquaresThroughThePoints) {
   EXPECT_FALSE(FitPolynomial(x, y, 0, 1, c));  // no points
   const double same[] = {3, 3};
   EXPECT_FALSE(FitPolynomial(same, y, 2, 2, c));  // singular
+}
+
+// Counts as a power monitor gives them (tens of thousands), raised to the
+// eighth power in normal equations, leave a solver that takes any non-zero
+// pivot nothing but rounding noise to divide by: it returned made-up
+// coefficients for fits the points cannot fix. The fit refuses those, and
+// fits points bunched together to full precision.
+TEST(Fit, IllConditionedPointsAreFittedOrRefusedNeverMadeUp) {
+  const struct {
+    const char* what;
+    std::vector<double> x, y;
+    int degree;
+  } refused[] = {
+      {"three counts on a line, cubic", {10000, 20000, 30000}, {1.25, 2.25, 3.25}, 3},
+      {"three counts on a line, quartic", {10000, 20000, 30000}, {1.25, 2.25, 3.25}, 4},
+      {"three distinct counts of five, cubic",
+       {10000, 10000, 20000, 20000, 30000},
+       {1.25, 1.25, 2.25, 2.25, 3.25},
+       3},
+      {"two distinct counts, quadratic", {20000, 20000, 20000, 20001}, {2.0, 2.0, 2.0, 2.0001}, 2},
+  };
+  for (const auto& c : refused) {
+    double coefficients[5] = {7, 7, 7, 7, 7};
+    EXPECT_FALSE(FitPolynomial(c.x.data(), c.y.data(), static_cast<int>(c.x.size()), c.degree,
+                               coefficients))
+        << c.what;
+    EXPECT_EQ(coefficients[0], 7) << c.what << ": untouched";
+  }
+  // Three counts bunched together and one far off, on a quadratic.
+  const double x[] = {20000, 20001, 20002, 40000};
+  double y[4];
+  for (int i = 0; i < 4; ++i) y[i] = 0.25 + 1e-4 * x[i] + 2e-10 * x[i] * x[i];
+  double c[5] = {};
+  ASSERT_TRUE(FitPolynomial(x, y, 4, 2, c));
+  EXPECT_NEAR(c[0], 0.25, 1e-9);
+  EXPECT_NEAR(c[1] / 1e-4, 1.0, 1e-9);
+  EXPECT_NEAR(c[2] / 2e-10, 1.0, 1e-9);
 }
 
 TEST(Fit, SolverPivotsAndPutsTheUnknownsBack) {

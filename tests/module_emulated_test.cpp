@@ -4,6 +4,7 @@
 #include <fstream>
 #include <set>
 
+#include "module/module_dump.h"
 #include "module/conversions.h"
 #include "module/names.h"
 #include "module/register_map.h"
@@ -35,7 +36,7 @@ struct LiveModule : ModuleFixture {
 TEST_F(LiveModule, LowPowerPowersDownAndReleasingItPowersUp) {
   EXPECT_EQ(ModuleState(), "011 ModReady");
   EXPECT_EQ(Lanes(), "44444444");
-  ASSERT_TRUE(module.SetLowPwr(1));
+  ASSERT_TRUE(SetControl(module, "low-power", 0, 1));
   EXPECT_EQ(ModuleState(), "100 ModPwrDn");
   EXPECT_EQ(Lanes(), "33333333");  // DPDeinit
   Elapse(emu::ModuleModel::kPowerDownMs);
@@ -53,11 +54,11 @@ TEST_F(LiveModule, LowPowerPowersDownAndReleasingItPowersUp) {
   EXPECT_TRUE(StatusBit(module.Map().interrupt, 0));
 
   // ForceLowPwr holds it down on its own.
-  ASSERT_TRUE(module.SetForceLowPwr(1));
-  ASSERT_TRUE(module.SetLowPwr(0));
+  ASSERT_TRUE(SetControl(module, "force-low-power", 0, 1));
+  ASSERT_TRUE(SetControl(module, "low-power", 0, 0));
   Elapse(2000);
   EXPECT_EQ(ModuleState(), "001 ModLowPwr");
-  ASSERT_TRUE(module.SetForceLowPwr(0));
+  ASSERT_TRUE(SetControl(module, "force-low-power", 0, 0));
   EXPECT_EQ(ModuleState(), "010 ModPwrUp");
   Elapse(emu::ModuleModel::kPowerUpMs);
   EXPECT_EQ(ModuleState(), "011 ModReady");
@@ -67,9 +68,9 @@ TEST_F(LiveModule, LowPowerPowersDownAndReleasingItPowersUp) {
 }
 
 TEST_F(LiveModule, SoftResetRestoresThePowerOnControlsAndGoesThroughReset) {
-  ASSERT_TRUE(module.SetTxDisable(2, 1));
-  ASSERT_TRUE(module.SetSquelchMethod(1));
-  ASSERT_TRUE(module.SoftReset());
+  ASSERT_TRUE(SetControl(module, "tx-disable", 2, 1));
+  ASSERT_TRUE(SetControl(module, "squelch-method", 0, 1));
+  ASSERT_TRUE(SetControl(module, "soft-reset", 0, 1));
   EXPECT_EQ(Peek(0x10, 0x82), 0x00);
   EXPECT_EQ(Peek(0, 0x1A), 0x00);  // the reset bit clears itself
   EXPECT_EQ(ModuleState(), "001 ModLowPwr");
@@ -82,14 +83,14 @@ TEST_F(LiveModule, SoftResetRestoresThePowerOnControlsAndGoesThroughReset) {
 }
 
 TEST_F(LiveModule, DataPathDeinitTakesOneLaneDownAndBack) {
-  ASSERT_TRUE(module.SetDataPathDeinit(5, 1));
+  ASSERT_TRUE(SetControl(module, "dp-deinit", 5, 1));
   EXPECT_EQ(Lanes(), "44443444");
   Elapse(emu::ModuleModel::kDataPathDeinitMs);
   EXPECT_EQ(Lanes(), "44441444");
   ASSERT_TRUE(module.ReadStatusImage());
   EXPECT_TRUE(StatusBit(module.Map().dp_changed, 5));
   EXPECT_FALSE(StatusBit(module.Map().dp_changed, 4));
-  ASSERT_TRUE(module.SetDataPathDeinit(5, 0));
+  ASSERT_TRUE(SetControl(module, "dp-deinit", 5, 0));
   EXPECT_EQ(Lanes(), "44442444");
   Elapse(emu::ModuleModel::kDataPathInitMs);
   EXPECT_EQ(Lanes(), "44444444");
@@ -97,10 +98,10 @@ TEST_F(LiveModule, DataPathDeinitTakesOneLaneDownAndBack) {
 
 TEST_F(LiveModule, ApplyingAStagedSetChecksTheApplicationTable) {
   // Application 2 is advertised (200G), 9 is not.
-  ASSERT_TRUE(module.SetAppCode0(3, 2));
-  ASSERT_TRUE(module.SetApplyDataPathInit0(3, 1));
-  ASSERT_TRUE(module.SetAppCode0(6, 9));
-  ASSERT_TRUE(module.SetApplyImmediate0(6, 1));
+  ASSERT_TRUE(SetControl(module, "app-code", 3, 2));
+  ASSERT_TRUE(SetControl(module, "apply-dp-init", 3, 1));
+  ASSERT_TRUE(SetControl(module, "app-code", 6, 9));
+  ASSERT_TRUE(SetControl(module, "apply-immediate", 6, 1));
   ASSERT_TRUE(module.ReadStatusImage());
   const ModuleImages images = module.Snapshot();
   EXPECT_EQ(ReadField(images, module.Map().config_status, 3), 1);  // accepted
@@ -113,14 +114,14 @@ TEST_F(LiveModule, ApplyingAStagedSetChecksTheApplicationTable) {
   Elapse(emu::ModuleModel::kDataPathInitMs);
   EXPECT_EQ(Lanes(), "44444444");
   // Staged set 1 applies the same way.
-  ASSERT_TRUE(module.SetAppCode1(8, 0));
-  ASSERT_TRUE(module.SetApplyImmediate1(8, 1));
+  ASSERT_TRUE(SetControl(module, "app-code-1", 8, 0));
+  ASSERT_TRUE(SetControl(module, "apply-immediate-1", 8, 1));
   ASSERT_TRUE(module.ReadStatusImage());
   EXPECT_EQ(ReadField(module.Snapshot(), module.Map().config_status, 8), 3);
 }
 
 TEST_F(LiveModule, ADisabledLaneSendsNoLightAndItsFlagsLatchUntilRead) {
-  ASSERT_TRUE(module.SetTxDisable(4, 1));
+  ASSERT_TRUE(SetControl(module, "tx-disable", 4, 1));
   ASSERT_TRUE(module.ReadMonitors());
   ASSERT_TRUE(module.ReadAlarmImage());
   EXPECT_EQ(module.Monitors().tx_power[3], 0);
@@ -137,7 +138,7 @@ TEST_F(LiveModule, ADisabledLaneSendsNoLightAndItsFlagsLatchUntilRead) {
   EXPECT_TRUE(StatusBit(module.Map().bank0_lane_flags, 4));
   EXPECT_FALSE(StatusBit(module.Map().lane_flag_summary, 4));  // Tx output status
   // Enabled again: the latched flag shows once more, then clears.
-  ASSERT_TRUE(module.SetTxDisable(4, 0));
+  ASSERT_TRUE(SetControl(module, "tx-disable", 4, 0));
   ASSERT_TRUE(module.ReadAlarmImage());
   EXPECT_TRUE(module.GetTxPowerFlag(4, kLowAlarm));
   ASSERT_TRUE(module.ReadAlarmImage());
@@ -172,9 +173,9 @@ TEST_F(LiveModule, TemperatureFlagsAgainstWritableThresholdsAndMasks) {
   EXPECT_FALSE(module.GetTempFlag(kHighAlarm));
   EXPECT_FALSE(module.GetVccFlag(kHighWarning));
   // Masked, the flag still latches but no longer asserts the interrupt.
-  ASSERT_TRUE(module.SetTempMask(kHighWarning, true));
+  ASSERT_TRUE(SetControl(module, "temp-high-warning-mask", 0, true));
   ASSERT_TRUE(module.ReadMaskImage());
-  EXPECT_TRUE(module.GetTempMask(kHighWarning));
+  EXPECT_EQ(Control("temp-high-warning-mask").ValueIn(module.Snapshot(), 0), 1);
   ASSERT_TRUE(module.ReadStatusImage());
   EXPECT_TRUE(StatusBit(module.Map().interrupt, 0));
   ASSERT_TRUE(module.ReadAlarmImage());
@@ -245,9 +246,9 @@ TEST_F(LiveModule, EveryLabDumpReplaysItsCapturedBytes) {
     if (entry.path().extension() != ".txt" || name.find(".decoded") != std::string::npos) continue;
     std::ifstream in(entry.path());
     const std::string text((std::istreambuf_iterator<char>(in)), {});
-    emu::ModuleDumpImage image;
+    ModuleDumpImage image;
     std::string error;
-    if (!emu::ParseModuleDump(text, &image, &error)) continue;  // not a dump (the README)
+    if (!ParseModuleDump(text, &image, &error)) continue;  // not a dump (the README)
     {
       auto lock = board->Lock();
       ASSERT_TRUE(board->Module().LoadDump(text, &error)) << name << ": " << error;
@@ -293,7 +294,7 @@ TEST_F(LiveModule, ReplayStaysAsCapturedUntilAWriteOrALiveRequest) {
       EXPECT_EQ(flags[1], 0x01);
     }
     if (by_write) {
-      ASSERT_TRUE(module.SetTxDisable(3, 0));  // any write, even one that changes nothing
+      ASSERT_TRUE(SetControl(module, "tx-disable", 3, 0));  // any write, even one that changes nothing
     } else {
       auto lock = board->Lock();
       board->Module().StartLive();

@@ -26,50 +26,50 @@ TEST_F(ModuleOperations, SettersChangeOnlyTheirFieldOfOneRegister) {
     std::function<bool(CSfpBase&)> set;
     uint8_t written;
   } cases[] = {
-      {"Tx disable lane 3", 0x10, 0x82, 0x01, [](CSfpBase& m) { return m.SetTxDisable(3, 1); },
+      {"Tx disable lane 3", 0x10, 0x82, 0x01, [](CSfpBase& m) { return SetControl(m, "tx-disable", 3, 1); },
        0x05},
-      {"Tx disable lane 1 off", 0x10, 0x82, 0xFF, [](CSfpBase& m) { return m.SetTxDisable(1, 0); },
+      {"Tx disable lane 1 off", 0x10, 0x82, 0xFF, [](CSfpBase& m) { return SetControl(m, "tx-disable", 1, 0); },
        0xFE},
       {"one-bit field uses bit 0", 0x10, 0x8A, 0x00,
-       [](CSfpBase& m) { return m.SetRxOutputDisable(2, 2); }, 0x00},
-      {"Tx eq store lane 6", 0x10, 0x88, 0xF3, [](CSfpBase& m) { return m.SetTxEqStore(6, 2); },
+       [](CSfpBase& m) { return SetControl(m, "rx-output-disable", 2, 2); }, 0x00},
+      {"Tx eq store lane 6", 0x10, 0x88, 0xF3, [](CSfpBase& m) { return SetControl(m, "tx-eq-store", 6, 2); },
        0xFB},
-      {"Tx eq store lane 1", 0x10, 0x87, 0xFF, [](CSfpBase& m) { return m.SetTxEqStore(1, 0); },
+      {"Tx eq store lane 1", 0x10, 0x87, 0xFF, [](CSfpBase& m) { return SetControl(m, "tx-eq-store", 1, 0); },
        0xFC},
       {"Tx input eq lane 2, 0x1F", 0x10, 0x9C, 0x05,
-       [](CSfpBase& m) { return m.SetTxInputEq0(2, 0x1F); }, 0xF5},
-      {"app code lane 8", 0x10, 0x98, 0x5B, [](CSfpBase& m) { return m.SetAppCode0(8, 3); }, 0x3B},
+       [](CSfpBase& m) { return SetControl(m, "tx-input-eq", 2, 0x1F); }, 0xF5},
+      {"app code lane 8", 0x10, 0x98, 0x5B, [](CSfpBase& m) { return SetControl(m, "app-code", 8, 3); }, 0x3B},
       {"data path code lane 3", 0x10, 0x93, 0xF1,
-       [](CSfpBase& m) { return m.SetDataPathCode0(3, 5); }, 0xFB},
+       [](CSfpBase& m) { return SetControl(m, "dp-code", 3, 5); }, 0xFB},
       {"explicit control lane 1", 0x10, 0x91, 0x10,
-       [](CSfpBase& m) { return m.SetExplicitControl0(1, 1); }, 0x11},
-      {"recall lane 5", 0x10, 0x9B, 0x00, [](CSfpBase& m) { return m.SetAdaptiveEqRecall0(5, 3); },
+       [](CSfpBase& m) { return SetControl(m, "explicit-control", 1, 1); }, 0x11},
+      {"recall lane 5", 0x10, 0x9B, 0x00, [](CSfpBase& m) { return SetControl(m, "adaptive-eq-recall", 5, 3); },
        0x03},
-      {"pre-cursor lane 4", 0x10, 0xA3, 0x01, [](CSfpBase& m) { return m.SetRxPreCursor0(4, 7); },
+      {"pre-cursor lane 4", 0x10, 0xA3, 0x01, [](CSfpBase& m) { return SetControl(m, "rx-pre-cursor", 4, 7); },
        0x71},
       {"amplitude set 1 lane 7", 0x10, 0xD0, 0x50,
-       [](CSfpBase& m) { return m.SetRxAmplitude1(7, 9); }, 0x59},
+       [](CSfpBase& m) { return SetControl(m, "rx-amplitude-1", 7, 9); }, 0x59},
       {"apply immediate set 1 lane 8", 0x10, 0xB3, 0x01,
-       [](CSfpBase& m) { return m.SetApplyImmediate1(8, 1); }, 0x81},
-      {"low power", 0x00, 0x1A, 0x20, [](CSfpBase& m) { return m.SetLowPwr(1); }, 0x60},
+       [](CSfpBase& m) { return SetControl(m, "apply-immediate-1", 8, 1); }, 0x81},
+      {"low power", 0x00, 0x1A, 0x20, [](CSfpBase& m) { return SetControl(m, "low-power", 0, 1); }, 0x60},
       {"low power value 2 writes back as read", 0x00, 0x1A, 0x20,
-       [](CSfpBase& m) { return m.SetLowPwr(2); }, 0x20},
-      {"squelch method off", 0x00, 0x1A, 0x70, [](CSfpBase& m) { return m.SetSquelchMethod(0); },
+       [](CSfpBase& m) { return SetControl(m, "low-power", 0, 2); }, 0x20},
+      {"squelch method off", 0x00, 0x1A, 0x70, [](CSfpBase& m) { return SetControl(m, "squelch-method", 0, 0); },
        0x50},
-      {"force low power", 0x00, 0x1A, 0x00, [](CSfpBase& m) { return m.SetForceLowPwr(1); }, 0x10},
-      {"soft reset", 0x00, 0x1A, 0x40, [](CSfpBase& m) { return m.SoftReset(); }, 0x48},
+      {"force low power", 0x00, 0x1A, 0x00, [](CSfpBase& m) { return SetControl(m, "force-low-power", 0, 1); }, 0x10},
+      {"soft reset", 0x00, 0x1A, 0x40, [](CSfpBase& m) { return SetControl(m, "soft-reset", 0, 1); }, 0x48},
       {"module state changed mask", 0x00, 0x1F, 0x00,
-       [](CSfpBase& m) { return m.SetModuleStateChangedMask(true); }, 0x01},
+       [](CSfpBase& m) { return SetControl(m, "module-state-changed-mask", 0, true); }, 0x01},
       {"temperature high alarm mask", 0x00, 0x20, 0x00,
-       [](CSfpBase& m) { return m.SetTempMask(kHighAlarm, true); }, 0x01},
+       [](CSfpBase& m) { return SetControl(m, "temp-high-alarm-mask", 0, true); }, 0x01},
       {"Vcc low warning mask", 0x00, 0x20, 0x00,
-       [](CSfpBase& m) { return m.SetVccMask(kLowWarning, true); }, 0x80},
+       [](CSfpBase& m) { return SetControl(m, "vcc-low-warning-mask", 0, true); }, 0x80},
       {"Tx power low warning mask lane 2", 0x10, 0xDD, 0x00,
-       [](CSfpBase& m) { return m.SetTxPowerMask(2, kLowWarning, true); }, 0x02},
+       [](CSfpBase& m) { return SetControl(m, "tx-power-low-warning-mask", 2, true); }, 0x02},
       {"Rx power high alarm mask lane 1", 0x10, 0xE4, 0xFF,
-       [](CSfpBase& m) { return m.SetRxPowerMask(1, kHighAlarm, false); }, 0xFE},
+       [](CSfpBase& m) { return SetControl(m, "rx-power-high-alarm-mask", 1, false); }, 0xFE},
       {"Rx CDR LOL mask lane 8", 0x10, 0xE3, 0x00,
-       [](CSfpBase& m) { return m.SetRxCdrLolMask(8, true); }, 0x80},
+       [](CSfpBase& m) { return SetControl(m, "rx-cdr-lol-mask", 8, true); }, 0x80},
   };
   for (const auto& c : cases) {
     Poke(c.page, c.reg, c.before);
@@ -82,18 +82,19 @@ TEST_F(ModuleOperations, SettersChangeOnlyTheirFieldOfOneRegister) {
     EXPECT_EQ(sent[1].data, std::vector<uint8_t>{c.written}) << c.name;
     EXPECT_EQ(module.Snapshot().Byte(c.page, c.reg), c.written) << c.name << ": image byte";
   }
-  // The mask getters read what the setters left in the image.
-  EXPECT_TRUE(module.GetRxCdrLolMask(8));
-  EXPECT_FALSE(module.GetRxCdrLolMask(7));
-  EXPECT_TRUE(module.GetTxPowerMask(2, kLowWarning));
+  // The masks' values in a snapshot are what the setters left in the image.
+  const ModuleImages images = module.Snapshot();
+  EXPECT_EQ(Control("rx-cdr-lol-mask").ValueIn(images, 8), 1);
+  EXPECT_EQ(Control("rx-cdr-lol-mask").ValueIn(images, 7), 0);
+  EXPECT_EQ(Control("tx-power-low-warning-mask").ValueIn(images, 2), 1);
 }
 
-TEST_F(ModuleOperations, OutOfRangeLanesAndKindsWriteNothing) {
-  EXPECT_FALSE(module.SetTxDisable(9, 1));
-  EXPECT_FALSE(module.SetTxEqStore(0, 1));
-  EXPECT_FALSE(module.SetAppCode0(9, 1));
-  EXPECT_FALSE(module.SetTxPowerMask(1, 4, true));
-  EXPECT_FALSE(module.SetTempMask(-1, true));
+TEST_F(ModuleOperations, OutOfRangeLanesAndAbsentFieldsWriteNothing) {
+  EXPECT_FALSE(SetControl(module, "tx-disable", 9, 1));
+  EXPECT_FALSE(SetControl(module, "tx-eq-store", 0, 1));
+  EXPECT_FALSE(SetControl(module, "app-code", 9, 1));
+  EXPECT_FALSE(SetControl(module, "tx-power-low-warning-mask", 9, true));
+  EXPECT_FALSE(module.SetField(Field{}, 1, 1));  // a field the module type does not place
   EXPECT_TRUE(Exchanges().empty());
   EXPECT_FALSE(module.GetTxPowerFlag(9, kHighAlarm));
 }
@@ -101,7 +102,7 @@ TEST_F(ModuleOperations, OutOfRangeLanesAndKindsWriteNothing) {
 TEST_F(ModuleOperations, ASetterWhoseReadFailsWritesNothing) {
   Poke(0x10, 0x82, 0x81);
   board->DropAnswers(1);
-  EXPECT_FALSE(module.SetTxDisable(3, 1));
+  EXPECT_FALSE(SetControl(module, "tx-disable", 3, 1));
   EXPECT_EQ(Exchanges(), std::vector<Exchange>{Read(0x10, 0x82, 1)});
   EXPECT_EQ(Peek(0x10, 0x82), 0x81);  // lanes 1 and 8 keep their bits
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "module/module_dump.h"
 #include "emulator/module_model.h"
 #include "tests/cli_test_support.h"
 #include "tests/module_test_support.h"
@@ -40,9 +41,9 @@ TEST(LabReplays, CommandsShowTheCapturedValues) {
     std::ifstream in(entry.path());
     std::stringstream text;
     text << in.rdbuf();
-    emu::ModuleDumpImage image;
+    ModuleDumpImage image;
     std::string error;
-    ASSERT_TRUE(emu::ParseModuleDump(text.str(), &image, &error)) << error;
+    ASSERT_TRUE(ParseModuleDump(text.str(), &image, &error)) << error;
     const auto& lower = image.lower;
     const bool flat = lower[2] & 0x80;
     const std::string dump = entry.path().string();

@@ -8,10 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "board/device.h"
 #include "emulator/emulated_board.h"
+#include "module/controls.h"
 #include "module/qsfp_dd.h"
 
 namespace module_test {
@@ -37,6 +40,17 @@ inline Exchange Read(uint8_t page, uint8_t reg, uint8_t count) {
 }
 inline Exchange Write(uint8_t page, uint8_t reg, uint8_t count) {
   return {0x06, page, reg, count, {}};
+}
+
+// A row of the control table by its command-line name.
+inline const ControlFamily& Control(const char* name) {
+  const ControlFamily* family = FindControl(name);
+  if (!family) throw std::invalid_argument(std::string("no control ") + name);
+  return *family;
+}
+// The module operation a control stands for, through the table.
+inline BoardResult SetControl(CSfpBase& module, const char* name, int lane, uint8_t value) {
+  return Control(name).Apply(module, lane, value);
 }
 
 struct ModuleFixture : ::testing::Test {

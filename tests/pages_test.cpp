@@ -33,6 +33,37 @@
 
 namespace {
 
+// The control ids of the widgets the tests find (object name "id<n>"), by
+// what they are: a module-wide control, or a family's lanes 1-8 in order.
+// The ids repeat between pages, so each page has its own list.
+namespace ctrl_ids {
+constexpr int kForceLowPwr = 1241, kLowPwr = 1304, kSoftReset = 1632, kModuleState = 1633,
+              kSquelchMethod = 1793;
+constexpr int kDataPathState[] = {1642, 1643, 1644, 1645, 1649, 1648, 1647, 1646};
+constexpr int kTxDisable[] = {1322, 1323, 1324, 1325, 1326, 1327, 1328, 1329};
+constexpr int kTxEqStore[] = {1386, 1387, 1388, 1389, 1390, 1391, 1392, 1393};
+}  // namespace ctrl_ids
+namespace set0_ids {
+constexpr int kApplyDpInitAllLanes = 1793, kApplyImmediateAllLanes = 1794;
+constexpr int kApplyDpInit[] = {1696, 1697, 1698, 1699, 1700, 1701, 1702, 1703};
+constexpr int kApplyImmediate[] = {1783, 1776, 1777, 1778, 1782, 1779, 1780, 1781};
+constexpr int kAppCode[] = {1705, 1707, 1711, 1714, 1717, 1720, 1723, 1726};
+constexpr int kDpCode[] = {1706, 1709, 1712, 1715, 1718, 1721, 1724, 1727};
+constexpr int kExplicitControl[] = {1708, 1710, 1713, 1716, 1719, 1722, 1725, 1728};
+constexpr int kAdaptiveEqRecall[] = {1736, 1737, 1738, 1739, 1740, 1741, 1742, 1743};
+constexpr int kRxAmplitude[] = {1800, 1801, 1802, 1803, 1804, 1805, 1806, 1807};
+}  // namespace set0_ids
+namespace flag_ids {
+constexpr int kModuleState = 1633, kInterrupt = 1087, kModuleStateChanged = 1088;
+constexpr int kBank0LaneFlag[] = {1634, 1635, 1636, 1637, 1638, 1639, 1640, 1641};
+constexpr int kDataPathState[] = {1642, 1643, 1644, 1645, 1649, 1648, 1647, 1646};
+constexpr int kConfigStatus[] = {1725, 1726, 1727, 1728, 1732, 1731, 1730, 1729};
+constexpr int kTxFault[] = {1666, 1667, 1668, 1669, 1670, 1671, 1672, 1673};
+constexpr int kTxLos[] = {1677, 1678, 1679, 1680, 1681, 1682, 1683, 1684};
+constexpr int kRxLos[] = {1709, 1710, 1711, 1712, 1713, 1714, 1715, 1716};
+constexpr int kRxCdrLol[] = {1717, 1718, 1719, 1720, 1721, 1722, 1723, 1724};
+}  // namespace flag_ids
+
 struct PagesTest : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
   std::unique_ptr<AppContext> app;
@@ -175,7 +206,7 @@ TEST_F(PagesTest, EveryControlCarriesAUniqueIdAndThePageFitsItsTab) {
     EXPECT_LE(needed.width(), area.width());
     EXPECT_LE(needed.height(), area.height());
   }
-  CDDM ddm(*app);
+  DdmWindow ddm(*app);
   EXPECT_LE(ddm.minimumSizeHint().width(), 330);
   EXPECT_LE(ddm.minimumSizeHint().height(), 500);
 }
@@ -185,7 +216,7 @@ TEST_F(PagesTest, EveryControlCarriesAUniqueIdAndThePageFitsItsTab) {
 TEST_F(PagesTest, CtrlTxDisableClickChangesOnlyItsLaneBit) {
   Poke(0x10, 0x82, 0xA1);
   auto* page = Show<CCtrl>();
-  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  QCheckBox* tx3 = Find<QCheckBox>(page, ctrl_ids::kTxDisable[2]);
   ASSERT_TRUE(tx3);
   EXPECT_EQ(tx3->text(), "  Tx3");
   EXPECT_EQ(qobject_cast<QGroupBox*>(tx3->parentWidget())->title(), "Tx Disable(0x82)");
@@ -205,7 +236,7 @@ TEST_F(PagesTest, CtrlListsWriteTheirField) {
   auto* page = Show<CCtrl>();
   // "Tx Eq Store(0x87~0x88)" box 6: bits 3-2 of page 10h byte 136.
   Poke(0x10, 0x88, 0xC1);
-  QComboBox* store6 = Find<QComboBox>(page, 1391);
+  QComboBox* store6 = Find<QComboBox>(page, ctrl_ids::kTxEqStore[5]);
   ASSERT_TRUE(store6);
   EXPECT_EQ(Items(store6), QStringList({"00 Res", "01 Loc1", "10 Loc2", "11 Res"}));
   Choose(store6, "10 Loc2");
@@ -214,7 +245,7 @@ TEST_F(PagesTest, CtrlListsWriteTheirField) {
 
   // The squelch method: lower byte 26 bit 5, the other bits kept.
   Poke(0x00, 0x1A, 0x10);
-  QComboBox* squelch = Find<QComboBox>(page, 1793);
+  QComboBox* squelch = Find<QComboBox>(page, ctrl_ids::kSquelchMethod);
   ASSERT_TRUE(squelch);
   EXPECT_EQ(Items(squelch), QStringList({"Tx Squelch reduces OMA", "Tx Squelch reduces Pave"}));
   Choose(squelch, "Tx Squelch reduces Pave");
@@ -223,7 +254,7 @@ TEST_F(PagesTest, CtrlListsWriteTheirField) {
   EXPECT_EQ(Peek(0x00, 0x1A), 0x10);
 
   // "SoftReset(0x1A)" sets bit 3.
-  QTest::mouseClick(Find<QPushButton>(page, 1632), Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>(page, ctrl_ids::kSoftReset), Qt::LeftButton);
   Settle();
   EXPECT_EQ(Peek(0x00, 0x1A), 0x18);
 }
@@ -237,26 +268,26 @@ TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
   Poke(0x10, 0x87, 0x80);  // Tx Eq Store lane 4: "10 Loc2"
   auto* page = Show<CCtrl>();
   Refresh(page);
-  EXPECT_EQ(Find<QComboBox>(page, 1633)->currentIndex(), -1);
-  EXPECT_TRUE(Find<QCheckBox>(page, 1241)->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>(page, 1304)->isChecked());  // LowPwr follows bit 6 too
-  EXPECT_EQ(Find<QComboBox>(page, 1642)->currentText(), "4 DPActivated");
-  EXPECT_EQ(Find<QComboBox>(page, 1643)->currentIndex(), -1);
-  EXPECT_EQ(Find<QComboBox>(page, 1644)->currentText(), "7 DPInitialized");
-  EXPECT_EQ(Find<QComboBox>(page, 1645)->currentText(), "4 DPActivated");
-  EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces OMA");
-  EXPECT_TRUE(Find<QCheckBox>(page, 1324)->isChecked());
-  EXPECT_FALSE(Find<QCheckBox>(page, 1323)->isChecked());
-  EXPECT_EQ(Find<QComboBox>(page, 1389)->currentText(), "10 Loc2");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kModuleState)->currentIndex(), -1);
+  EXPECT_TRUE(Find<QCheckBox>(page, ctrl_ids::kForceLowPwr)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, ctrl_ids::kLowPwr)->isChecked());  // LowPwr follows bit 6 too
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[0])->currentText(), "4 DPActivated");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[1])->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[2])->currentText(), "7 DPInitialized");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[3])->currentText(), "4 DPActivated");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(), "Tx Squelch reduces OMA");
+  EXPECT_TRUE(Find<QCheckBox>(page, ctrl_ids::kTxDisable[2])->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(page, ctrl_ids::kTxDisable[1])->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kTxEqStore[3])->currentText(), "10 Loc2");
   EXPECT_EQ(ModuleWrites(), 0u);
 
   // A change on the module side shows at the next tick of the page's timer.
   Poke(0x10, 0x82, 0x00);
   Poke(0x00, 0x1A, 0x20);
-  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  QCheckBox* tx3 = Find<QCheckBox>(page, ctrl_ids::kTxDisable[2]);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !tx3->isChecked(); }, CCtrl::kRefreshMs + 500));
-  EXPECT_FALSE(Find<QCheckBox>(page, 1304)->isChecked());
-  EXPECT_EQ(Find<QComboBox>(page, 1793)->currentText(), "Tx Squelch reduces Pave");
+  EXPECT_FALSE(Find<QCheckBox>(page, ctrl_ids::kLowPwr)->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(), "Tx Squelch reduces Pave");
   EXPECT_EQ(ModuleWrites(), 0u);
 }
 
@@ -267,7 +298,7 @@ TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
   Poke(0x10, 0x82, 0xA1);
   auto* page = Show<CCtrl>();
   Refresh(page);
-  QCheckBox* tx3 = Find<QCheckBox>(page, 1324);
+  QCheckBox* tx3 = Find<QCheckBox>(page, ctrl_ids::kTxDisable[2]);
   ASSERT_TRUE(tx3);
   ASSERT_FALSE(tx3->isChecked());
 
@@ -287,11 +318,11 @@ TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
   board->DropAnswers(1);
   Refresh(page);
   EXPECT_TRUE(IsStale(tx3));
-  EXPECT_TRUE(IsStale(Find<QComboBox>(page, 1633)));  // the module state too
+  EXPECT_TRUE(IsStale(Find<QComboBox>(page, ctrl_ids::kModuleState)));  // the module state too
   EXPECT_FALSE(tx3->isChecked());                     // the last value the module gave
   Refresh(page);
   EXPECT_FALSE(IsStale(tx3));
-  EXPECT_FALSE(IsStale(Find<QComboBox>(page, 1633)));
+  EXPECT_FALSE(IsStale(Find<QComboBox>(page, ctrl_ids::kModuleState)));
 }
 
 TEST(PageTexts, ControlFailureTextNamesTheControl) {
@@ -318,9 +349,9 @@ TEST_F(PagesTest, CtrlFollowsTheLiveModuleIntoLowPower) {
   }
   auto* page = Show<CCtrl>();
   Refresh(page);
-  QComboBox* state = Find<QComboBox>(page, 1633);
+  QComboBox* state = Find<QComboBox>(page, ctrl_ids::kModuleState);
   EXPECT_EQ(state->currentText(), "011 ModReady");
-  QTest::mouseClick(Find<QCheckBox>(page, 1304), Qt::LeftButton);  // "LowPwr(0x1A)"
+  QTest::mouseClick(Find<QCheckBox>(page, ctrl_ids::kLowPwr), Qt::LeftButton);  // "LowPwr(0x1A)"
   Settle();
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
@@ -328,7 +359,7 @@ TEST_F(PagesTest, CtrlFollowsTheLiveModuleIntoLowPower) {
         return state->currentText() == "001 ModLowPwr";
       },
       3000));
-  EXPECT_TRUE(Find<QCheckBox>(page, 1304)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, ctrl_ids::kLowPwr)->isChecked());
 }
 
 // ---- Staged control set 0 page --------------------------------------------
@@ -340,8 +371,9 @@ TEST_F(PagesTest, Set0AllLanesBoxesWriteTheEightLanesInOrder) {
     std::vector<int> lane_ids;
   };
   const Case cases[] = {
-      {1793, 0x8F, {1696, 1697, 1698, 1699, 1700, 1701, 1702, 1703}},
-      {1794, 0x90, {1783, 1776, 1777, 1778, 1782, 1779, 1780, 1781}},
+      {set0_ids::kApplyDpInitAllLanes, 0x8F, {std::begin(set0_ids::kApplyDpInit), std::end(set0_ids::kApplyDpInit)}},
+      {set0_ids::kApplyImmediateAllLanes, 0x90,
+       {std::begin(set0_ids::kApplyImmediate), std::end(set0_ids::kApplyImmediate)}},
   };
   auto* page = Show<CStagedCtrlSet0>();
   for (const Case& c : cases) {
@@ -369,28 +401,28 @@ TEST_F(PagesTest, Set0ListsShowAndWriteTheirCodes) {
   Poke(0x10, 0xAD, 0x32);  // amplitude lane 7: 2, lane 8: 3
   auto* page = Show<CStagedCtrlSet0>();
   Refresh(page);
-  QComboBox* app1 = Find<QComboBox>(page, 1705);
+  QComboBox* app1 = Find<QComboBox>(page, set0_ids::kAppCode[0]);
   EXPECT_EQ(app1->count(), 16);
   EXPECT_EQ(app1->itemText(0), "0000 Res");
   EXPECT_EQ(app1->currentText(), "1110");
-  EXPECT_EQ(Find<QComboBox>(page, 1706)->currentText(), "101b");
-  EXPECT_TRUE(Find<QCheckBox>(page, 1708)->isChecked());
-  EXPECT_EQ(Find<QComboBox>(page, 1737)->currentIndex(), -1);
-  EXPECT_EQ(Find<QComboBox>(page, 1802)->currentText(), "15");
-  EXPECT_EQ(Find<QComboBox>(page, 1803)->count(), 4);
-  EXPECT_EQ(Find<QComboBox>(page, 1803)->currentIndex(), -1);
-  EXPECT_EQ(Find<QComboBox>(page, 1806)->currentText(), "02");
-  EXPECT_EQ(Find<QComboBox>(page, 1807)->currentText(), "03");
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kDpCode[0])->currentText(), "101b");
+  EXPECT_TRUE(Find<QCheckBox>(page, set0_ids::kExplicitControl[0])->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kAdaptiveEqRecall[1])->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kRxAmplitude[2])->currentText(), "15");
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kRxAmplitude[3])->count(), 4);
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kRxAmplitude[3])->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kRxAmplitude[6])->currentText(), "02");
+  EXPECT_EQ(Find<QComboBox>(page, set0_ids::kRxAmplitude[7])->currentText(), "03");
   EXPECT_EQ(ModuleWrites(), 0u);
 
   // Lane 3's configuration byte is page 10h byte 147.
   Poke(0x10, 0x93, 0x11);
-  Choose(Find<QComboBox>(page, 1711), "1110");
+  Choose(Find<QComboBox>(page, set0_ids::kAppCode[2]), "1110");
   EXPECT_EQ(Peek(0x10, 0x93), 0xE1);
-  Choose(Find<QComboBox>(page, 1712), "101b");
+  Choose(Find<QComboBox>(page, set0_ids::kDpCode[2]), "101b");
   EXPECT_EQ(Peek(0x10, 0x93), 0xEB);
   // Rx output amplitude lane 8: the high nibble of byte 173.
-  Choose(Find<QComboBox>(page, 1807), "01");
+  Choose(Find<QComboBox>(page, set0_ids::kRxAmplitude[7]), "01");
   EXPECT_EQ(Peek(0x10, 0xAD), 0x12);
 }
 
@@ -409,29 +441,29 @@ TEST_F(PagesTest, FlagPageDecodesTheStatusImage) {
   auto* page = Show<CFlag>();
   Refresh(page);
 
-  EXPECT_EQ(Find<QComboBox>(page, 1633)->currentText(), "011 ModReady");
-  EXPECT_TRUE(Find<QCheckBox>(page, 1087)->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>(page, 1088)->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>(page, 1634)->isChecked());
-  EXPECT_FALSE(Find<QCheckBox>(page, 1635)->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>(page, 1641)->isChecked());
-  EXPECT_EQ(Find<QComboBox>(page, 1642)->currentText(), "1 DPDeactivated");
-  EXPECT_EQ(Find<QComboBox>(page, 1643)->currentIndex(), -1);
-  EXPECT_EQ(Find<QComboBox>(page, 1644)->currentText(), "7 DPInitialized");
-  EXPECT_EQ(Find<QComboBox>(page, 1645)->currentText(), "4 DPActivated");
+  EXPECT_EQ(Find<QComboBox>(page, flag_ids::kModuleState)->currentText(), "011 ModReady");
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kInterrupt)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kModuleStateChanged)->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kBank0LaneFlag[0])->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(page, flag_ids::kBank0LaneFlag[1])->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kBank0LaneFlag[7])->isChecked());
+  EXPECT_EQ(Find<QComboBox>(page, flag_ids::kDataPathState[0])->currentText(), "1 DPDeactivated");
+  EXPECT_EQ(Find<QComboBox>(page, flag_ids::kDataPathState[1])->currentIndex(), -1);
+  EXPECT_EQ(Find<QComboBox>(page, flag_ids::kDataPathState[2])->currentText(), "7 DPInitialized");
+  EXPECT_EQ(Find<QComboBox>(page, flag_ids::kDataPathState[3])->currentText(), "4 DPActivated");
   const char* statuses[] = {"1 accepted",  "2 rejected unknown",   "0 No Status",
                             "0 No Status", "0 No Status",          "0 No Status",
                             "0 No Status", "7 rejected incomplete"};
-  const int config_ids[] = {1725, 1726, 1727, 1728, 1732, 1731, 1730, 1729};
+  const auto& config_ids = flag_ids::kConfigStatus;
   for (int lane = 0; lane < 8; ++lane)
     EXPECT_EQ(Find<QComboBox>(page, config_ids[lane])->currentText(), statuses[lane]) << lane + 1;
-  EXPECT_TRUE(Find<QCheckBox>(page, 1682)->isChecked());   // Tx Los lane 6
-  EXPECT_FALSE(Find<QCheckBox>(page, 1681)->isChecked());  // Tx Los lane 5
-  EXPECT_TRUE(Find<QCheckBox>(page, 1724)->isChecked());   // Rx CDR LOL lane 8
-  EXPECT_EQ(Find<QCheckBox>(page, 1634)->text(), "  Ln1");
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kTxLos[5])->isChecked());   // Tx Los lane 6
+  EXPECT_FALSE(Find<QCheckBox>(page, flag_ids::kTxLos[4])->isChecked());  // Tx Los lane 5
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kRxCdrLol[7])->isChecked());   // Rx CDR LOL lane 8
+  EXPECT_EQ(Find<QCheckBox>(page, flag_ids::kBank0LaneFlag[0])->text(), "  Ln1");
 
   // The boxes show; clicking one changes nothing, in the box or the module.
-  for (int id : {1087, 1634, 1666}) {
+  for (int id : {flag_ids::kInterrupt, flag_ids::kBank0LaneFlag[0], flag_ids::kTxFault[0]}) {
     QCheckBox* box = Find<QCheckBox>(page, id);
     const bool before = box->isChecked();
     QTest::mouseClick(box, Qt::LeftButton);
@@ -446,8 +478,8 @@ TEST_F(PagesTest, FlagPageDecodesTheStatusImage) {
 
 TEST_F(PagesTest, HiddenPagesCauseNoModuleTraffic) {
   std::vector<QWidget*> hidden = {new CCtrl(*app, &window), new CFlag(*app, &window),
-                                  new CStagedCtrlSet0(*app, &window), new CINFO(*app, &window)};
-  auto* ddm = new CDDM(*app, &window);
+                                  new CStagedCtrlSet0(*app, &window), new InfoPage(*app, &window)};
+  auto* ddm = new DdmWindow(*app, &window);
   window.show();
   for (QWidget* page : hidden) page->hide();
   ddm->StartUpdates();
@@ -469,7 +501,7 @@ TEST_F(PagesTest, HiddenPagesCauseNoModuleTraffic) {
       EXPECT_TRUE(poller->findChild<QTimer*>("refreshTimer")->isActive());
     }
   }
-  EXPECT_EQ(static_cast<CINFO*>(hidden.back())->Passes(), 0);
+  EXPECT_EQ(static_cast<InfoPage*>(hidden.back())->Passes(), 0);
 }
 
 // ---- Information page ------------------------------------------------------
@@ -516,7 +548,7 @@ TEST_F(PagesTest, InfoPageShowsTheModuleIdentification) {
   for (const InfoCase& c : cases) {
     SCOPED_TRACE(c.name);
     for (const auto& [page, reg, value] : c.bytes) Poke(page, reg, value);
-    std::unique_ptr<CINFO> page(Show<CINFO>());
+    std::unique_ptr<InfoPage> page(Show<InfoPage>());
     QTest::qWait(1);  // the first paint starts a pass
     Settle();
     ASSERT_EQ(page->Rows().size(), 14u);
@@ -527,7 +559,7 @@ TEST_F(PagesTest, InfoPageShowsTheModuleIdentification) {
 }
 
 TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
-  auto* page = Show<CINFO>();
+  auto* page = Show<InfoPage>();
   QTest::qWait(1);
   ASSERT_EQ(page->Passes(), 1);
   page->repaint();  // paints during the pass ask for one more pass, not two
@@ -547,11 +579,11 @@ TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
     return -1;
   };
   for (int row : {0, 13}) {
-    const int label = ink_from(row, 0), value = ink_from(row, CINFO::kValueX);
+    const int label = ink_from(row, 0), value = ink_from(row, InfoPage::kValueX);
     EXPECT_GE(label, 0);
     EXPECT_LT(label, 4) << row;
-    EXPECT_GE(value, CINFO::kValueX) << row;
-    EXPECT_LT(value, CINFO::kValueX + 6) << row;
+    EXPECT_GE(value, InfoPage::kValueX) << row;
+    EXPECT_LT(value, InfoPage::kValueX + 6) << row;
   }
   EXPECT_EQ(ink_from(15, 0), -1);  // fourteen rows, nothing under them
 
@@ -567,7 +599,7 @@ TEST_F(PagesTest, InfoPageDrawsTheLastPassAndRunsOneMoreForAPaintDuringAPass) {
 TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
   Poke(0x00, 128, 0x18);
   board->DropAnswers(1);  // the first row's read
-  auto* page = Show<CINFO>();
+  auto* page = Show<InfoPage>();
   QTest::qWait(1);
   Settle();
   ASSERT_EQ(page->Rows().size(), 14u);
@@ -601,7 +633,7 @@ TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
 // The panel under the fourteen rows decodes the same pass's snapshot, fits
 // the page, and is greyed while the pass could not read all it decodes.
 TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
-  auto* page = Show<CINFO>();
+  auto* page = Show<InfoPage>();
   QTest::qWait(1);
   Settle();
   QPlainTextEdit* panel = page->Panel();
@@ -613,7 +645,7 @@ TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
                            "Tuning: not a tunable transmitter"})
     EXPECT_TRUE(text.contains(part)) << part << "\n" << text.toStdString();
   EXPECT_FALSE(IsStale(panel));
-  EXPECT_GE(panel->geometry().top(), 14 * CINFO::kRowPitch);
+  EXPECT_GE(panel->geometry().top(), 14 * InfoPage::kRowPitch);
   EXPECT_LE(panel->geometry().bottom(), page->height());
   EXPECT_TRUE(panel->isReadOnly());
 
@@ -641,17 +673,17 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   Poke(0x11, 0x9F, 0x10);
   Poke(0x11, 0xBA, 0x00);  // Rx power lane 1: 0, shown as the -40 dBm floor
   Poke(0x11, 0xBB, 0x00);
-  CDDM ddm(*app);
+  DdmWindow ddm(*app);
   ddm.show();
   auto* timer = ddm.findChild<QTimer*>("updateTimer");
   ASSERT_TRUE(timer);
   EXPECT_FALSE(timer->isActive());
   ddm.StartUpdates();
-  EXPECT_EQ(timer->interval(), CDDM::kFirstPeriodMs);
+  EXPECT_EQ(timer->interval(), DdmWindow::kFirstPeriodMs);
   QTimerEvent tick(timer->timerId());
   QApplication::sendEvent(timer, &tick);
   Settle();
-  EXPECT_EQ(timer->interval(), CDDM::kPeriodMs);
+  EXPECT_EQ(timer->interval(), DdmWindow::kPeriodMs);
   QApplication::sendPostedEvents(sink_.get());
   EXPECT_EQ(sink_->Count(ShellSink::kRefreshDsp), 1);
 
@@ -695,7 +727,7 @@ TEST_F(PagesTest, LatchedFlagsStayOnBothViewsUntilAcknowledged) {
   }
   Poke(0x11, 0x8E, 0x04);  // Tx power low warning, lane 3
   Poke(0x11, 0x93, 0x02);  // Rx LOS, lane 2
-  CDDM ddm(*app);
+  DdmWindow ddm(*app);
   ddm.show();
   auto* timer = ddm.findChild<QTimer*>("updateTimer");
   ddm.StartUpdates();
@@ -721,11 +753,11 @@ TEST_F(PagesTest, LatchedFlagsStayOnBothViewsUntilAcknowledged) {
   // The colour is the current state's: the flag is clear now.
   EXPECT_EQ(field("TX_PWR_3")->palette().color(QPalette::Text), green);
 
-  QCheckBox* rx_los_2 = Find<QCheckBox>(flag_page, 1710);
+  QCheckBox* rx_los_2 = Find<QCheckBox>(flag_page, flag_ids::kRxLos[1]);
   EXPECT_FALSE(rx_los_2->isChecked());  // current state: clear
   EXPECT_EQ(rx_los_2->text(), "1x");
   EXPECT_TRUE(rx_los_2->toolTip().startsWith("Rx LOS: raised 1x, first "));
-  EXPECT_EQ(Find<QCheckBox>(flag_page, 1711)->text(), "");
+  EXPECT_EQ(Find<QCheckBox>(flag_page, flag_ids::kRxLos[2])->text(), "");
   auto* summary = flag_page->findChild<QLabel*>("stickySummary");
   EXPECT_EQ(summary->text(), "Flags raised since the last acknowledgement: 2");
   EXPECT_TRUE(summary->toolTip().contains("Tx power low warning lane 3: raised 1x"));
@@ -747,7 +779,7 @@ TEST_F(PagesTest, DdmMarksValuesStaleWhenARefreshFailsAndRecovers) {
   Poke(0x00, 0x0E, 0x19);  // 25.00 degC
   Poke(0x00, 0x0F, 0x00);
   Poke(0x11, 0x95, 0x80);  // Rx power high alarm, lane 8
-  CDDM ddm(*app);
+  DdmWindow ddm(*app);
   ddm.show();
   ddm.StartUpdates();
   auto* timer = ddm.findChild<QTimer*>("updateTimer");

@@ -1,20 +1,13 @@
 #include "transfer/transfer_texts.h"
 
+#include "board/text_format.h"
+
 #include <cstdio>
 
 namespace transfer::texts {
 
-namespace {
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char buf[160];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
-}
-}  // namespace
-
 std::string CannotOpen(int code, const std::string& words) {
-  return Format("无法打开文件！\n错误%d", code) + ": " + words;
+  return Sprintf("无法打开文件！\n错误%d", code) + ": " + words;
 }
 
 std::string PageFileInvalid(const std::string& where_and_what) {
@@ -22,23 +15,23 @@ std::string PageFileInvalid(const std::string& where_and_what) {
 }
 
 std::string LoadBlock(size_t offset, size_t size, bool last) {
-  return Format(last ? "写入数据块数据  Address:%x    DataSize:%d"
+  return Sprintf(last ? "写入数据块数据  Address:%x    DataSize:%d"
                      : "写入数据块数据  Address:0x%x    DataSize:%d",
                 static_cast<unsigned>(offset), static_cast<int>(size));
 }
 
 std::string CheckBlock(size_t offset, size_t size, bool last) {
-  return Format(
+  return Sprintf(
       last ? "读入数据块数据 Address:%x  DataSize:%d" : "读入数据块数据 Address:0x%x  DataSize:%d",
       static_cast<unsigned>(offset), static_cast<int>(size));
 }
 
 std::string ByteMismatch(size_t offset) {
-  return Format("数据校验异常,异常字节数据地址:0x%X，请检查!", static_cast<unsigned>(offset));
+  return Sprintf("数据校验异常,异常字节数据地址:0x%X，请检查!", static_cast<unsigned>(offset));
 }
 
 std::string BytesVerified(size_t offset) {
-  return Format("数据校验正常! 已校验字节数据地址:0x%X", static_cast<unsigned>(offset));
+  return Sprintf("数据校验正常! 已校验字节数据地址:0x%X", static_cast<unsigned>(offset));
 }
 
 std::string LogLine(const std::string& text) { return ">>" + text + " \r\n"; }

@@ -10,18 +10,18 @@
 
 namespace {
 
-using pages::GroupSpec;
+using pages::GroupRow;
 
 // The module-wide controls, in the uncaptioned box and under it.
-const GroupSpec kForceLowPwr = {"force-low-power", {1241}};
-const GroupSpec kLowPwr = {"low-power", {1304}};
-const GroupSpec kSoftReset = {"soft-reset", {1632}};
-const GroupSpec kModuleState = {"module-state", {1633}};
-const GroupSpec kSquelchMethod = {"squelch-method", {1793}};
+const GroupRow kForceLowPwr = {"force-low-power", {1241}};
+const GroupRow kLowPwr = {"low-power", {1304}};
+const GroupRow kSoftReset = {"soft-reset", {1632}};
+const GroupRow kModuleState = {"module-state", {1633}};
+const GroupRow kSquelchMethod = {"squelch-method", {1793}};
 
 // The lane groups and where they sit: row and column of the page's grid.
 struct Placed {
-  GroupSpec group;
+  GroupRow group;
   int row, column, column_span;
   bool status;  // display only
 };
@@ -57,7 +57,7 @@ CCtrl::CCtrl(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   auto* module_column = new QVBoxLayout;
   auto* module_box = new QGroupBox(this);
   auto* module_layout = new QVBoxLayout(module_box);
-  for (const GroupSpec* group : {&kForceLowPwr, &kLowPwr}) {
+  for (const GroupRow* group : {&kForceLowPwr, &kLowPwr}) {
     const ControlFamily& family = Control(group->name);
     module_layout->addWidget(controls_.Check(family, 0, group->ids[0], family.caption));
   }

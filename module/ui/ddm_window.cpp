@@ -80,7 +80,7 @@ QGridLayout* GroupGrid(QGroupBox* group) {
 
 }  // namespace
 
-CDDM::CDDM(AppContext& app, QWidget* parent)
+DdmWindow::DdmWindow(AppContext& app, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), app_(app) {
   app_.Module();  // the shared module object exists from here on
   setObjectName("ddm");
@@ -126,19 +126,19 @@ CDDM::CDDM(AppContext& app, QWidget* parent)
 
   timer_.setParent(this);
   timer_.setObjectName("updateTimer");
-  connect(&timer_, &QTimer::timeout, this, &CDDM::Refresh);
+  connect(&timer_, &QTimer::timeout, this, &DdmWindow::Refresh);
 }
 
-void CDDM::StartUpdates() { timer_.start(kFirstPeriodMs); }
+void DdmWindow::StartUpdates() { timer_.start(kFirstPeriodMs); }
 
-void CDDM::StopUpdates() {
+void DdmWindow::StopUpdates() {
   timer_.stop();
   emit app_.Signals().StatusText(QString());
   // The values stay on screen, no longer as readings.
   for (QLineEdit* field : fields_) SetTextColour(field, kStale);
 }
 
-void CDDM::Refresh() {
+void DdmWindow::Refresh() {
   if (!isVisible()) return;  // hidden: the timer runs on, nothing is read
   timer_.start(kPeriodMs);
   if (in_flight_) return;  // the last refresh has not come back yet
@@ -159,7 +159,7 @@ void CDDM::Refresh() {
       });
 }
 
-void CDDM::ShowSticky() {
+void DdmWindow::ShowSticky() {
   const FlagReader::Snapshot flags = app_.Module().Flags().Get();
   const DdmReadings names = DecodeDdm(ModuleImages{});
   const std::vector<const DdmValue*> values = InOrder(names);
@@ -175,7 +175,7 @@ void CDDM::ShowSticky() {
   }
 }
 
-void CDDM::Show(const ModuleImages& images) {
+void DdmWindow::Show(const ModuleImages& images) {
   const DdmReadings readings = DecodeDdm(images);
   const std::vector<const DdmValue*> values = InOrder(readings);
   for (size_t i = 0; i < fields_.size(); ++i) {
@@ -196,7 +196,7 @@ void CDDM::Show(const ModuleImages& images) {
   }
 }
 
-void CDDM::paintEvent(QPaintEvent*) {
+void DdmWindow::paintEvent(QPaintEvent*) {
   // A frameless window: a thin edge sets it off from the page under it.
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::Mid));

@@ -5,7 +5,8 @@
 // that the main window shows beside the "Checker" tab. A value whose latched
 // flags the module's flag reader saw raised since the last "Acknowledge" is
 // underlined, its tooltip reading "Tx power low warning: raised 1x, first
-// 12:01:03"; the colours stay those of the current flags.
+// 12:01:03"; the colours stay those of the current flags. (Its class was
+// called CDDM once.)
 #pragma once
 
 #include <QTimer>
@@ -16,13 +17,13 @@ class AppContext;
 class QLineEdit;
 struct ModuleImages;
 
-class CDDM : public QWidget {
+class DdmWindow : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kFirstPeriodMs = 3500;
   static constexpr int kPeriodMs = 1500;
 
-  CDDM(AppContext& app, QWidget* parent = nullptr);
+  DdmWindow(AppContext& app, QWidget* parent = nullptr);
   // Starts the updates: the first refresh 3500 ms from now, then every 1500 ms.
   void StartUpdates();
   // Stops the updates, clears the status line's message part and greys the values.

@@ -12,21 +12,21 @@
 
 namespace {
 
-using pages::GroupSpec;
+using pages::GroupRow;
 
-const GroupSpec kModuleState = {"module-state", {1633}};
-const GroupSpec kInterrupt = {"interrupt", {1087}};
-const GroupSpec kStateChanged = {"module-state-changed", {1088}};
+const GroupRow kModuleState = {"module-state", {1633}};
+const GroupRow kInterrupt = {"interrupt", {1087}};
+const GroupRow kStateChanged = {"module-state-changed", {1088}};
 
 // The lane groups of the top row, in order.
-const GroupSpec kLaneGroups[] = {
+const GroupRow kLaneGroups[] = {
     {"bank0-lane-flag", {1634, 1635, 1636, 1637, 1638, 1639, 1640, 1641}, 2},
     {"data-path-state", {1642, 1643, 1644, 1645, 1649, 1648, 1647, 1646}, 1},
     {"config-status", {1725, 1726, 1727, 1728, 1732, 1731, 1730, 1729}, 1},
 };
 
 // The flag grid: one column of eight lane boxes per flag.
-const GroupSpec kFlagColumns[] = {
+const GroupRow kFlagColumns[] = {
     {"flag-summary", {1650, 1651, 1652, 1653, 1654, 1655, 1656, 1657}},
     {"dp-state-changed", {1658, 1659, 1660, 1661, 1662, 1663, 1664, 1665}},
     {"tx-fault", {1666, 1667, 1668, 1669, 1670, 1671, 1672, 1673}},
@@ -57,7 +57,7 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   const StatusField& state = Status(kModuleState.name);
   module_layout->addWidget(new QLabel(state.caption, this));
   module_layout->addWidget(controls_.List(state, 0, kModuleState.ids[0]));
-  for (const GroupSpec* group : {&kInterrupt, &kStateChanged}) {
+  for (const GroupRow* group : {&kInterrupt, &kStateChanged}) {
     const StatusField& field = Status(group->name);
     QCheckBox* box = controls_.Check(field, 0, group->ids[0], field.caption);
     if (group != &kStateChanged) {
@@ -90,7 +90,7 @@ CFlag::CFlag(AppContext& app, QWidget* parent) : QWidget(parent), app_(app), con
   for (int lane = 1; lane <= kLanes; ++lane)
     grid->addWidget(new QLabel(QStringLiteral("Ln%1").arg(lane), this), lane, 0);
   int column = 1;
-  for (const GroupSpec& group : kFlagColumns) {
+  for (const GroupRow& group : kFlagColumns) {
     const StatusField& field = Status(group.name);
     auto* caption = new QLabel(field.caption, this);
     caption->setWordWrap(true);

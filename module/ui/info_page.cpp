@@ -35,7 +35,7 @@ QString Text(const std::string& bytes) {
 // The panel starts under the fourteenth row.
 constexpr int kPanelRows = 14;
 
-CINFO::CINFO(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
+InfoPage::InfoPage(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
   panel_ = new QPlainTextEdit(this);
   panel_->setObjectName("cmisPanel");
   panel_->setReadOnly(true);
@@ -48,18 +48,18 @@ CINFO::CINFO(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
   panel_->setGeometry(0, kRowPitch * kPanelRows + 8, 400, 100);
 }
 
-void CINFO::resizeEvent(QResizeEvent* event) {
+void InfoPage::resizeEvent(QResizeEvent* event) {
   const int top = kRowPitch * kPanelRows + 8;
   panel_->setGeometry(0, top, width(), std::max(40, height() - top));
   QWidget::resizeEvent(event);
 }
 
-void CINFO::showEvent(QShowEvent* event) {
+void InfoPage::showEvent(QShowEvent* event) {
   showing_result_ = false;  // whatever paint comes now wants fresh values
   QWidget::showEvent(event);
 }
 
-void CINFO::paintEvent(QPaintEvent*) {
+void InfoPage::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setFont(InfoFont());
   painter.setPen(kTextColour);
@@ -81,7 +81,7 @@ void CINFO::paintEvent(QPaintEvent*) {
   if (isVisible()) RequestPass();
 }
 
-void CINFO::RequestPass() {
+void InfoPage::RequestPass() {
   if (in_flight_) {
     again_ = true;
     return;

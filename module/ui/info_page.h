@@ -4,7 +4,7 @@
 // draws the rows of the last pass, greying the rows it could not read.
 // Below the rows a read-only panel shows what the same pass decoded of the
 // module's advertisement, flags, media, checksums and tuning, greyed when the
-// pass could not read it all.
+// pass could not read it all. (Its class was called CINFO once.)
 #pragma once
 
 #include <QWidget>
@@ -15,13 +15,13 @@
 class AppContext;
 class QPlainTextEdit;
 
-class CINFO : public QWidget {
+class InfoPage : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kRowPitch = 22;
   static constexpr int kValueX = 200;
 
-  CINFO(AppContext& app, QWidget* parent = nullptr);
+  InfoPage(AppContext& app, QWidget* parent = nullptr);
   // The rows of the last finished pass (empty before the first).
   const std::vector<InfoRow>& Rows() const { return rows_; }
   // Passes started so far.

@@ -9,11 +9,11 @@
 
 namespace {
 
-using pages::GroupSpec;
+using pages::GroupRow;
 
 // The apply triggers, each with the id of its all-lanes box.
 struct Trigger {
-  GroupSpec group;
+  GroupRow group;
   int all_lanes_id;
 };
 const Trigger kTriggers[] = {
@@ -23,7 +23,7 @@ const Trigger kTriggers[] = {
 
 // The per-lane data path configuration: one group per lane holding a member
 // of each of these families.
-const GroupSpec kLaneConfig[] = {
+const GroupRow kLaneConfig[] = {
     {"app-code", {1705, 1707, 1711, 1714, 1717, 1720, 1723, 1726}},
     {"dp-code", {1706, 1709, 1712, 1715, 1718, 1721, 1724, 1727}},
     {"explicit-control", {1708, 1710, 1713, 1716, 1719, 1722, 1725, 1728}},
@@ -32,7 +32,7 @@ const GroupSpec kLaneConfig[] = {
 // The signal integrity groups, each with its lanes in rows of four (or two
 // columns of four), and the row of the page it sits in.
 struct SignalGroup {
-  GroupSpec group;
+  GroupRow group;
   int row;
 };
 const SignalGroup kSignalGroups[] = {
@@ -96,7 +96,7 @@ CStagedCtrlSet0::CStagedCtrlSet0(AppContext& app, QWidget* parent)
     grid->setContentsMargins(8, 4, 8, 6);
     grid->setSpacing(4);
     std::vector<QHBoxLayout*> rows;
-    for (const GroupSpec& group : kLaneConfig) {
+    for (const GroupRow& group : kLaneConfig) {
       const ControlFamily& family = Control(group.name);
       const int id = group.ids[lane - 1];
       if (family.kind == ControlKind::kCheck) {  // beside the list above it
