@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/screenshots.h"
 #include "emulator/emulated_board.h"
+#include "gui/log.h"
 #include "lw_version.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName("lanewright");
   QApplication::setApplicationVersion(LW_VERSION);
+  // The core's log lines go through Qt's logging, by layer.
+  gui::RouteCoreLog();
 
   QCommandLineParser parser;
   parser.setApplicationDescription(

@@ -9,16 +9,17 @@
 #include <QTabBar>
 #include <QTabWidget>
 
-#include "app/dlu.h"
-#include "app/messages.h"
 #include "app/power_inhibit.h"
 #include "board/device_watcher.h"
 #include "emulator/emulated_board.h"
-#include "pages/ctrl_page.h"
-#include "pages/ddm_window.h"
-#include "pages/flag_page.h"
-#include "pages/info_page.h"
-#include "pages/staged_set0_page.h"
+#include "gui/dlu.h"
+#include "gui/log.h"
+#include "module/ui/ctrl_page.h"
+#include "module/ui/ddm_window.h"
+#include "module/ui/flag_page.h"
+#include "module/ui/info_page.h"
+#include "module/ui/staged_set0_page.h"
+#include "qualify/ui/qualify_page.h"
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
 #include "signal/ui/widgets.h"
@@ -39,7 +40,7 @@ const TabInfo kTabs[] = {
     {"Checker", QColor(237, 28, 36)}, {"Dsp", QColor(237, 28, 36)},
     {"Ctrl", QColor(0, 128, 255)},    {"Flag", QColor(0, 128, 255)},
     {"Set0", QColor(0, 128, 255)},    {"INFO", QColor(0, 128, 255)},
-    {"File", QColor(0, 128, 255)},
+    {"File", QColor(0, 128, 255)},    {"Qualify", QColor(0, 128, 255)},
 };
 
 }  // namespace
@@ -51,6 +52,17 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
       context_(std::make_unique<AppContext>(std::move(backend), std::move(emulated))),
       status_([this] { return boards_.load(); }) {
   context_->SetMainWindow(this);
+  // What the views ask for takes effect after the event that asked, in order.
+  GuiSignals* views = &context_->Signals();
+  connect(views, &GuiSignals::ShowDdmRequested, this, &CLanewrightDlg::ShowDdm,
+          Qt::QueuedConnection);
+  connect(
+      views, &GuiSignals::RefreshDspRequested, this, [this] { if (dsp_) dsp_->Refresh(); },
+      Qt::QueuedConnection);
+  connect(views, &GuiSignals::StatusText, this, &CLanewrightDlg::OnStatusText,
+          Qt::QueuedConnection);
+  connect(this, &CLanewrightDlg::DeviceChanged, this, &CLanewrightDlg::OnDeviceChange,
+          Qt::QueuedConnection);
   retry_timer_.setSingleShot(true);
   retry_timer_.setInterval(kBoardRetryMs);
   connect(&retry_timer_, &QTimer::timeout, this, [this] {
@@ -94,7 +106,9 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
 
 CLanewrightDlg::~CLanewrightDlg() {
   // Nothing may still be queued for the pages when they go; the watcher is
-  // registered by a job, so the worker stops first.
+  // registered by a job, so the worker stops first; a qualification run
+  // ends at its next chance instead of running on to its end.
+  if (qualify_) qualify_->Stop();
   context_->Link().Stop();
   UnregisterDeviceNotify();
   DestroyPages();
@@ -112,10 +126,11 @@ void CLanewrightDlg::Initialize() {
       [self, backend = context_->Backend()] {
         return RegisterDeviceNotify(
             backend, [self](DeviceWatcher::Event e, const std::string& path) {
-              // Runs on the watcher's thread: hand it to the UI thread.
+              // Runs on the watcher's thread: the queued connection hands
+              // it to the UI thread.
               if (self)
-                PostAppMessage(self, MSG_DEVICE_CHANGE, e == DeviceWatcher::Event::kArrival ? 1 : 0,
-                               QString::fromStdString(path));
+                emit self->DeviceChanged(e == DeviceWatcher::Event::kArrival,
+                                         QString::fromStdString(path));
             });
       },
       [this](bool registered) {
@@ -209,7 +224,8 @@ void CLanewrightDlg::CreatePages() {
   set0_ = new CStagedCtrlSet0(app, nullptr);
   info_ = new InfoPage(app, nullptr);
   file_ = new CTransferFile(app, nullptr);
-  QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_};
+  qualify_ = new CQualify(app, nullptr);
+  QWidget* pages[kTabCount] = {line_check_, dsp_, ctrl_, flag_, set0_, info_, file_, qualify_};
   for (int i = 0; i < kTabCount; ++i) {
     tabs_->insertTab(i, pages[i], kTabs[i].label);
     tabs_->tabBar()->setTabTextColor(i, kTabs[i].colour);
@@ -237,6 +253,7 @@ void CLanewrightDlg::DestroyPages() {
   set0_ = nullptr;
   info_ = nullptr;
   file_ = nullptr;
+  qualify_ = nullptr;
 }
 
 QWidget* CLanewrightDlg::Page(int tab) const { return tabs_ ? tabs_->widget(tab) : nullptr; }
@@ -297,6 +314,7 @@ void CLanewrightDlg::moveEvent(QMoveEvent* event) {
 }
 
 void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
+  qCInfo(lcGuiApp).noquote() << (arrival ? "device arrived:" : "device removed:") << qpath;
   const std::string path = qpath.toStdString();
   // Opening and closing wait for any exchange in flight: both run on the
   // board worker, by path, since the list may change before the job runs.
@@ -329,26 +347,9 @@ void CLanewrightDlg::OnDeviceChange(bool arrival, const QString& qpath) {
       });
 }
 
-bool CLanewrightDlg::event(QEvent* event) {
-  switch (static_cast<int>(event->type())) {
-    case MSG_SHOW_DDM:
-      ShowDdm(static_cast<AppMessage*>(event)->wparam != 0);
-      return true;
-    case MSG_REFRESH_DSP:
-      if (dsp_) dsp_->Refresh();
-      return true;
-    case MSG_STATUS_TEXT:
-      status_.SetMessage(static_cast<AppMessage*>(event)->text.toStdString());
-      RefreshStatusLabel();
-      return true;
-    case MSG_DEVICE_CHANGE: {
-      auto* m = static_cast<AppMessage*>(event);
-      OnDeviceChange(m->wparam != 0, m->text);
-      return true;
-    }
-    default:
-      return QDialog::event(event);
-  }
+void CLanewrightDlg::OnStatusText(const QString& text) {
+  status_.SetMessage(text.toStdString());
+  RefreshStatusLabel();
 }
 
 bool CLanewrightDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result) {

@@ -1,4 +1,4 @@
-// The main window: seven tab pages over a status line, following the test
+// The main window: eight tab pages over a status line, following the test
 // board being plugged and unplugged.
 #pragma once
 
@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/app_context.h"
 #include "app/status_line.h"
+#include "gui/app_context.h"
 
 class QLabel;
 class QTabWidget;
@@ -22,6 +22,7 @@ class CFlag;
 class CStagedCtrlSet0;
 class InfoPage;
 class CTransferFile;
+class CQualify;
 class DdmWindow;
 class PowerInhibit;
 
@@ -35,7 +36,7 @@ class CLanewrightDlg : public QDialog {
   // Control ids (object names "id<n>") of the tab control and the status line.
   static constexpr int kIdTabs = 1032;
   static constexpr int kIdStatusLine = 1097;
-  enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kTabCount };
+  enum Tab { kChecker, kDsp, kCtrl, kFlag, kSet0, kInfo, kFile, kQualify, kTabCount };
 
   explicit CLanewrightDlg(std::shared_ptr<HidBackend> backend,
                           std::shared_ptr<emu::EmulatedBoard> emulated = nullptr,
@@ -51,6 +52,7 @@ class CLanewrightDlg : public QDialog {
   CLineCheck* LineCheck() const { return line_check_; }
   CDsp* Dsp() const { return dsp_; }
   DdmWindow* Ddm() const { return ddm_; }
+  CQualify* Qualify() const { return qualify_; }
   QWidget* Page(int tab) const;
   // The board is open, as the board worker last reported.
   bool Connected() const { return connected_; }
@@ -66,8 +68,12 @@ class CLanewrightDlg : public QDialog {
   void ComposeStatus(const QString& left, const QString& right);
   void ShowDdm(bool show);
 
+ signals:
+  // The device watcher saw a device arrive (true) or go, at `path`; emitted
+  // on the watcher's thread, handled queued on the user-interface thread.
+  void DeviceChanged(bool arrival, const QString& path);
+
  protected:
-  bool event(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
 
@@ -86,6 +92,7 @@ class CLanewrightDlg : public QDialog {
   void OnOpenAttempt(Attempt why, const OpenAttempt& attempt);
   void OnTabChanged(int index);
   void OnDeviceChange(bool arrival, const QString& path);
+  void OnStatusText(const QString& text);
   void StopWaiting();
   void PlaceDdm();
   void ShowStatusMenu(const QPoint& pos);
@@ -104,6 +111,7 @@ class CLanewrightDlg : public QDialog {
   CStagedCtrlSet0* set0_ = nullptr;
   InfoPage* info_ = nullptr;
   CTransferFile* file_ = nullptr;
+  CQualify* qualify_ = nullptr;
   DdmWindow* ddm_ = nullptr;
   bool notify_registered_ = false;
   // Matching boards at the latest enumeration, published by the board

@@ -16,7 +16,7 @@ class StatusLine {
   explicit StatusLine(std::function<int()> count_boards);
 
   void SetBoardState(const std::string& text);
-  // The MSG_STATUS_TEXT handler.
+  // What a view's status text (GuiSignals::StatusText) does.
   void SetMessage(const std::string& text);
   void ComposeStatus(const std::string& left, const std::string& right);
   // Why a listed board cannot be used ("board held by PID 4711, waiting

@@ -5,11 +5,11 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/app_context.h"
 #include "bench/ui_probe.h"
 #include "emulator/emulated_board.h"
-#include "pages/ctrl_page.h"
-#include "pages/ddm_window.h"
+#include "gui/app_context.h"
+#include "module/ui/ctrl_page.h"
+#include "module/ui/ddm_window.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

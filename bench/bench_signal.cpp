@@ -14,10 +14,10 @@
 #include <thread>
 #include <time.h>
 
-#include "app/app_context.h"
 #include "bench/bench_util.h"
 #include "bench/ui_probe.h"
 #include "emulator/emulated_board.h"
+#include "gui/app_context.h"
 #include "signal/ber_history.h"
 #include "signal/ui/diagram.h"
 #include "signal/ui/dsp_page.h"

@@ -4,10 +4,10 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "app/board_link.h"
 #include "bench/ui_probe.h"
 #include "board/device.h"
 #include "emulator/emulated_board.h"
+#include "gui/board_link.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

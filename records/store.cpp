@@ -3,7 +3,9 @@
 // starts, where the catalogue lists tables) are the Dialect below.
 #include "records/store.h"
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -80,7 +82,7 @@ const std::vector<std::vector<std::string>>& Migrations() {
           " step_id BIGINT NOT NULL REFERENCES steps (id) ON DELETE CASCADE,"
           " position INTEGER NOT NULL,"
           " series TEXT NOT NULL, lane INTEGER NOT NULL,"
-          " t_s DOUBLE PRECISION NOT NULL, value DOUBLE PRECISION NOT NULL)",
+          " t_s DOUBLE PRECISION NOT NULL, value DOUBLE PRECISION)",
           "CREATE INDEX samples_by_step ON samples (step_id, position)",
           "CREATE TABLE flag_events ("
           " run_id BIGINT NOT NULL REFERENCES runs (id) ON DELETE CASCADE,"
@@ -179,6 +181,85 @@ std::optional<double> Opt(double v, soci::indicator ind) {
   return std::nullopt;
 }
 
+// Texts as both databases take them: PostgreSQL refuses a NUL and bytes
+// that are not UTF-8, which a module's raw text may hold. A byte that is not
+// part of valid UTF-8 becomes the character of its value (0xFF as U+00FF, as
+// the command line shows module text) and a NUL becomes U+2400, so a run is
+// never lost for its texts and reads the same from either database.
+size_t Utf8Length(const std::string& text, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = at(0);
+  if (c < 0x80) return c == 0 ? 0 : 1;
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c == 0xE0) n = 3, low = 0xA0;
+  else if (c == 0xED) n = 3, high = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF) n = 3;
+  else if (c == 0xF0) n = 4, low = 0x90;
+  else if (c == 0xF4) n = 4, high = 0x8F;
+  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  if (n == 0 || i + n > text.size()) return 0;
+  if (at(1) < low || at(1) > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((at(k) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+void CleanText(std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t n = Utf8Length(text, i);
+    if (n == 0) break;
+    i += n;
+  }
+  if (i == text.size()) return;
+  std::string out = text.substr(0, i);
+  while (i < text.size()) {
+    if (const size_t n = Utf8Length(text, i)) {
+      out.append(text, i, n);
+      i += n;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(text[i++]);
+    if (c == 0) {
+      out += "\xe2\x90\x80";  // U+2400
+      continue;
+    }
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  text = std::move(out);
+}
+
+// NaN is no value: absent, as SQLite would store it anyway.
+void CleanNumber(std::optional<double>& v) {
+  if (v && std::isnan(*v)) v.reset();
+}
+
+RunRecord Cleaned(RunRecord run) {
+  for (std::string* t : {&run.host, &run.user, &run.board_path, &run.board_serial, &run.vendor,
+                         &run.part_number, &run.serial, &run.revision, &run.firmware,
+                         &run.plan_name, &run.plan_text, &run.plan_hash, &run.profile,
+                         &run.verdict_message, &run.tool_version})
+    CleanText(*t);
+  for (StepRecord& step : run.steps) {
+    for (std::string* t : {&step.name, &step.kind, &step.message}) CleanText(*t);
+    for (Measurement& m : step.measurements) {
+      for (std::string* t : {&m.name, &m.unit, &m.text, &m.expected, &m.note}) CleanText(*t);
+      CleanNumber(m.value);
+      CleanNumber(m.low);
+      CleanNumber(m.high);
+    }
+    for (Sample& sample : step.samples) CleanText(sample.series);
+  }
+  for (FlagEvent& f : run.flag_events) {
+    CleanText(f.flag);
+    CleanText(f.event);
+  }
+  return run;
+}
+
 class SociStore : public Store {
  public:
   SociStore(const Location& where) : where_(where) {
@@ -260,7 +341,7 @@ class SociStore : public Store {
       Begin();
       try {
         CheckVersionForWrite();
-        const int64_t id = InsertRun(run);
+        const int64_t id = InsertRun(Cleaned(run));
         sql_ << "COMMIT";
         return id;
       } catch (...) {
@@ -278,6 +359,7 @@ class SociStore : public Store {
   std::vector<RunSummary> History(const std::string& serial) override {
     RunFilter filter;
     filter.serial = serial;
+    CleanText(filter.serial);  // as it was stored
     return Runs(filter);
   }
 
@@ -466,18 +548,21 @@ class SociStore : public Store {
       std::vector<int> positions(n), lanes(n);
       std::vector<std::string> series(n);
       std::vector<double> times(n), values(n);
+      std::vector<soci::indicator> value_ind(n);
       for (size_t i = 0; i < n; ++i) {
         const Sample& s = step.samples[i];
         positions[i] = static_cast<int>(i);
         series[i] = s.series;
         lanes[i] = s.lane;
         times[i] = s.t_s;
-        values[i] = s.value;
+        // A point without a value (a BER before the lane locked) is NULL.
+        values[i] = std::isnan(s.value) ? 0 : s.value;
+        value_ind[i] = std::isnan(s.value) ? soci::i_null : soci::i_ok;
       }
       sql_ << "INSERT INTO samples (step_id, position, series, lane, t_s, value)"
               " VALUES (:step, :position, :series, :lane, :t, :value)",
           soci::use(step_ids), soci::use(positions), soci::use(series), soci::use(lanes),
-          soci::use(times), soci::use(values);
+          soci::use(times), soci::use(values, value_ind);
     }
   }
 
@@ -551,15 +636,18 @@ class SociStore : public Store {
     {
       int64_t step_id = 0;
       Sample sample;
+      soci::indicator value_ind = soci::i_ok;
       soci::statement st =
           (sql_.prepare << "SELECT p.step_id, p.series, p.lane, p.t_s, p.value FROM samples p"
                            " JOIN steps s ON s.id = p.step_id WHERE s.run_id = :id"
                            " ORDER BY s.position, p.position",
            soci::use(id), soci::into(step_id), soci::into(sample.series),
-           soci::into(sample.lane), soci::into(sample.t_s), soci::into(sample.value));
+           soci::into(sample.lane), soci::into(sample.t_s), soci::into(sample.value, value_ind));
       st.execute(false);
-      while (st.fetch())
+      while (st.fetch()) {
+        if (value_ind != soci::i_ok) sample.value = std::numeric_limits<double>::quiet_NaN();
         if (StepRecord* s = step_of(step_id)) s->samples.push_back(sample);
+      }
     }
     {
       FlagEvent f;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabBar>
@@ -16,11 +17,13 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "app/messages.h"
+#include "board/log.h"
 #include "board/process_lock.h"
 #include "emulator/emulated_board.h"
-#include "pages/ddm_window.h"
-#include "pages/page_kit.h"
+#include "gui/log.h"
+#include "gui/page_kit.h"
+#include "module/ui/ddm_window.h"
+#include "qualify/ui/qualify_page.h"
 
 namespace {
 
@@ -90,10 +93,10 @@ struct MainWindowFixture : ::testing::Test {
     window->Context().Link().Drain();
   }
   void TearDown() override { window.reset(); }
-  // sendEvent does not take the event: it lives on the stack here.
-  void Send(int type, qintptr wparam, const QString& text) {
-    AppMessage message(type, wparam, text);
-    QApplication::sendEvent(window.get(), &message);
+  // A view's status text, as it reaches the main window: queued.
+  void SendStatusText(const QString& text) {
+    emit window->Context().Signals().StatusText(text);
+    QApplication::sendPostedEvents(window.get());
   }
   // Waits for the device watcher to report and the window to follow.
   bool WaitForStatus(const QString& start) {
@@ -110,9 +113,9 @@ TEST_F(MainWindowFixture, OpensWithCaptionTabsAndConnectedBoard) {
   Start();
   EXPECT_EQ(window->windowTitle(), "Vorlanix 400Gbps Lanewright V1.0");
   auto* tabs = window->Tabs();
-  ASSERT_EQ(tabs->count(), 7);
-  const QStringList labels = {"Checker", "Dsp", "Ctrl", "Flag", "Set0", "INFO", "File"};
-  for (int i = 0; i < 7; ++i) {
+  ASSERT_EQ(tabs->count(), 8);
+  const QStringList labels = {"Checker", "Dsp", "Ctrl", "Flag", "Set0", "INFO", "File", "Qualify"};
+  for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(tabs->tabText(i), labels[i]);
     EXPECT_EQ(tabs->tabBar()->tabTextColor(i), i < 2 ? QColor(237, 28, 36) : QColor(0, 128, 255));
   }
@@ -132,13 +135,13 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
   Start();
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected");
   // A status text while no matching board is present keeps only the state.
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Disconnected" + k56);
 
   board->SetPlugged(true);
   ASSERT_TRUE(WaitForStatus("UsbHid Connected"));
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), "UsbHid Connected" + k56 + "abc");
 
   board->SetPlugged(false);
@@ -148,7 +151,7 @@ TEST_F(MainWindowFixture, NoBoardAtStartThenArrivalAndRemoval) {
 
 TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   Start();
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   const QString before = window->StatusText();
   board->AddDevice({"emulated:mouse", 0x046D, 0xC077, 0x0100, "mouse"});
   board->AddDevice({"emulated:board1", 0x0483, 0x0211, 0x0200, "second board"});
@@ -157,7 +160,8 @@ TEST_F(MainWindowFixture, UnrelatedDevicesChangeNothing) {
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   // Removal of a device that is not the open board changes nothing either.
-  Send(MSG_DEVICE_CHANGE, 0, "emulated:board1");
+  emit window->DeviceChanged(false, "emulated:board1");
+  QApplication::sendPostedEvents(window.get());
   window->Context().Link().Drain();
   EXPECT_EQ(window->StatusText(), before);
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
@@ -191,14 +195,31 @@ TEST_F(MainWindowFixture, TheUserInterfaceThreadMakesNoTransportCall) {
   QApplication::sendEvent(ddm_timer, &tick);
   window->Context().Link().Drain();
   EXPECT_FALSE(window->Ddm()->findChild<QLineEdit*>("TEMP")->text().isEmpty());
+  // The Qualify tab runs a small plan to its verdict, storing it in a
+  // directory of the test's own.
+  QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  qunsetenv("LANEWRIGHT_DB");
+  QFile plan(data.filePath("plan.toml"));
+  ASSERT_TRUE(plan.open(QIODevice::WriteOnly));
+  plan.write("[[step]]\nkind = \"identify\"\n[[finally]]\nkind = \"tx-enable\"\n");
+  plan.close();
   for (int tab = CLanewrightDlg::kDsp; tab < CLanewrightDlg::kTabCount; ++tab) {
     window->Tabs()->setCurrentIndex(tab);
     if (auto* poller = window->Page(tab)->findChild<pages::PagePoller*>()) poller->Tick();
     QTest::qWait(1);  // the information page's paint starts its pass
+    if (tab == CLanewrightDlg::kQualify) {
+      CQualify* qualify = window->Qualify();
+      qualify->SetPlanPath(plan.fileName());
+      ASSERT_TRUE(qualify->Run());
+      ASSERT_TRUE(QTest::qWaitFor([qualify] { return !qualify->Running(); }, 30000));
+      EXPECT_EQ(qualify->VerdictText(), "PASS") << qualify->Message().toStdString();
+    }
     window->Context().Link().Drain();
   }
   window->Tabs()->setCurrentIndex(CLanewrightDlg::kChecker);
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   board->SetPlugged(false);
   ASSERT_TRUE(WaitForStatus("UsbHid Disconnected"));
   board->SetPlugged(true);
@@ -224,7 +245,7 @@ TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
   EXPECT_TRUE(window->WaitingForBoard());
   EXPECT_EQ(window->Context().Device().OpenPath(), "");
   // What follows from the board not being open does not hide why.
-  Send(MSG_STATUS_TEXT, 0, "abc");
+  SendStatusText("abc");
   EXPECT_EQ(window->StatusText(), waiting);
   QTest::qWait(3 * CLanewrightDlg::kBoardRetryMs);
   window->Context().Link().Drain();
@@ -241,6 +262,50 @@ TEST_F(MainWindowFixture, WaitsForABoardHeldByAnotherProcess) {
   // Now this process holds it.
   ProcessLock late;
   EXPECT_EQ(late.TryLock(watched->lock_path, true), ProcessLock::State::kBusy);
+}
+
+// The core's log lines reach Qt's logging in the category of their layer, at
+// their level; the core writes what the Qt rules enable and no more.
+struct Logged {
+  QtMsgType type;
+  QString category, text;
+};
+std::vector<Logged>* g_logged = nullptr;
+
+TEST(CoreLog, LinesReachTheQtCategoryOfTheirLayer) {
+  std::vector<Logged> logged;
+  g_logged = &logged;
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (g_logged) g_logged->push_back({type, context.category, text});
+      });
+  QLoggingCategory::setFilterRules("lanewright.board.debug=true");
+  gui::RouteCoreLog();
+
+  const uint8_t report[3] = {0x00, 0xaa, 0x13};
+  lwlog::HexDump(lwlog::Category::kBoard, "hid >", report, 3);
+  lwlog::Write(lwlog::Category::kModule, lwlog::Level::kWarning, "module warning");
+  lwlog::Write(lwlog::Category::kModule, lwlog::Level::kInfo, "not enabled");
+  lwlog::Write(lwlog::Category::kQualify, lwlog::Level::kError, "qualify error");
+  EXPECT_TRUE(lwlog::Enabled(lwlog::Category::kBoard, lwlog::Level::kDebug));
+  EXPECT_FALSE(lwlog::Enabled(lwlog::Category::kModule, lwlog::Level::kInfo));
+
+  qInstallMessageHandler(before);
+  g_logged = nullptr;
+  lwlog::SetLogSink({});
+  QLoggingCategory::setFilterRules({});
+  for (int i = 0; i < lwlog::kCategoryCount; ++i)
+    lwlog::SetThreshold(static_cast<lwlog::Category>(i), lwlog::Level::kWarning);
+
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(logged[0].type, QtDebugMsg);
+  EXPECT_EQ(logged[0].category, "lanewright.board");
+  EXPECT_EQ(logged[0].text, "hid > 00 aa 13");
+  EXPECT_EQ(logged[1].type, QtWarningMsg);
+  EXPECT_EQ(logged[1].category, "lanewright.module");
+  EXPECT_EQ(logged[1].text, "module warning");
+  EXPECT_EQ(logged[2].type, QtCriticalMsg);
+  EXPECT_EQ(logged[2].category, "lanewright.qualify");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "emulator/emulated_rack.h"
 #include "emulator/faults.h"
+#include "module/controls.h"
 #include "tests/cli_test_support.h"
 #include "tests/module_test_support.h"
 

@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_context.h"
 #include "emulator/emulated_board.h"
-#include "pages/ddm_window.h"
+#include "gui/app_context.h"
+#include "module/ui/ddm_window.h"
 #include "signal/ber_history.h"
 #include "signal/line_check.h"
 #include "signal/ui/diagram.h"

@@ -17,19 +17,19 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_context.h"
-#include "app/dlu.h"
-#include "app/messages.h"
-#include "app/stale_look.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
-#include "pages/ctrl_page.h"
-#include "pages/ddm_window.h"
-#include "pages/flag_page.h"
-#include "pages/info_page.h"
-#include "pages/page_kit.h"
-#include "pages/page_texts.h"
-#include "pages/staged_set0_page.h"
+#include "gui/app_context.h"
+#include "gui/dlu.h"
+#include "gui/page_kit.h"
+#include "gui/page_texts.h"
+#include "gui/stale_look.h"
+#include "module/ui/ctrl_page.h"
+#include "module/ui/ddm_window.h"
+#include "module/ui/flag_page.h"
+#include "module/ui/info_page.h"
+#include "module/ui/staged_set0_page.h"
+#include "tests/gui_test_support.h"
 
 namespace {
 
@@ -64,32 +64,10 @@ constexpr int kRxLos[] = {1709, 1710, 1711, 1712, 1713, 1714, 1715, 1716};
 constexpr int kRxCdrLol[] = {1717, 1718, 1719, 1720, 1721, 1722, 1723, 1724};
 }  // namespace flag_ids
 
-// Stands in for the main window: keeps the private messages posted to it.
-struct MessageSink : QWidget {
-  std::vector<std::pair<int, QString>> messages;
-  bool event(QEvent* e) override {
-    const int type = e->type();
-    if (type == MSG_REFRESH_DSP || type == MSG_STATUS_TEXT) {
-      messages.emplace_back(type, static_cast<AppMessage*>(e)->text);
-      return true;
-    }
-    return QWidget::event(e);
-  }
-  QString LastStatusText() const {
-    for (auto it = messages.rbegin(); it != messages.rend(); ++it)
-      if (it->first == MSG_STATUS_TEXT) return it->second;
-    return "(none)";
-  }
-  int Count(int type) const {
-    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
-                                          [type](const auto& m) { return m.first == type; }));
-  }
-};
-
 struct PagesTest : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
   std::unique_ptr<AppContext> app;
-  MessageSink sink;
+  std::unique_ptr<ShellSink> sink_;
   QWidget window;  // the pages' parent, as the tab control is
 
   void SetUp() override {
@@ -98,7 +76,7 @@ struct PagesTest : ::testing::Test {
       board->Module().SetLive(false);  // plain memory: what a test pokes stays put
     }
     app = std::make_unique<AppContext>(board, board);
-    app->SetMainWindow(&sink);
+    sink_ = std::make_unique<ShellSink>(app->Signals());
     ASSERT_GT(app->Device().FindDevices(), 0);
     ASSERT_TRUE(app->Device().OpenBoard(0));
     window.resize(Dlu(621), Dlu(400));
@@ -332,8 +310,8 @@ TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
   EXPECT_FALSE(tx3->isChecked());
   EXPECT_EQ(Peek(0x10, 0x82), 0xA1);
   EXPECT_EQ(ModuleWrites(), 0u);  // never a write after a failed read
-  QApplication::sendPostedEvents(&sink);
-  EXPECT_EQ(sink.LastStatusText(),
+  QApplication::sendPostedEvents(sink_.get());
+  EXPECT_EQ(sink_->LastStatusText(),
             "Tx Disable(0x82) lane 3: the board link failed (unplugged?) (command 0x07, report 1 "
             "of 1)");
 
@@ -517,7 +495,7 @@ TEST_F(PagesTest, HiddenPagesCauseNoModuleTraffic) {
   QTest::qWait(CCtrl::kRefreshMs + 300);  // the pages' own timers fire meanwhile
   Settle();
   EXPECT_EQ(board->RequestCount(), 0u);
-  EXPECT_EQ(sink.Count(MSG_REFRESH_DSP), 0);
+  EXPECT_EQ(sink_->Count(ShellSink::kRefreshDsp), 0);
   for (QWidget* page : hidden) {
     if (auto* poller = page->findChild<pages::PagePoller*>()) {
       EXPECT_TRUE(poller->findChild<QTimer*>("refreshTimer")->isActive());
@@ -627,8 +605,8 @@ TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
   ASSERT_EQ(page->Rows().size(), 14u);
   EXPECT_FALSE(page->Rows()[0].current);
   EXPECT_TRUE(page->Rows()[1].current);
-  QApplication::sendPostedEvents(&sink);
-  EXPECT_EQ(sink.LastStatusText(),
+  QApplication::sendPostedEvents(sink_.get());
+  EXPECT_EQ(sink_->LastStatusText(),
             "INFO: rows not read: the board did not answer within 50 ms (command 0x07, report 1 "
             "of 1)");
 
@@ -648,8 +626,8 @@ TEST_F(PagesTest, InfoPageGreysTheRowsItCouldNotRead) {
   Settle();
   EXPECT_TRUE(page->Rows()[0].current);
   EXPECT_EQ(page->Rows()[0].value, "QSFP-DD Double Density 8X Pluggable Transceiver(INF-8628)");
-  QApplication::sendPostedEvents(&sink);
-  EXPECT_EQ(sink.LastStatusText(), "");
+  QApplication::sendPostedEvents(sink_.get());
+  EXPECT_EQ(sink_->LastStatusText(), "");
 }
 
 // The panel under the fourteen rows decodes the same pass's snapshot, fits
@@ -706,8 +684,8 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   QApplication::sendEvent(timer, &tick);
   Settle();
   EXPECT_EQ(timer->interval(), DdmWindow::kPeriodMs);
-  QApplication::sendPostedEvents(&sink);
-  EXPECT_EQ(sink.Count(MSG_REFRESH_DSP), 1);
+  QApplication::sendPostedEvents(sink_.get());
+  EXPECT_EQ(sink_->Count(ShellSink::kRefreshDsp), 1);
 
   auto field = [&](const char* name) { return ddm.findChild<QLineEdit*>(name); };
   auto colour = [&](const char* name) { return field(name)->palette().color(QPalette::Text); };
@@ -732,9 +710,10 @@ TEST_F(PagesTest, DdmShowsValuesRedOnAWarningAloneAndPacesItsTimer) {
   // Stopping clears the status line's message part.
   ddm.StopUpdates();
   EXPECT_FALSE(timer->isActive());
-  QApplication::sendPostedEvents(&sink);
-  ASSERT_FALSE(sink.messages.empty());
-  EXPECT_EQ(sink.messages.back(), std::make_pair(int(MSG_STATUS_TEXT), QString()));
+  QApplication::sendPostedEvents(sink_.get());
+  ASSERT_FALSE(sink_->got.empty());
+  EXPECT_EQ(sink_->got.back().kind, ShellSink::kStatusText);
+  EXPECT_EQ(sink_->got.back().text, QString());
 }
 
 // A latched flag raised once on the live module is read by whichever view

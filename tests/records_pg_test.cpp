@@ -98,6 +98,7 @@ TEST_F(RecordsPg, MigratedOnlyByMigrateThenRunsComeBackAsStored) {
   const auto history = store->History(run.serial);
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0].id, second);
+  records_test::ExpectRawTextsAndNaNsStored(*store);
 }
 
 TEST_F(RecordsPg, ANewerDatabaseIsReadButNeitherWrittenNorMigrated) {

@@ -64,12 +64,14 @@ TEST(RecordsSqlite, WholeRunComesBackAsStoredWithAbsentValuesAbsent) {
   EXPECT_EQ(loaded.steps[1].samples, run.steps[1].samples);
   EXPECT_EQ(loaded.flag_events, run.flag_events);
 
+  records_test::ExpectRawTextsAndNaNsStored(*store);
+
   // Stored as NULL, not as a number.
   soci::session session;
   records::OpenSession(session, where);
   int nulls = 0;
   session << "SELECT COUNT(*) FROM measurements WHERE value IS NULL", soci::into(nulls);
-  EXPECT_EQ(nulls, 2);  // the text measurement and the absent one
+  EXPECT_EQ(nulls, 2 + 3);  // the text measurement and the absent one, in each run
 
   try {
     store->Load(id + 100);

@@ -3,10 +3,15 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "records/run_record.h"
+#include "records/store.h"
 
 namespace records_test {
 
@@ -88,6 +93,26 @@ inline records::RunRecord FullRun(const std::string& serial = "SN\"0042\"", int6
 
   run.flag_events = {{12.5, "Rx LOS", 2, "raised"}, {13.0, "Rx LOS", 2, "cleared"}};
   return run;
+}
+
+// A module's raw text (a byte that is not UTF-8, a NUL) and numbers that
+// are NaN: the run is stored all the same, its texts as the command line
+// shows them, a NaN as no value; and the serial still finds it.
+inline void ExpectRawTextsAndNaNsStored(records::Store& store) {
+  records::RunRecord run = FullRun(std::string("SN\xff\0X", 5));
+  run.vendor = "ACME\xa9";
+  run.steps[1].measurements[0].value = std::numeric_limits<double>::quiet_NaN();
+  run.steps[1].samples[0].value = std::numeric_limits<double>::quiet_NaN();
+  const int64_t id = store.Save(run);
+  const records::RunRecord loaded = store.Load(id);
+  EXPECT_EQ(loaded.serial, "SN\xc3\xbf\xe2\x90\x80X");
+  EXPECT_EQ(loaded.vendor, "ACME\xc2\xa9");
+  EXPECT_EQ(loaded.steps[1].measurements[0].value, std::nullopt);
+  EXPECT_TRUE(std::isnan(loaded.steps[1].samples[0].value));
+  EXPECT_EQ(loaded.steps[1].samples[1].value, run.steps[1].samples[1].value);
+  const auto history = store.History(run.serial);
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].id, id);
 }
 
 // A fresh folder under the temporary directory, removed by the destructor.

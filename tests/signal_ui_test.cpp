@@ -14,45 +14,34 @@
 #include <QToolButton>
 #include <qcustomplot.h>
 
-#include "app/app_context.h"
-#include "app/messages.h"
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
+#include "gui/app_context.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/diagram.h"
 #include "signal/ui/dsp_page.h"
 #include "signal/ui/line_check_page.h"
 #include "signal/ui/verdict_rule_dialog.h"
+#include "tests/gui_test_support.h"
 
 namespace {
 
-// Stands in for the main window (and the line check page, for the Dsp page):
-// records the private messages it receives.
-class Sink : public QWidget {
- public:
-  std::vector<std::pair<int, AppMessage>> got;
-  bool event(QEvent* e) override {
-    const int type = static_cast<int>(e->type());
-    if (type == MSG_SHOW_DDM || type == MSG_STATUS_TEXT || type == MSG_MODE_REPORT) {
-      auto* m = static_cast<AppMessage*>(e);
-      got.emplace_back(type, AppMessage(type, m->wparam, m->text, m->data));
-      return true;
-    }
-    return QWidget::event(e);
-  }
-  const AppMessage* Last(int type) const {
-    for (auto it = got.rbegin(); it != got.rend(); ++it)
-      if (it->first == type) return &it->second;
-    return nullptr;
+// Stands in for the line check page, for the Dsp page: keeps the mode
+// reports sent to it, queued as the line check page gets them.
+struct ReportSink : QObject {
+  std::vector<sigtest::ModeReport> reports;
+  explicit ReportSink(CDsp& page) {
+    connect(
+        &page, &CDsp::ModeReported, this,
+        [this](const sigtest::ModeReport& r) { reports.push_back(r); }, Qt::QueuedConnection);
   }
 };
 
 struct PageFixture : ::testing::Test {
   std::shared_ptr<emu::EmulatedBoard> board = std::make_shared<emu::EmulatedBoard>();
   AppContext app{board, board};
-  Sink main_window;
+  ShellSink main_window{app.Signals()};
   void SetUp() override {
-    app.SetMainWindow(&main_window);
     ASSERT_EQ(app.Device().FindDevices(), 1);
     ASSERT_TRUE(app.Device().OpenBoard(0));
     app.Device().SetPause([](int) {});
@@ -82,22 +71,50 @@ QLineEdit* Field(QWidget* page, int channel, int field) {
       QStringLiteral("id%1").arg(CLineCheck::kIdGroup + 10 * (channel - 1) + field));
 }
 
+// The Dsp page's mode report reaches the line check page as a queued signal
+// (after the event that sent it), power as the float it is, and stops when
+// the page is told of no line check page.
+TEST_F(PageFixture, DspModeReportReachesTheCheckerQueued) {
+  CLineCheck checker(app);
+  CDsp dsp(app);
+  dsp.SetLineCheckWindow(&checker);
+  ReportSink sent(dsp);
+  Settle();
+  const int texts = main_window.Count(ShellSink::kStatusText);
+
+  dsp.Refresh();
+  // The power read's result is handled: the report is out, not yet delivered.
+  app.Link().Worker().Drain();
+  QCoreApplication::sendPostedEvents(&app.Link());
+  ASSERT_EQ(sent.reports.size(), 0u);
+  Settle();
+  ASSERT_EQ(sent.reports.size(), 1u);
+  EXPECT_NEAR(sent.reports[0].power, 8.99, 0.01);
+  ASSERT_EQ(main_window.Count(ShellSink::kStatusText), texts + 1);
+  EXPECT_EQ(main_window.Last(ShellSink::kStatusText)->text,
+            QString::fromStdString(sigtest::ModeReportText(sent.reports[0])));
+
+  dsp.SetLineCheckWindow(nullptr);
+  dsp.Refresh();
+  Settle();
+  EXPECT_EQ(sent.reports.size(), 2u);
+  EXPECT_EQ(main_window.Count(ShellSink::kStatusText), texts + 1);
+}
+
 TEST_F(PageFixture, CheckerRunsTheTestFromAModeReport) {
   CLineCheck page(app);
   page.show();
   Settle();
-  ASSERT_NE(main_window.Last(MSG_SHOW_DDM), nullptr);
-  EXPECT_EQ(main_window.Last(MSG_SHOW_DDM)->wparam, 1);
+  ASSERT_NE(main_window.Last(ShellSink::kShowDdm), nullptr);
+  EXPECT_TRUE(main_window.Last(ShellSink::kShowDdm)->show);
 
   // The first mode report applies its pattern and names the mode.
   sigtest::ModeReport report{8, 0, 4, 8.99f, 0};
-  const auto record = report.Record();
-  PostAppMessage(&page, MSG_MODE_REPORT, report.Word(), {},
-                 QByteArray(reinterpret_cast<const char*>(record.data()), 6));
+  page.OnModeReport(report);
   Settle();
   EXPECT_EQ(Sent(board::kGeneratorConfig).size(), 16u);
-  ASSERT_NE(main_window.Last(MSG_STATUS_TEXT), nullptr);
-  EXPECT_EQ(main_window.Last(MSG_STATUS_TEXT)->text,
+  ASSERT_NE(main_window.Last(ShellSink::kStatusText), nullptr);
+  EXPECT_EQ(main_window.Last(ShellSink::kStatusText)->text,
             "PAM4            25.78125 GBd            PRBS31            8.99w");
 
   EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->text(), "");
@@ -335,9 +352,8 @@ TEST_F(PageFixture, PatternOf128OrMoreOpensTheDialogWithoutWaitingOnIt) {
 }
 
 TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
-  Sink line_check;
   CDsp page(app);
-  page.SetLineCheckWindow(&line_check);
+  ReportSink line_check(page);
   Settle();
   const auto& controls = sigtest::DspControls();
   auto index = [&](sigtest::DspSection s, const char* key, int entry) {
@@ -359,10 +375,11 @@ TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   EXPECT_EQ(after[33 + 6], before[33 + 6] | 0x04);
   EXPECT_EQ(after[161], 1);
   EXPECT_TRUE(std::equal(after.begin() + 165, after.end(), before.begin() + 165));
-  const AppMessage* report = line_check.Last(MSG_MODE_REPORT);
-  ASSERT_NE(report, nullptr);
-  EXPECT_EQ(report->wparam, 8);       // PAM, PRBS31
-  EXPECT_EQ(report->data.at(5), 1);   // the resend flag rides on it
+  ASSERT_FALSE(line_check.reports.empty());
+  const sigtest::ModeReport& report = line_check.reports.back();
+  EXPECT_EQ(report.signalling, 0);  // PAM
+  EXPECT_EQ(report.pattern, 8);     // PRBS31
+  EXPECT_EQ(report.resend, 1);      // the resend flag rides on it
   EXPECT_FALSE(page.ResendFlag());
 
   board->ClearRequests();
@@ -396,13 +413,12 @@ TEST_F(PageFixture, DspPageTellsFailuresAndKeepsItsFields) {
     for (QWidget* w : QApplication::topLevelWidgets())
       if (qobject_cast<QMessageBox*>(w)) w->close();
   };
-  Sink line_check;
   // The READ at initialisation tells the status line, without a box.
   board->CorruptNextHeader();
   {
     CDsp quiet(app);
     Settle();
-    const AppMessage* status = main_window.Last(MSG_STATUS_TEXT);
+    const ShellSink::Got* status = main_window.Last(ShellSink::kStatusText);
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text,
               "READ failed: the board's answer failed the header test (command 0x11, report 1 of "
@@ -411,7 +427,7 @@ TEST_F(PageFixture, DspPageTellsFailuresAndKeepsItsFields) {
   }
 
   CDsp page(app);
-  page.SetLineCheckWindow(&line_check);
+  ReportSink line_check(page);
   Settle();
   size_t post_index = 0;
   const auto& controls = sigtest::DspControls();

@@ -20,8 +20,8 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/app_context.h"
 #include "emulator/emulated_board.h"
+#include "gui/app_context.h"
 
 namespace {
 

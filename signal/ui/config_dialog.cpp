@@ -10,7 +10,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "app/app_context.h"
+#include "gui/app_context.h"
 #include "signal/ui/widgets.h"
 
 using sigui::Tag;

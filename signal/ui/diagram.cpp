@@ -13,7 +13,7 @@
 #include <fstream>
 #include <qcustomplot.h>
 
-#include "app/dlu.h"
+#include "gui/dlu.h"
 #include "signal/ui/widgets.h"
 
 using sigtest::BerHistory;

@@ -15,10 +15,11 @@
 #include <QVBoxLayout>
 #include <tuple>
 
-#include "app/app_context.h"
-#include "app/dlu.h"
-#include "app/messages.h"
-#include "app/stale_look.h"
+#include "gui/app_context.h"
+#include "gui/dlu.h"
+#include "gui/log.h"
+#include "gui/stale_look.h"
+#include "signal/ui/line_check_page.h"
 #include "signal/ui/widgets.h"
 
 using namespace sigtest;
@@ -165,7 +166,12 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
 
 CDsp::~CDsp() = default;
 
-void CDsp::SetLineCheckWindow(QObject* line_check) { line_check_ = line_check; }
+void CDsp::SetLineCheckWindow(CLineCheck* line_check) {
+  disconnect(to_line_check_);
+  if (line_check)
+    to_line_check_ = connect(this, &CDsp::ModeReported, line_check, &CLineCheck::OnModeReport,
+                             Qt::QueuedConnection);
+}
 
 int CDsp::Selection(const char* key) const {
   const auto& refs = DspControls();
@@ -252,7 +258,8 @@ void CDsp::ReadBlock(Tell tell) {
           } else if (r.read.status != BoardStatus::kNotOpen) {
             // Without a board the board state says it already.
             last_message_ = text;
-            PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, text);
+            qCWarning(lcGuiSignal).noquote() << text;
+            emit app_.Signals().StatusText(text);
           }
           return;
         }
@@ -325,9 +332,7 @@ void CDsp::ReportFromSelections() {
 }
 
 void CDsp::SendReport(const ModeReport& report) {
-  const auto record = report.Record();
-  PostAppMessage(line_check_, MSG_MODE_REPORT, report.Word(), {},
-                 QByteArray(reinterpret_cast<const char*>(record.data()), static_cast<int>(record.size())));
+  emit ModeReported(report);
 }
 
 void CDsp::Message(const QString& text, bool warning) {

@@ -10,8 +10,10 @@
 
 #include "board/board_result.h"
 #include "signal/dsp_page_model.h"
+#include "signal/mode_report.h"
 
 class AppContext;
+class CLineCheck;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -29,7 +31,9 @@ class CDsp : public QWidget {
   CDsp(AppContext& app, QWidget* parent = nullptr);
   ~CDsp() override;
 
-  void SetLineCheckWindow(QObject* line_check);
+  // Sends the mode reports to the line check page, queued (replacing an
+  // earlier one).
+  void SetLineCheckWindow(CLineCheck* line_check);
   // Every diagnostics refresh: power, then the periodic mode report.
   void Refresh();
   bool ResendFlag() const { return model_.ResendFlag() != 0; }
@@ -48,8 +52,14 @@ class CDsp : public QWidget {
   QComboBox* RateList() const { return rate_; }
   QComboBox* PatternList() const { return pattern_; }
   QString LastMessage() const { return last_message_; }
+
   // The power fields hold no current reading (the last power read failed).
   bool PowerStale() const;
+
+ signals:
+  // The mode report (0x4D3): after a WRITE, at every Refresh and when the
+  // selections change.
+  void ModeReported(const sigtest::ModeReport& report);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -70,7 +80,7 @@ class CDsp : public QWidget {
 
   AppContext& app_;
   sigtest::DspPageModel model_;
-  QPointer<QObject> line_check_;
+  QMetaObject::Connection to_line_check_;
   std::vector<QWidget*> controls_;  // aligned with sigtest::DspControls()
   QComboBox *rate_, *pattern_;
   QLineEdit *volts_, *amps_, *watts_;

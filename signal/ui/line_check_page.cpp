@@ -11,9 +11,9 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "app/app_context.h"
-#include "app/dlu.h"
-#include "app/messages.h"
+#include "gui/app_context.h"
+#include "gui/dlu.h"
+#include "gui/log.h"
 #include "signal/board_steps.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/diagram.h"
@@ -106,6 +106,7 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   }
 
   diagram_ = new CDiagram(history_, this);
+  connect(this, &CLineCheck::ChartRequested, diagram_, &CDiagram::ShowLane, Qt::QueuedConnection);
   diagram_->hide();
 
   timer_.setInterval(sigtest::LineCheck::kTickMs);
@@ -123,7 +124,7 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
           [this](int index) { Send(sigtest::LineCheck::SelectClock(index)); });
 
   // Asks the main window to show the diagnostics window beside this page.
-  PostAppMessage(app.MainWindow(), MSG_SHOW_DDM, 1);
+  emit app.Signals().ShowDdmRequested(true);
 }
 
 // The diagram reads the history, which goes with this page's members.
@@ -137,9 +138,10 @@ void CLineCheck::Send(const sigtest::BoardSteps& steps) {
       [this](const BoardResult& r) {
         // A start, stop or pattern that did not reach every lane is said,
         // not left to show as a lane that does not lock.
-        if (!r)
-          PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
-                         QString::fromStdString("Checker: " + r.Text()));
+        if (r) return;
+        const QString text = QString::fromStdString("Checker: " + r.Text());
+        qCWarning(lcGuiSignal).noquote() << text;
+        emit app_.Signals().StatusText(text);
       });
 }
 
@@ -291,24 +293,10 @@ void CLineCheck::Render() {
   diagram_->Refresh(by_chart, rule_.target);
 }
 
-bool CLineCheck::event(QEvent* event) {
-  switch (static_cast<int>(event->type())) {
-    case MSG_MODE_REPORT: {
-      auto* m = static_cast<AppMessage*>(event);
-      if (m->data.size() < 6) return true;
-      const auto report = sigtest::ModeReport::FromMessage(
-          static_cast<uint16_t>(m->wparam), reinterpret_cast<const uint8_t*>(m->data.constData()));
-      const auto outcome = engine_.HandleModeReport(report);
-      if (outcome.apply) ApplyPattern(outcome.pattern);
-      PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, QString::fromStdString(outcome.text));
-      return true;
-    }
-    case MSG_OPEN_CHART:
-      diagram_->ShowLane(static_cast<int>(static_cast<AppMessage*>(event)->wparam));
-      return true;
-    default:
-      return QWidget::event(event);
-  }
+void CLineCheck::OnModeReport(const sigtest::ModeReport& report) {
+  const auto outcome = engine_.HandleModeReport(report);
+  if (outcome.apply) ApplyPattern(outcome.pattern);
+  emit app_.Signals().StatusText(QString::fromStdString(outcome.text));
 }
 
 bool CLineCheck::eventFilter(QObject* watched, QEvent* event) {
@@ -317,7 +305,7 @@ bool CLineCheck::eventFilter(QObject* watched, QEvent* event) {
     for (int lane = 1; lane <= kLanes; ++lane) {
       const Group& g = groups_[lane - 1];
       if (watched == g.ber || watched == g.type) {
-        PostAppMessage(this, MSG_OPEN_CHART, lane);
+        emit ChartRequested(lane);
         break;
       }
     }

@@ -12,6 +12,7 @@
 #include "signal/ber_history.h"
 #include "signal/lane_summary.h"
 #include "signal/line_check.h"
+#include "signal/mode_report.h"
 #include "signal/ui/config_dialog.h"
 #include "signal/ui/verdict_rule_dialog.h"
 
@@ -62,8 +63,17 @@ class CLineCheck : public QWidget {
   void Tick();
   bool TickInFlight() const { return tick_in_flight_; }
 
+ public slots:
+  // The Dsp page's mode report (0x4D3): applies its pattern when it asks for
+  // it and puts the mode on the status line.
+  void OnModeReport(const sigtest::ModeReport& report);
+
+ signals:
+  // A double click on a channel's BER or Type field (0x401): the diagram
+  // shows that DSP lane's chart once the click has been handled.
+  void ChartRequested(int lane);
+
  protected:
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;

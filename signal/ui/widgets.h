@@ -6,15 +6,11 @@
 #include <QString>
 #include <QWidget>
 
+#include "gui/control_id.h"
+
 namespace sigui {
 
-// Every control carries its id: property "controlId" and objectName "id<N>".
-template <typename W>
-W* Tag(W* widget, int id) {
-  widget->setProperty("controlId", id);
-  widget->setObjectName(QStringLiteral("id%1").arg(id));
-  return widget;
-}
+using gui::Tag;
 
 // A shaded dot of one colour (lamps, the application icon).
 QIcon DotIcon(const QColor& colour);

@@ -11,8 +11,9 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "app/app_context.h"
-#include "app/dlu.h"
+#include "gui/app_context.h"
+#include "gui/control_id.h"
+#include "gui/dlu.h"
 #include "transfer/transfer_texts.h"
 
 namespace texts = transfer::texts;
@@ -37,9 +38,7 @@ struct Place {
 
 template <typename W>
 W* Control(W* widget, int id, Place p) {
-  widget->setObjectName(QStringLiteral("id%1").arg(id));
-  widget->setProperty("controlId", id);
-  widget->setGeometry(Dlu(p.x), Dlu(p.y), Dlu(p.w), Dlu(p.h));
+  gui::Tag(widget, id)->setGeometry(Dlu(p.x), Dlu(p.y), Dlu(p.w), Dlu(p.h));
   return widget;
 }
 

@@ -1,4 +1,4 @@
-#include "pages/sticky_flags.h"
+#include "module/ui/sticky_flags.h"
 
 #include <QDateTime>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "pages/page_kit.h"
+#include "gui/page_kit.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,11 +7,11 @@
 #include <QSignalBlocker>
 #include <stdexcept>
 
-#include "app/app_context.h"
-#include "app/messages.h"
-#include "app/stale_look.h"
+#include "gui/app_context.h"
+#include "gui/log.h"
+#include "gui/page_texts.h"
+#include "gui/stale_look.h"
 #include "module/sfp_base.h"
-#include "pages/page_texts.h"
 
 namespace pages {
 
@@ -141,8 +141,9 @@ void PageControls::Apply(const ControlFamily& family, int lane, uint8_t value) {
       page_, [&module, &family, lane, value] { return family.Apply(module, lane, value); },
       [this, &family, lane](const BoardResult& result) {
         if (result) return;
-        PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
-                       QString::fromStdString(ControlFailureText(family, lane, result)));
+        const QString text = QString::fromStdString(ControlFailureText(family, lane, result));
+        qCWarning(lcGuiKit).noquote() << text;
+        emit app_.Signals().StatusText(text);
         if (poller_) poller_->Tick();
       });
 }

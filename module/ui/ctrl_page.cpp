@@ -1,11 +1,11 @@
-#include "pages/ctrl_page.h"
+#include "module/ui/ctrl_page.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/app_context.h"
+#include "gui/app_context.h"
 #include "module/sfp_base.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/control_id.h"
 #include "module/controls.h"
 #include "module/module_images.h"
 #include "module/status_fields.h"
@@ -26,13 +27,7 @@ namespace pages {
 
 using LaneIds = std::array<int, kLanes>;
 
-// Gives a control its id: object name "id<number>" and property "controlId".
-template <typename W>
-W* Tag(W* widget, int id) {
-  widget->setObjectName(QStringLiteral("id%1").arg(id));
-  widget->setProperty("controlId", id);
-  return widget;
-}
+using gui::Tag;
 
 // A check box that shows a state and cannot be toggled by the user.
 class DisplayCheckBox : public QCheckBox {

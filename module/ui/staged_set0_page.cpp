@@ -1,10 +1,10 @@
-#include "pages/staged_set0_page.h"
+#include "module/ui/staged_set0_page.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "app/app_context.h"
+#include "gui/app_context.h"
 #include "module/sfp_base.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "pages/page_texts.h"
+#include "gui/page_texts.h"
 
 namespace pages {
 

@@ -1,16 +1,16 @@
-#include "pages/info_page.h"
+#include "module/ui/info_page.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <QPlainTextEdit>
 
-#include "app/app_context.h"
-#include "app/messages.h"
-#include "module/sfp_base.h"
-#include "app/stale_look.h"
+#include "gui/app_context.h"
+#include "gui/log.h"
+#include "gui/page_texts.h"
+#include "gui/stale_look.h"
 #include "module/cmis_decode.h"
-#include "pages/cmis_panel.h"
-#include "pages/page_texts.h"
+#include "module/sfp_base.h"
+#include "module/ui/cmis_panel.h"
 
 namespace {
 
@@ -119,9 +119,10 @@ void InfoPage::RequestPass() {
         ShowStale(panel_, !pass.panel_current);
         // Why rows are grey goes to the status line; a later whole pass takes it away.
         if (!pass.result || failure_shown_) {
-          PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0,
-                         pass.result ? QString()
-                                     : QString::fromStdString(pages::InfoFailureText(pass.result)));
+          const QString text =
+              pass.result ? QString() : QString::fromStdString(pages::InfoFailureText(pass.result));
+          if (!text.isEmpty()) qCWarning(lcGuiModule).noquote() << text;
+          emit app_.Signals().StatusText(text);
           failure_shown_ = !pass.result;
         }
         if (isVisible()) {

@@ -1,4 +1,4 @@
-#include "pages/cmis_panel.h"
+#include "module/ui/cmis_panel.h"
 
 #include "module/cmis_decode.h"
 #include "module/module_images.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "pages/page_kit.h"
+#include "gui/page_kit.h"
 
 class AppContext;
 class QAbstractButton;

@@ -1,4 +1,4 @@
-#include "app/stale_look.h"
+#include "gui/stale_look.h"
 
 #include <QPalette>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "app/app_context.h"
+#include "gui/app_context.h"
 
 #include "emulator/emulated_board.h"
 #include "module/qsfp_dd.h"

@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-#include "pages/page_kit.h"
+#include "gui/page_kit.h"
 
 class AppContext;
 

@@ -1,4 +1,4 @@
-#include "pages/flag_page.h"
+#include "module/ui/flag_page.h"
 
 #include <QGridLayout>
 #include <string_view>
@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/app_context.h"
+#include "gui/app_context.h"
 #include "module/sfp_base.h"
-#include "pages/sticky_flags.h"
+#include "module/ui/sticky_flags.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "pages/ddm_window.h"
+#include "module/ui/ddm_window.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,11 +8,10 @@
 #include <QVBoxLayout>
 #include <string_view>
 
-#include "app/app_context.h"
-#include "app/messages.h"
+#include "gui/app_context.h"
 #include "module/ddm.h"
 #include "module/sfp_base.h"
-#include "pages/sticky_flags.h"
+#include "module/ui/sticky_flags.h"
 
 namespace {
 
@@ -134,7 +133,7 @@ void DdmWindow::StartUpdates() { timer_.start(kFirstPeriodMs); }
 
 void DdmWindow::StopUpdates() {
   timer_.stop();
-  PostAppMessage(app_.MainWindow(), MSG_STATUS_TEXT, 0, QString());
+  emit app_.Signals().StatusText(QString());
   // The values stay on screen, no longer as readings.
   for (QLineEdit* field : fields_) SetTextColour(field, kStale);
 }
@@ -144,7 +143,7 @@ void DdmWindow::Refresh() {
   timer_.start(kPeriodMs);
   if (in_flight_) return;  // the last refresh has not come back yet
   in_flight_ = true;
-  PostAppMessage(app_.MainWindow(), MSG_REFRESH_DSP, 0);
+  emit app_.Signals().RefreshDspRequested();
   CSfpBase& module = app_.Module();
   app_.Link().Run(
       this,
