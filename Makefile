@@ -26,7 +26,7 @@ FUZZ_SECONDS ?= 300
 FUZZERS := page_file module_dump state_file dsp_json plan
 
 .PHONY: all deps configure build run test test-db test-fast test-asan test-tsan bench screenshots fuzz \
-        package test-package clean
+        package test-package format check-house clean
 
 all: build
 
@@ -133,6 +133,22 @@ fuzz: deps
 	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$f- $$dict \
 	    $(FUZZ_DIR)/corpus/$$f $$seeds || exit 1; \
 	done
+
+# The house rules: every source file as .clang-format lays it out, and every
+# include running downward (.ci/check-includes). `make format` lays the files
+# out; `make check-house` only checks (CI runs it).
+FORMAT_PACKAGES := clang-format git
+SOURCES = $(shell git ls-files '*.cpp' '*.h')
+
+format: PACKAGES := $(FORMAT_PACKAGES)
+format: deps
+	clang-format -i $(SOURCES)
+
+check-house: PACKAGES := $(FORMAT_PACKAGES)
+check-house: deps
+	@echo "clang-format --dry-run --Werror ($(words $(SOURCES)) files)"
+	@clang-format --dry-run --Werror $(SOURCES) && echo "layout: ok"
+	@.ci/check-includes
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR)

@@ -49,10 +49,10 @@ int main(int argc, char** argv) {
       "first write to the module).");
   QCommandLineOption module_dump("emulate-module",
                                  "Load a module memory dump into the emulated board.", "FILE");
-  QCommandLineOption screenshots(
-      "screenshots",
-      "Render every tab, the diagnostics window and a short line check into DIR as PNG files, then exit.",
-      "DIR");
+  QCommandLineOption screenshots("screenshots",
+                                 "Render every tab, the diagnostics window and a short line check "
+                                 "into DIR as PNG files, then exit.",
+                                 "DIR");
   QCommandLineOption lane_ber(
       "emulate-ber",
       "The emulated lanes' bit-error ratio: one value for all eight lanes, or eight "
@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
     if (parser.isSet(module_dump)) {
       // For this run only: a state file keeps its own module.
       emu::EmulatedBoard::StateError dump_error;
-      if (!board->LoadModuleDumpFile(parser.value(module_dump).toStdString(), false,
-                                     &dump_error)) {
+      if (!board->LoadModuleDumpFile(parser.value(module_dump).toStdString(), false, &dump_error)) {
         std::fprintf(stderr, "lanewright: module dump: %s\n", dump_error.text.c_str());
         return 1;
       }
@@ -115,8 +114,7 @@ int main(int argc, char** argv) {
   if (board) {
     std::string error;
     if (!board->SaveState(&error)) {
-      std::fprintf(stderr, "lanewright: cannot save the emulated board state: %s\n",
-                   error.c_str());
+      std::fprintf(stderr, "lanewright: cannot save the emulated board state: %s\n", error.c_str());
       return 1;
     }
   }

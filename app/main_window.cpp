@@ -57,7 +57,10 @@ CLanewrightDlg::CLanewrightDlg(std::shared_ptr<HidBackend> backend,
   connect(views, &GuiSignals::ShowDdmRequested, this, &CLanewrightDlg::ShowDdm,
           Qt::QueuedConnection);
   connect(
-      views, &GuiSignals::RefreshDspRequested, this, [this] { if (dsp_) dsp_->Refresh(); },
+      views, &GuiSignals::RefreshDspRequested, this,
+      [this] {
+        if (dsp_) dsp_->Refresh();
+      },
       Qt::QueuedConnection);
   connect(views, &GuiSignals::StatusText, this, &CLanewrightDlg::OnStatusText,
           Qt::QueuedConnection);
@@ -145,8 +148,9 @@ void CLanewrightDlg::Initialize() {
   if (context_->Emulated()) {
     auto* badge = new QLabel("  EMULATED BOARD  ", tabs_);
     badge->setObjectName("emulatedBadge");
-    badge->setToolTip(tr("The built-in emulated test board is in use, not USB hardware.\n"
-                         "Right-click the status line to plug, unplug or inject faults."));
+    badge->setToolTip(
+        tr("The built-in emulated test board is in use, not USB hardware.\n"
+           "Right-click the status line to plug, unplug or inject faults."));
     badge->setStyleSheet(
         "QLabel { background: #fff3cd; color: #8a5300; border: 1px solid #e0b050;"
         " border-radius: 3px; font-weight: bold; }");
@@ -366,7 +370,9 @@ void CLanewrightDlg::ShowStatusMenu(const QPoint& pos) {
   auto* scale = menu.addAction(tr("Show errors and BER divided by ten (until exit)"));
   scale->setCheckable(true);
   if (line_check_) {
-    connect(scale, &QAction::triggered, this, [this] { if (line_check_) line_check_->SetDivideByTen(); });
+    connect(scale, &QAction::triggered, this, [this] {
+      if (line_check_) line_check_->SetDivideByTen();
+    });
   }
   auto board = context_->Emulated();
   if (board) {

@@ -36,7 +36,8 @@ PowerInhibit::PowerInhibit() {
     QDBusInterface login("org.freedesktop.login1", "/org/freedesktop/login1",
                          "org.freedesktop.login1.Manager", system);
     login.setTimeout(1000);
-    QDBusReply<QDBusUnixFileDescriptor> fd = login.call("Inhibit", "sleep:idle", kWho, kWhy, "block");
+    QDBusReply<QDBusUnixFileDescriptor> fd =
+        login.call("Inhibit", "sleep:idle", kWho, kWhy, "block");
     if (fd.isValid()) sleep_lock_ = fd.value();
   }
 }

@@ -6,8 +6,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <array>
 #include <cstdio>
@@ -124,7 +124,8 @@ void Step(CLanewrightDlg* window, QString dir, int tab) {
     tabs->setCurrentIndex(tab);
     if (tab == CLanewrightDlg::kQualify && QualifyShot(window, dir, tab)) return;
     QTimer::singleShot(2000, window, [window, dir, tab] {
-      const QString name = QString("%1/tab%2-%3.png").arg(dir).arg(tab).arg(window->Tabs()->tabText(tab));
+      const QString name =
+          QString("%1/tab%2-%3.png").arg(dir).arg(tab).arg(window->Tabs()->tabText(tab));
       Save(window, name);
       if (tab == 0 && window->Ddm()) window->Ddm()->grab().save(dir + "/ddm.png");
       Step(window, dir, tab + 1);

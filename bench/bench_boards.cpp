@@ -31,9 +31,8 @@ double WallMs(int count, int runs, bool* ok) {
     auto rack = std::make_shared<emu::EmulatedRack>(count);
     std::vector<char> good(count, 0);
     const auto start = bench::Clock::now();
-    const auto outcomes = board::RunOnEachBoard(rack, [&](const board::BoardSlot& slot, CDevice& d) {
-      good[slot.index] = Workload(d);
-    });
+    const auto outcomes = board::RunOnEachBoard(
+        rack, [&](const board::BoardSlot& slot, CDevice& d) { good[slot.index] = Workload(d); });
     times.push_back(bench::Ms(bench::Clock::now() - start));
     for (size_t i = 0; i < outcomes.size(); ++i)
       if (!outcomes[i].opened || !good[i]) *ok = false;

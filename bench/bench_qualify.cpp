@@ -6,11 +6,10 @@
 //   board received during the step) x the 20 ms command pause each one
 //   costs; polls made while waiting for the module count here too, and
 // - its time floor: what no protocol can shorten: ddm its sampling span
-//   (`seconds`) and the reads of its last sample; ber one lock second (kept apart by the verdict) plus the
-//   bits the verdict needs at the lane rate, rounded up to the board's 1 s
-//   status tick; application the emulated module's data path initialisation
-//   (400 ms); tx-disable the module's 100 ms monitor refresh after each
-//   disable and each enable, per lane.
+//   (`seconds`) and the reads of its last sample; ber one lock second (kept apart by the verdict)
+//   plus the bits the verdict needs at the lane rate, rounded up to the board's 1 s status tick;
+//   application the emulated module's data path initialisation (400 ms); tx-disable the module's
+//   100 ms monitor refresh after each disable and each enable, per lane.
 // The two overlap (polls fill the waits), so the larger of them is a lower
 // bound on the step; the plan's floor is the sum over its steps. The ber
 // step is the exception: its set-up and stop (exchanges and the pauses the
@@ -49,25 +48,37 @@ constexpr double kLaneBitRate = 51.5625e9;  // 25.78125 GBd PAM4, the emulated D
 double TimeFloorMs(const qualify::Step& step) {
   using qualify::StepKind;
   switch (step.kind) {
-    case StepKind::kDdm: return step.seconds * 1000.0;
+    case StepKind::kDdm:
+      return step.seconds * 1000.0;
     case StepKind::kBer: {
-      const double seconds = 1.0 + sigtest::BitsForVerdict(step.target, step.confidence,
-                                                           static_cast<uint64_t>(step.allowed_errors)) /
-                                       kLaneBitRate;
+      const double seconds =
+          1.0 + sigtest::BitsForVerdict(step.target, step.confidence,
+                                        static_cast<uint64_t>(step.allowed_errors)) /
+                    kLaneBitRate;
       return std::ceil(seconds) * 1000.0;
     }
-    case StepKind::kApplication: return emu::ModuleModel::kDataPathInitMs;
+    case StepKind::kApplication:
+      return emu::ModuleModel::kDataPathInitMs;
     case StepKind::kTxDisable:
       return (step.lanes.empty() ? 8 : static_cast<int>(step.lanes.size())) * 2.0 *
              emu::ModuleModel::kMonitorPeriodMs;
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
 double RunPlanOnBoards(const std::string& plan, int boards, int* status) {
-  std::vector<std::string> args = {"lanewright-cli", "--emulate-ber", "0", "--emulate-boards",
-                                   std::to_string(boards), "qualify", plan, "--board", "all",
-                                   "--db", "/tmp/lw-bench-qualify-" + std::to_string(getpid()) + ".db"};
+  std::vector<std::string> args = {"lanewright-cli",
+                                   "--emulate-ber",
+                                   "0",
+                                   "--emulate-boards",
+                                   std::to_string(boards),
+                                   "qualify",
+                                   plan,
+                                   "--board",
+                                   "all",
+                                   "--db",
+                                   "/tmp/lw-bench-qualify-" + std::to_string(getpid()) + ".db"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
@@ -119,12 +130,15 @@ int main() {
       if (step.kind == qualify::StepKind::kBer) {
         sigtest::LineCheck check;
         double pauses = 0;
-        for (const auto& steps : {check.ApplyPattern(static_cast<uint8_t>(sigtest::ParsePatternName(step.pattern))),
-                                  check.Start(), check.Stop()})
+        for (const auto& steps :
+             {check.ApplyPattern(static_cast<uint8_t>(sigtest::ParsePatternName(step.pattern))),
+              check.Start(), check.Stop()})
           for (const auto& s : steps) pauses += s.pause_ms;
         const double seconds = TimeFloorMs(step) / 1000.0;
-        const double inside = (seconds - 1) * sigtest::kLanes;  // the reads of every tick but the last
-        t.floor_ms = TimeFloorMs(step) + pauses + (static_cast<double>(t.exchanges) - inside) * CDevice::kCommandDelayMs;
+        const double inside =
+            (seconds - 1) * sigtest::kLanes;  // the reads of every tick but the last
+        t.floor_ms = TimeFloorMs(step) + pauses +
+                     (static_cast<double>(t.exchanges) - inside) * CDevice::kCommandDelayMs;
       } else if (step.kind == qualify::StepKind::kDdm) {
         // The last sample's reads come after the span.
         t.floor_ms = std::max(protocol, TimeFloorMs(step) + protocol / step.samples);

@@ -72,7 +72,8 @@ double CliHistoryMs(const std::string& db, const std::string& serial) {
 int main() {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+  const fs::path base =
+      fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
   const fs::path dir = base / ("lw-bench-records-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string db = (dir / "results.db").string();

@@ -2,17 +2,18 @@
 // eight charts and the memory the points take; and the UI thread's dispatch
 // delay while a line check runs with the diagram open and the diagnostics
 // refresh polling.
+#include <qcustomplot.h>
+#include <time.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <qcustomplot.h>
 #include <random>
 #include <string>
 #include <thread>
-#include <time.h>
 
 #include "bench/bench_util.h"
 #include "bench/ui_probe.h"
@@ -118,19 +119,24 @@ void DiagramWeek(bool noisy) {
     times.push_back(bench::Ms(bench::Clock::now() - start));
   }
   size_t drawn = 0;
-  for (int i = 0; i < 8; ++i) drawn += diagram.Measured(i)->data()->size() + diagram.Bound(i)->data()->size();
+  for (int i = 0; i < 8; ++i)
+    drawn += diagram.Measured(i)->data()->size() + diagram.Bound(i)->data()->size();
   const auto s = bench::Summarise(times);
   const auto c = bench::Summarise(cpu);
-  std::printf("%-44s p50 %6.2f ms  max %6.2f ms  (goal median < 16 ms) %s\n",
-              noisy ? "BER diagram redraw, a week, worst case" : "BER diagram redraw, a week (8 x 604,800)",
-              s.p50, s.max, s.p50 < 16 ? "ok" : "MISSED");
-  std::printf("%-44s p50 %6.2f ms  max %6.2f ms  (%zu values drawn; load average %.1f on %d cores)\n",
-              "  the same in CPU time of the UI thread", c.p50, c.max, drawn, LoadAverage(),
-              static_cast<int>(std::thread::hardware_concurrency()));
+  std::printf(
+      "%-44s p50 %6.2f ms  max %6.2f ms  (goal median < 16 ms) %s\n",
+      noisy ? "BER diagram redraw, a week, worst case" : "BER diagram redraw, a week (8 x 604,800)",
+      s.p50, s.max, s.p50 < 16 ? "ok" : "MISSED");
+  std::printf(
+      "%-44s p50 %6.2f ms  max %6.2f ms  (%zu values drawn; load average %.1f on %d cores)\n",
+      "  the same in CPU time of the UI thread", c.p50, c.max, drawn, LoadAverage(),
+      static_cast<int>(std::thread::hardware_concurrency()));
   if (noisy) return;
-  std::printf("%-44s %6.1f MiB resident, %.1f MiB held (%.1f bytes a point)  (goal 64 MiB in all) %s\n",
-              "memory of a week of points", after - before, history.MemoryBytes() / (1024.0 * 1024.0),
-              history.MemoryBytes() / static_cast<double>(history.Size()), after - before < 64 ? "ok" : "MISSED");
+  std::printf(
+      "%-44s %6.1f MiB resident, %.1f MiB held (%.1f bytes a point)  (goal 64 MiB in all) %s\n",
+      "memory of a week of points", after - before, history.MemoryBytes() / (1024.0 * 1024.0),
+      history.MemoryBytes() / static_cast<double>(history.Size()),
+      after - before < 64 ? "ok" : "MISSED");
   std::ofstream sink("/dev/null");
   const auto start = bench::Clock::now();
   history.WriteCsv(sink);
@@ -161,10 +167,13 @@ void DispatchWhileTesting() {
   ddm.setInterval(1500);
   CDevice* device = &app.Device();
   QObject::connect(&ddm, &QTimer::timeout, &page, [&] {
-    app.Link().Run(&page, [device] {
-      uint8_t buffer[128];
-      return device->ReadModule(1, 0xA0, 0x11, 0x80, buffer, 128);
-    }, [&dsp](bool) { dsp.Refresh(); });
+    app.Link().Run(
+        &page,
+        [device] {
+          uint8_t buffer[128];
+          return device->ReadModule(1, 0xA0, 0x11, 0x80, buffer, 128);
+        },
+        [&dsp](bool) { dsp.Refresh(); });
   });
   ddm.start();
   bench::DispatchProbe probe;

@@ -21,12 +21,13 @@ int main(int argc, char** argv) {
   QTimer poll;
   poll.setInterval(100);
   QObject::connect(&poll, &QTimer::timeout, &app, [&] {
-    link.Run(&app,
-             [&device] {
-               uint8_t buffer[128];
-               return device.ReadModule(1, 0xA0, 0x11, 0x80, buffer, 128);
-             },
-             [&polls](bool) { ++polls; });
+    link.Run(
+        &app,
+        [&device] {
+          uint8_t buffer[128];
+          return device.ReadModule(1, 0xA0, 0x11, 0x80, buffer, 128);
+        },
+        [&polls](bool) { ++polls; });
   });
   poll.start();
   bench::DispatchProbe probe;

@@ -34,8 +34,8 @@ int main() {
   const double one = RunSeconds({"--emulate-ber", "0", "ber", "--seconds", "1"}, &status);
   if (status != 0) return 1;
   const double startup = one - 1.0;
-  const double run = RunSeconds(
-      {"--emulate-ber", "0", "ber", "--target", "1e-12", "--until-verdict"}, &status);
+  const double run =
+      RunSeconds({"--emulate-ber", "0", "ber", "--target", "1e-12", "--until-verdict"}, &status);
   if (status != 0) return 1;
   const double bit_rate = 51.5625e9;  // 25.78125 GBd PAM4, the emulated DSP's default
   const double floor = sigtest::BitsForVerdict(1e-12, 0.95, 0) / bit_rate;

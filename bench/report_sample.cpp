@@ -168,8 +168,10 @@ checkers = "stopped"
     for (int lane = 1; lane <= 8; ++lane) {
       const double warm = 1 - std::exp(-k / 12.0);
       ddm.samples.push_back({"bias", lane, t, bias0[lane - 1] + 0.25 * warm + 0.02 * rnd.Normal()});
-      ddm.samples.push_back({"tx power", lane, t, tx0[lane - 1] - 0.15 * warm + 0.03 * rnd.Normal()});
-      ddm.samples.push_back({"rx power", lane, t, rx0[lane - 1] - 0.1 * warm + 0.04 * rnd.Normal()});
+      ddm.samples.push_back(
+          {"tx power", lane, t, tx0[lane - 1] - 0.15 * warm + 0.03 * rnd.Normal()});
+      ddm.samples.push_back(
+          {"rx power", lane, t, rx0[lane - 1] - 0.1 * warm + 0.04 * rnd.Normal()});
     }
   }
   ddm.measurements.push_back(Number("temperature", 0, "℃", temp, 15.0, 60.0));
@@ -189,9 +191,11 @@ checkers = "stopped"
   for (int lane = 1; lane <= 8; ++lane) {
     const bool stuck = lane == 5;
     Measurement b = Number("bias disabled", lane, "mA", stuck ? 6.93 : 0.02, std::nullopt, 1.0);
-    Measurement p = Number("tx power disabled", lane, "dBm", stuck ? 0.71 : -40.0, std::nullopt, -30.0);
+    Measurement p =
+        Number("tx power disabled", lane, "dBm", stuck ? 0.71 : -40.0, std::nullopt, -30.0);
     if (stuck) b.note = p.note = "laser still on after Tx disable";
-    Measurement off = Number("turn-off time", lane, "ms", stuck ? 0 : 1.8 + 0.1 * lane, std::nullopt, 10.0);
+    Measurement off =
+        Number("turn-off time", lane, "ms", stuck ? 0 : 1.8 + 0.1 * lane, std::nullopt, 10.0);
     if (stuck) {
       off.value.reset();
       off.outcome = Outcome::kFail;

@@ -23,9 +23,8 @@ class DispatchProbe : public QObject {
   DispatchProbe() {
     clock_.start();
     timer_.setInterval(2);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      QCoreApplication::postEvent(this, new Stamp(clock_.nsecsElapsed()));
-    });
+    connect(&timer_, &QTimer::timeout, this,
+            [this] { QCoreApplication::postEvent(this, new Stamp(clock_.nsecsElapsed())); });
     timer_.start();
   }
   bool event(QEvent* e) override {

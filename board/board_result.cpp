@@ -4,15 +4,24 @@
 
 const char* StatusText(BoardStatus status) {
   switch (status) {
-    case BoardStatus::kOk: return "ok";
-    case BoardStatus::kTimeout: return "the board did not answer within 50 ms";
-    case BoardStatus::kTransferError: return "the board link failed (unplugged?)";
-    case BoardStatus::kHeaderFailed: return "the board's answer failed the header test";
-    case BoardStatus::kNotOpen: return "no board is open";
-    case BoardStatus::kOpenFailed: return "the board could not be opened";
-    case BoardStatus::kBusy: return "the board is held by another process";
-    case BoardStatus::kVerifyFailed: return "the bytes read back differ from those written";
-    case BoardStatus::kRefused: return "refused: an argument is out of range";
+    case BoardStatus::kOk:
+      return "ok";
+    case BoardStatus::kTimeout:
+      return "the board did not answer within 50 ms";
+    case BoardStatus::kTransferError:
+      return "the board link failed (unplugged?)";
+    case BoardStatus::kHeaderFailed:
+      return "the board's answer failed the header test";
+    case BoardStatus::kNotOpen:
+      return "no board is open";
+    case BoardStatus::kOpenFailed:
+      return "the board could not be opened";
+    case BoardStatus::kBusy:
+      return "the board is held by another process";
+    case BoardStatus::kVerifyFailed:
+      return "the bytes read back differ from those written";
+    case BoardStatus::kRefused:
+      return "refused: an argument is out of range";
   }
   return "?";
 }

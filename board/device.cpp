@@ -36,10 +36,14 @@ void FillModuleFields(uint8_t* q, uint8_t channel, uint8_t device, uint8_t page,
 
 BoardStatus StatusOf(TransferOutcome outcome) {
   switch (outcome) {
-    case TransferOutcome::kOk: return BoardStatus::kOk;
-    case TransferOutcome::kTimeout: return BoardStatus::kTimeout;
-    case TransferOutcome::kError: return BoardStatus::kTransferError;
-    case TransferOutcome::kNotOpen: return BoardStatus::kNotOpen;
+    case TransferOutcome::kOk:
+      return BoardStatus::kOk;
+    case TransferOutcome::kTimeout:
+      return BoardStatus::kTimeout;
+    case TransferOutcome::kError:
+      return BoardStatus::kTransferError;
+    case TransferOutcome::kNotOpen:
+      return BoardStatus::kNotOpen;
   }
   return BoardStatus::kTransferError;
 }
@@ -62,13 +66,15 @@ BoardResult CDevice::OpenBoard(int index) {
   const std::string lock_path = hid_.Backend().LockPath(paths[index]);
   if (!lock_path.empty()) {
     switch (lock.TryLock(lock_path, false)) {
-      case ProcessLock::State::kHeld: break;
+      case ProcessLock::State::kHeld:
+        break;
       case ProcessLock::State::kBusy: {
         BoardResult busy = BoardResult::Fail(BoardStatus::kBusy);
         busy.holder_pid = lock.HolderPid();
         return busy;
       }
-      case ProcessLock::State::kError: return BoardResult::Fail(BoardStatus::kOpenFailed);
+      case ProcessLock::State::kError:
+        return BoardResult::Fail(BoardStatus::kOpenFailed);
     }
   }
   std::string path;
@@ -110,16 +116,16 @@ BoardResult CDevice::Exchange(uint8_t* request, uint8_t* answer, bool header_tes
   const uint8_t code = request[3];
   TransferOutcome outcome = TransferOutcome::kOk;
   if (hid_.WriteReport(request, kReportSize, &outcome) != kReportSize)
-    return BoardResult::Fail(outcome == TransferOutcome::kOk ? BoardStatus::kTransferError
-                                                             : StatusOf(outcome),
-                             code, index, count);
+    return BoardResult::Fail(
+        outcome == TransferOutcome::kOk ? BoardStatus::kTransferError : StatusOf(outcome), code,
+        index, count);
   Pause(command_delay_);
   if (!answer) return BoardResult::Ok();
   std::memset(answer, 0, kReportSize);
   if (hid_.ReadReport(answer, kReportSize, &outcome) != kReportSize)
-    return BoardResult::Fail(outcome == TransferOutcome::kOk ? BoardStatus::kTransferError
-                                                             : StatusOf(outcome),
-                             code, index, count);
+    return BoardResult::Fail(
+        outcome == TransferOutcome::kOk ? BoardStatus::kTransferError : StatusOf(outcome), code,
+        index, count);
   if (header_test && !PassesHeaderTest(answer, code))
     return BoardResult::Fail(BoardStatus::kHeaderFailed, code, index, count);
   return BoardResult::Ok();

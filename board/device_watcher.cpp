@@ -2,8 +2,7 @@
 
 #include <chrono>
 
-DeviceWatcher::DeviceWatcher(std::shared_ptr<HidBackend> backend, Callback callback,
-                             int period_ms)
+DeviceWatcher::DeviceWatcher(std::shared_ptr<HidBackend> backend, Callback callback, int period_ms)
     : backend_(std::move(backend)), callback_(std::move(callback)), period_ms_(period_ms) {}
 
 DeviceWatcher::~DeviceWatcher() { Stop(); }

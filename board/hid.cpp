@@ -1,12 +1,12 @@
 #include "board/hid.h"
 
-#include "board/log.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "board/log.h"
 
 namespace {
 // The report hex dump, at the board's debug level (LANEWRIGHT_TRACE=1 turns
@@ -18,10 +18,14 @@ void Trace(const char* dir, const uint8_t* report, int count) {
 
 const char* OutcomeText(TransferOutcome outcome) {
   switch (outcome) {
-    case TransferOutcome::kOk: return "ok";
-    case TransferOutcome::kTimeout: return "the board did not answer within 50 ms";
-    case TransferOutcome::kError: return "the board link failed (unplugged?)";
-    case TransferOutcome::kNotOpen: return "no board is open";
+    case TransferOutcome::kOk:
+      return "ok";
+    case TransferOutcome::kTimeout:
+      return "the board did not answer within 50 ms";
+    case TransferOutcome::kError:
+      return "the board link failed (unplugged?)";
+    case TransferOutcome::kNotOpen:
+      return "no board is open";
   }
   return "?";
 }

@@ -22,7 +22,8 @@ struct ThresholdTable {
   std::array<std::atomic<uint8_t>, kCategoryCount> levels;
   ThresholdTable() {
     for (auto& level : levels) level = static_cast<uint8_t>(Level::kWarning);
-    if (TraceAsked()) levels[static_cast<int>(Category::kBoard)] = static_cast<uint8_t>(Level::kDebug);
+    if (TraceAsked())
+      levels[static_cast<int>(Category::kBoard)] = static_cast<uint8_t>(Level::kDebug);
   }
 };
 
@@ -44,14 +45,22 @@ std::shared_ptr<const Sink>& CurrentSink() {
 
 const char* CategoryName(Category category) {
   switch (category) {
-    case Category::kBoard: return "lanewright.board";
-    case Category::kModule: return "lanewright.module";
-    case Category::kSignal: return "lanewright.signal";
-    case Category::kTransfer: return "lanewright.transfer";
-    case Category::kEmulator: return "lanewright.emulator";
-    case Category::kRecords: return "lanewright.records";
-    case Category::kQualify: return "lanewright.qualify";
-    case Category::kGui: return "lanewright.gui";
+    case Category::kBoard:
+      return "lanewright.board";
+    case Category::kModule:
+      return "lanewright.module";
+    case Category::kSignal:
+      return "lanewright.signal";
+    case Category::kTransfer:
+      return "lanewright.transfer";
+    case Category::kEmulator:
+      return "lanewright.emulator";
+    case Category::kRecords:
+      return "lanewright.records";
+    case Category::kQualify:
+      return "lanewright.qualify";
+    case Category::kGui:
+      return "lanewright.gui";
   }
   return "lanewright";
 }

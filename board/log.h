@@ -19,7 +19,16 @@
 namespace lwlog {
 
 // The layers, from the board up.
-enum class Category : uint8_t { kBoard, kModule, kSignal, kTransfer, kEmulator, kRecords, kQualify, kGui };
+enum class Category : uint8_t {
+  kBoard,
+  kModule,
+  kSignal,
+  kTransfer,
+  kEmulator,
+  kRecords,
+  kQualify,
+  kGui
+};
 inline constexpr int kCategoryCount = 8;
 enum class Level : uint8_t { kDebug, kInfo, kWarning, kError };
 
@@ -41,7 +50,8 @@ void Write(Category category, Level level, std::string_view line);
 // fmt-formatted; the arguments are formatted only when the line is written.
 template <typename... Args>
 void Log(Category category, Level level, fmt::format_string<Args...> format, Args&&... args) {
-  if (Enabled(category, level)) Write(category, level, fmt::format(format, std::forward<Args>(args)...));
+  if (Enabled(category, level))
+    Write(category, level, fmt::format(format, std::forward<Args>(args)...));
 }
 
 // `prefix` and the first 65 bytes in hex, at debug level: "hid > 01 0a ff".

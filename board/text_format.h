@@ -22,13 +22,20 @@ inline size_t Utf8Length(std::string_view text, size_t i) {
   if (c < 0x80) return 1;
   size_t n = 0;
   unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c == 0xE0) n = 3, low = 0xA0;
-  else if (c == 0xED) n = 3, high = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF) n = 3;
-  else if (c == 0xF0) n = 4, low = 0x90;
-  else if (c == 0xF4) n = 4, high = 0x8F;
-  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c == 0xE0)
+    n = 3, low = 0xA0;
+  else if (c == 0xED)
+    n = 3, high = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF)
+    n = 3;
+  else if (c == 0xF0)
+    n = 4, low = 0x90;
+  else if (c == 0xF4)
+    n = 4, high = 0x8F;
+  else if (c >= 0xF1 && c <= 0xF3)
+    n = 4;
   if (n == 0 || i + n > text.size()) return 0;
   if (at(1) < low || at(1) > high) return 0;
   for (size_t k = 2; k < n; ++k)

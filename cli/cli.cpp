@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -16,8 +17,6 @@
 #include <optional>
 #include <sstream>
 #include <thread>
-
-#include <CLI/CLI.hpp>
 
 #include "board/process_lock.h"
 #include "cli/version.h"
@@ -218,7 +217,8 @@ std::vector<CommandOption> CsvOptions(const std::string& csv_help) {
 void CheckWritten(std::ostream& file, const std::string& path) {
   if (file) return;
   const int error = errno;
-  throw FileError(path + ": write failed" + (error ? std::string(": ") + std::strerror(error) : ""));
+  throw FileError(path + ": write failed" +
+                  (error ? std::string(": ") + std::strerror(error) : ""));
 }
 
 std::ofstream OpenCsv(Context& ctx, const std::string& path, const std::string& header) {
@@ -294,11 +294,14 @@ void PrintToolHelp(std::ostream& out, const CLI::App& app, const std::vector<Com
   out << "\nCommands:\n";
   for (const auto& c : table) {
     std::string usage = "  " + c.usage;
-    if (usage.size() < 34) usage.resize(34, ' ');
-    else usage += "\n" + std::string(34, ' ');
+    if (usage.size() < 34)
+      usage.resize(34, ' ');
+    else
+      usage += "\n" + std::string(34, ' ');
     out << usage << c.summary << "\n";
   }
-  out << "\n" << kExitStatusHelp
+  out << "\n"
+      << kExitStatusHelp
       << "Addresses name module registers: bits 23-16 device (0xA0), 15-8 page,\n"
          "7-0 register; 0xA00080 is page 00h byte 0x80, 0xA0001A lower byte 0x1A.\n"
          "Files and JSON follow the conventions in cli/README.md.\n";
@@ -467,7 +470,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
   global.Define(app);
   std::vector<std::string> positionals;
   std::map<const CLI::App*, const Command*> command_of;
-  std::vector<std::pair<const Command*, std::vector<std::pair<std::string, CLI::Option*>>>> parsed_options;
+  std::vector<std::pair<const Command*, std::vector<std::pair<std::string, CLI::Option*>>>>
+      parsed_options;
   for (const auto& c : table) {
     CLI::App* sub = app.add_subcommand(c.name, c.summary);
     sub->allow_extras();
@@ -500,8 +504,10 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
       const auto chosen = app.get_subcommands();
-      if (chosen.empty()) PrintToolHelp(out, app, table);
-      else PrintCommandHelp(out, *command_of.at(chosen.front()));
+      if (chosen.empty())
+        PrintToolHelp(out, app, table);
+      else
+        PrintCommandHelp(out, *command_of.at(chosen.front()));
       out.flush();
       if (!out) throw FileError(OutputError(out));
       return kOk;
@@ -517,7 +523,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     if (global.keep_module && global.module_file.empty())
       throw UsageError("--emulate-module-keep needs --emulate-module FILE");
     if (global.keep_module && global.StateFile().empty())
-      throw UsageError("--emulate-module-keep keeps the module in a state file: add --emulate=FILE");
+      throw UsageError(
+          "--emulate-module-keep keeps the module in a state file: add --emulate=FILE");
     if (global.power_cycle && !global.Emulate() && !board)
       throw UsageError("--emulate-power-cycle works on the emulated board (--emulate)");
     if (global.version) {
@@ -538,8 +545,10 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       }
     }
     const Command* command = chosen.empty() ? nullptr : command_of.at(chosen.front());
-    for (const auto& extra : chosen.empty() ? std::vector<std::string>{} : chosen.front()->remaining()) {
-      const bool global_option = app.get_option_no_throw(extra.substr(0, extra.find('='))) != nullptr;
+    for (const auto& extra :
+         chosen.empty() ? std::vector<std::string>{} : chosen.front()->remaining()) {
+      const bool global_option =
+          app.get_option_no_throw(extra.substr(0, extra.find('='))) != nullptr;
       throw UsageError("unknown option " + extra + " for " + command->name +
                        (global_option ? " (global options stand before the command)"
                                       : " (see " + command->name + " --help)"));
@@ -548,8 +557,10 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       if (c != command) continue;
       for (const auto& [name, opt] : options) {
         if (opt->count() == 0) continue;
-        if (opt->get_items_expected_max() == 0) ctx.flags.insert(name);
-        else ctx.values[name] = opt->results().back();
+        if (opt->get_items_expected_max() == 0)
+          ctx.flags.insert(name);
+        else
+          ctx.values[name] = opt->results().back();
       }
     }
     positionals.insert(positionals.end(), tail.begin(), tail.end());
@@ -576,8 +587,9 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       throw UsageError("--emulate-boards: " + std::to_string(board_count) + " is not 1-" +
                        std::to_string(emu::EmulatedRack::kMaxBoards));
     if (board_count > 1 && !state_file.empty())
-      throw UsageError("--emulate-boards keeps its boards in memory: give --emulate, not "
-                       "--emulate=FILE");
+      throw UsageError(
+          "--emulate-boards keeps its boards in memory: give --emulate, not "
+          "--emulate=FILE");
     std::vector<emu::FaultSpec> faults;
     for (const auto& text : global.emulate_faults) {
       emu::FaultSpec fault;
@@ -596,10 +608,13 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
       if (!state_file.empty()) OpenStateFile(*emulated, state_file, global.no_wait, err);
     }
     std::shared_ptr<emu::EmulatedRack> rack;
-    if (emulated && board_count > 1) rack = std::make_shared<emu::EmulatedRack>(board_count, emulated);
+    if (emulated && board_count > 1)
+      rack = std::make_shared<emu::EmulatedRack>(board_count, emulated);
     std::vector<std::shared_ptr<emu::EmulatedBoard>> boards;
-    if (rack) boards = rack->Boards();
-    else if (emulated) boards = {emulated};
+    if (rack)
+      boards = rack->Boards();
+    else if (emulated)
+      boards = {emulated};
     if (emulated && !global.module_file.empty()) {
       for (const auto& b : boards) {
         emu::EmulatedBoard::StateError error;
@@ -621,11 +636,12 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err,
     }
     for (const auto& fault : faults)
       for (size_t i = 0; i < boards.size(); ++i)
-        if (fault.board < 0 || fault.board == static_cast<int>(i)) emu::ApplyFault(*boards[i], fault);
+        if (fault.board < 0 || fault.board == static_cast<int>(i))
+          emu::ApplyFault(*boards[i], fault);
     ctx.emulated = emulated;
     ctx.rack = rack;
-    ctx.backend = link ? link
-                  : rack ? std::shared_ptr<HidBackend>(rack)
+    ctx.backend = link       ? link
+                  : rack     ? std::shared_ptr<HidBackend>(rack)
                   : emulated ? std::shared_ptr<HidBackend>(emulated)
                              : MakeHidapiBackend();
 

@@ -11,25 +11,24 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "board/device.h"
-#include "board/text_format.h"
 #include "board/multi_board.h"
+#include "board/text_format.h"
 
 namespace emu {
 class EmulatedBoard;
 class EmulatedRack;
-}
+}  // namespace emu
 namespace records {
 class Store;
 struct RunRecord;
-}
+}  // namespace records
 
 namespace cli {
 
@@ -110,9 +109,9 @@ struct CommandOption {
 
 struct Command {
   std::string name;
-  std::string usage;    // "read ADDR [COUNT]"
-  std::string summary;  // one line
-  std::string help;     // the rest of `COMMAND --help`, before the options
+  std::string usage;                   // "read ADDR [COUNT]"
+  std::string summary;                 // one line
+  std::string help;                    // the rest of `COMMAND --help`, before the options
   std::vector<CommandOption> options;  // besides --json and --help
   // Runs with the arguments that are not options, in order.
   std::function<int(Context&, std::vector<std::string>&)> run;

@@ -98,8 +98,8 @@ int Read(Context& ctx, std::vector<std::string>& args) {
         !r)
       throw BoardError("read " + AddressText(a.value + p.offset) + ": " + r.Text());
   if (ctx.json) {
-    ctx.PrintJson({{"address", AddressText(a.value)},
-                   {"bytes", std::vector<int>(data, data + count)}});
+    ctx.PrintJson(
+        {{"address", AddressText(a.value)}, {"bytes", std::vector<int>(data, data + count)}});
     return kOk;
   }
   for (int i = 0; i < count; i += 16) {
@@ -121,8 +121,7 @@ int Write(Context& ctx, std::vector<std::string>& args) {
   const auto pieces = Halves(a, static_cast<int>(data.size()), "write");
   CDevice& board = ctx.Board();
   for (const Piece& p : pieces)
-    if (const BoardResult r = board.WriteModule(1, a.device, a.page, p.reg,
-                                                data.data() + p.offset,
+    if (const BoardResult r = board.WriteModule(1, a.device, a.page, p.reg, data.data() + p.offset,
                                                 static_cast<uint8_t>(p.count));
         !r)
       throw BoardError("write " + AddressText(a.value + p.offset) + ": " + r.Text());
@@ -136,24 +135,33 @@ int Write(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 void RegisterBoardCommands(std::vector<Command>& table) {
-  table.push_back({"boards", "boards", "list the matching test boards",
+  table.push_back({"boards",
+                   "boards",
+                   "list the matching test boards",
                    "Lists index, device path and vendor:product:version of every board that\n"
                    "matches 0483:0211 version 0200. --board INDEX picks one of them.\n",
-                   {}, Boards});
-  table.push_back({"read", "read ADDR [COUNT]", "read COUNT (1-255, default 1) module bytes",
+                   {},
+                   Boards});
+  table.push_back({"read",
+                   "read ADDR [COUNT]",
+                   "read COUNT (1-255, default 1) module bytes",
                    "Module register reads through the board (channel 1). ADDR bits 23-16\n"
                    "are the device (0xA0), 15-8 the page and 7-0 the register. Prints rows of\n"
                    "\"0xADDRESS: \" and up to 16 hex bytes. The range stays inside the page:\n"
                    "a range from lower memory into the upper page is read as two reads, one\n"
                    "past register 0xFF is refused.\n\n"
                    "Example: lanewright-cli --emulate read 0xA00080 16\n",
-                   {}, Read});
-  table.push_back({"write", "write ADDR BYTE...", "write 1-255 bytes to module registers",
+                   {},
+                   Read});
+  table.push_back({"write",
+                   "write ADDR BYTE...",
+                   "write 1-255 bytes to module registers",
                    "Module register writes through the board (channel 1), without read-back.\n"
                    "Bytes are decimal or 0x-prefixed hex, 0-255 each. The range stays inside\n"
                    "the page, as for read.\n\n"
                    "Example: lanewright-cli --emulate write 0xA01082 0x04\n",
-                   {}, Write});
+                   {},
+                   Write});
 }
 
 }  // namespace cli

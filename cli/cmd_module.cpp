@@ -60,12 +60,15 @@ std::string RegisterName(uint8_t page, uint8_t reg) {
 
 std::string TwoDecimals(float value) { return fmt::format("{:.2f}", value); }
 
-std::string FixedText(double value, int decimals) { return fmt::format("{:.{}f}", value, decimals); }
+std::string FixedText(double value, int decimals) {
+  return fmt::format("{:.{}f}", value, decimals);
+}
 
 double Rounded(float value) {
   char buf[64];
-  const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
-                                 std::chars_format::fixed, 2).ptr;
+  const auto end =
+      std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::fixed, 2)
+          .ptr;
   double out = 0;
   std::from_chars(buf, end, out);
   return out;

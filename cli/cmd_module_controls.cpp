@@ -1,11 +1,11 @@
 // `set` (one control or mask, through the control table) and `controls`
 // (the control page's state).
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <ostream>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
@@ -39,7 +39,8 @@ std::string ValuesText(const ControlFamily& f) {
   if (f.kind == ControlKind::kCheck) return "on/off";
   std::string text = "0-" + std::to_string(f.ItemCount(0) - 1);
   if (f.short_lanes)
-    text += " (lanes " + LanesText(f.short_lanes) + ": 0-" + std::to_string(f.short_count - 1) + ")";
+    text +=
+        " (lanes " + LanesText(f.short_lanes) + ": 0-" + std::to_string(f.short_count - 1) + ")";
   return text;
 }
 
@@ -121,7 +122,8 @@ int Set(Context& ctx, std::vector<std::string>& args) {
     std::string line = f->name;
     if (lane) line += " lane " + std::to_string(lane);
     if (f->kind != ControlKind::kAction) line += " = " + ValueText(*f, lane, value);
-    ctx.out << line << ": wrote " << fmt::format("0x{:02X}", byte) << " to " << RegisterName(spot->page, spot->reg) << "\n";
+    ctx.out << line << ": wrote " << fmt::format("0x{:02X}", byte) << " to "
+            << RegisterName(spot->page, spot->reg) << "\n";
   }
   if (ctx.json) ctx.PrintJson(json.size() == 1 ? json[0] : json);
   return kOk;
@@ -162,7 +164,8 @@ std::string SetHelp() {
     for (int i = 0; i < static_cast<int>(f.items->size()); ++i)
       h << (i ? ", " : " ") << i << " " << (*f.items)[i];
     if (f.short_lanes)
-      h << " (lanes " << LanesText(f.short_lanes) << " list 0-" << int(f.short_count) - 1 << " only)";
+      h << " (lanes " << LanesText(f.short_lanes) << " list 0-" << int(f.short_count) - 1
+        << " only)";
     h << "\n";
   }
   h << "\nExamples:\n"
@@ -218,7 +221,8 @@ int Controls(Context& ctx, std::vector<std::string>& args) {
   grid.push_back(head);
   for (const auto& row : rows) {
     if (!row.per_lane) {
-      module_rows.push_back({row.key, row.values[0] ? text(row, 0, *row.values[0]) : "n/a", row.title});
+      module_rows.push_back(
+          {row.key, row.values[0] ? text(row, 0, *row.values[0]) : "n/a", row.title});
       continue;
     }
     std::vector<std::string> cells = {row.key};
@@ -244,12 +248,15 @@ int Controls(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 Command ControlsCommand() {
-  return {"controls", "controls", "the control page's state: Tx disable, data path, polarity, squelch",
-                   "Reads the control registers (lower 0x1A and page 10h) and prints each control\n"
-                   "as the module holds it: module-wide controls with their value, then one row\n"
-                   "per lane control (on/off, or the list position; - where the module has no\n"
-                   "value). Names are those `set` takes.\n",
-                   {}, Controls};
+  return {"controls",
+          "controls",
+          "the control page's state: Tx disable, data path, polarity, squelch",
+          "Reads the control registers (lower 0x1A and page 10h) and prints each control\n"
+          "as the module holds it: module-wide controls with their value, then one row\n"
+          "per lane control (on/off, or the list position; - where the module has no\n"
+          "value). Names are those `set` takes.\n",
+          {},
+          Controls};
 }
 
 Command SetCommand() {

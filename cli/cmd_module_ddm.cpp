@@ -28,7 +28,8 @@ Json JsonValue(const DdmValue& v) {
   // A value the module does not give is null, never a number (NaN, 0 or -40).
   const bool reading = v.HasReading() && std::isfinite(v.value);
   return {{"value", reading ? Json(Rounded(v.value)) : Json(nullptr)},
-          {"text", reading ? v.text : std::string(v.state == DdmState::kUnknownScale ? "unknown" : "n/a")},
+          {"text",
+           reading ? v.text : std::string(v.state == DdmState::kUnknownScale ? "unknown" : "n/a")},
           {"unit", v.unit},
           {"flags", flags}};
 }
@@ -212,32 +213,36 @@ int Thresholds(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 Command DdmCommand() {
-  return {"ddm", "ddm [--watch SECONDS] [--csv FILE [--append|--overwrite]]",
-       "temperature, supply voltage and per-lane bias and optical powers",
-       "One monitor and flag refresh as the DDM window makes it. Each value is\n"
-       "printed \"%0.2f\" with its unit; a value with an active warning or alarm\n"
-       "flag is marked with the kinds, e.g. [low alarm, low warning].\n",
-       [] {
-         std::vector<CommandOption> options = {
-             {"--watch", "SECONDS",
-              "refresh every SECONDS (above 0, at most 86400; \"0.5\" for\n"
-              "twice a second) until Ctrl-C or a closed pipe (exit 0);\n"
-              "each refresh is printed and flushed as it comes, with --json\n"
-              "as one JSON line (JSON Lines); a failed refresh is reported\n"
-              "on stderr and the watch goes on"}};
-         for (auto& o : CsvOptions("one row per refresh, with a timestamp; a header row\n"
-                                   "starts the file"))
-           options.push_back(o);
-         return options;
-       }(),
-       Ddm};
+  return {"ddm",
+          "ddm [--watch SECONDS] [--csv FILE [--append|--overwrite]]",
+          "temperature, supply voltage and per-lane bias and optical powers",
+          "One monitor and flag refresh as the DDM window makes it. Each value is\n"
+          "printed \"%0.2f\" with its unit; a value with an active warning or alarm\n"
+          "flag is marked with the kinds, e.g. [low alarm, low warning].\n",
+          [] {
+            std::vector<CommandOption> options = {
+                {"--watch", "SECONDS",
+                 "refresh every SECONDS (above 0, at most 86400; \"0.5\" for\n"
+                 "twice a second) until Ctrl-C or a closed pipe (exit 0);\n"
+                 "each refresh is printed and flushed as it comes, with --json\n"
+                 "as one JSON line (JSON Lines); a failed refresh is reported\n"
+                 "on stderr and the watch goes on"}};
+            for (auto& o : CsvOptions("one row per refresh, with a timestamp; a header row\n"
+                                      "starts the file"))
+              options.push_back(o);
+            return options;
+          }(),
+          Ddm};
 }
 
 Command ThresholdsCommand() {
-  return {"thresholds", "thresholds", "the twenty alarm and warning thresholds",
-                   "Reads the page 02h thresholds of temperature, supply voltage, Rx power,\n"
-                   "Tx bias and Tx power and prints them in engineering units.\n",
-                   {}, Thresholds};
+  return {"thresholds",
+          "thresholds",
+          "the twenty alarm and warning thresholds",
+          "Reads the page 02h thresholds of temperature, supply voltage, Rx power,\n"
+          "Tx bias and Tx power and prints them in engineering units.\n",
+          {},
+          Thresholds};
 }
 
 }  // namespace cli

@@ -1,5 +1,7 @@
 // `dump`: module memory in the module dump format (or JSON), to a file or
 // stdout.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,8 +10,6 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "cli/cmd_module.h"
 #include "module/module_dump.h"
@@ -69,7 +69,8 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
   qsfp_dd::CQSFP_DD module(&board);
   ModuleDumpImage image;
   image.has_lower = true;
-  if (const BoardResult r = module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data()); !r)
+  if (const BoardResult r = module.ReadBlockAt(RegisterAddress(0, 0x00), 128, image.lower.data());
+      !r)
     fail("dump: reading lower memory failed: " + r.Text());
   for (uint8_t page : pages)
     if (const BoardResult r =
@@ -107,14 +108,16 @@ int Dump(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 Command DumpCommand() {
-  return {"dump", "dump [--pages LIST] [FILE]", "capture module memory in the dump format",
-                   "Reads lower memory and the listed pages and writes them in the module dump\n"
-                   "format to FILE (replacing it once the dump is complete), or to stdout. The\n"
-                   "file loads again with --emulate-module FILE.\n",
-                   {{"--pages", "LIST",
-                     "pages to read, two hex digits each, comma separated\n"
-                     "(default 00,01,02,10,11)"}},
-                   Dump};
+  return {"dump",
+          "dump [--pages LIST] [FILE]",
+          "capture module memory in the dump format",
+          "Reads lower memory and the listed pages and writes them in the module dump\n"
+          "format to FILE (replacing it once the dump is complete), or to stdout. The\n"
+          "file loads again with --emulate-module FILE.\n",
+          {{"--pages", "LIST",
+            "pages to read, two hex digits each, comma separated\n"
+            "(default 00,01,02,10,11)"}},
+          Dump};
 }
 
 }  // namespace cli

@@ -1,12 +1,12 @@
 // `flags` (the status registers as the flags page reads them) and `monitor`
 // (flag events as they happen, then a summary).
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
 #include <thread>
-
-#include <fmt/format.h>
 
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
@@ -81,7 +81,8 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
     doc["interrupt"] = optional_bit(interrupt);
     if (summary.available) {
       Json bits = Json::array();
-      for (const auto& b : summary.bits) bits.push_back({{"bit", b.bit}, {"name", b.name}, {"set", b.set}});
+      for (const auto& b : summary.bits)
+        bits.push_back({{"bit", b.bit}, {"name", b.name}, {"set", b.set}});
       doc["lower_byte_4"] = {{"cmis_revision", summary.revision.Text()},
                              {"by_page", summary.by_page},
                              {"title", summary.title},
@@ -103,9 +104,11 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
     Json threshold_flags = Json::object();
     for (const cmis::LatchedFlag& f : cmis::LatchedFlags()) {
       if (!is_threshold_flag(f)) continue;
-      Json lanes = Json::array({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
+      Json lanes =
+          Json::array({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
       for (const auto& v : decoded.lanes)
-        if (v.flag == &f && v.lane >= 1 && v.lane <= kLanes) lanes[v.lane - 1] = optional_bit(v.set);
+        if (v.flag == &f && v.lane >= 1 && v.lane <= kLanes)
+          lanes[v.lane - 1] = optional_bit(v.set);
       threshold_flags[Snake(f.key)] = std::move(lanes);
     }
     doc["threshold_flags"] = std::move(threshold_flags);
@@ -132,7 +135,7 @@ int Flags(Context& ctx, std::vector<std::string>& args) {
       const uint8_t v = f.ValueIn(images, 0);
       module_rows.push_back({f.caption, !FieldCurrent(images, f, 0) ? "-"
                                         : f.items                   ? ItemOrCode(f, v)
-                                        : (v ? "on" : "off")});
+                                                                    : (v ? "on" : "off")});
     } else if (f.items) {
       (dp ? config : dp) = &f;
     } else {
@@ -298,28 +301,34 @@ int Monitor(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 Command FlagsCommand() {
-  return {"flags", "flags", "module state, data path states and the lane flags",
-                   "Reads the status registers as the flags page does and prints the module\n"
-                   "state, interrupt and module-state-changed, the bank-0 lane flags, the\n"
-                   "eight per-lane flags (x set, . clear), each lane's data path state and\n"
-                   "configuration status. Latched flags clear when read. Then the interrupt\n"
-                   "(asserted while lower 0x03 bit 0 is 0), lower byte 4 named by the CMIS\n"
-                   "revision (by page from 5.0, by lane before), the Rx/Tx output status\n"
-                   "(page 11h 0x84, 0x85: 1 output valid), the fault cause and the flags this\n"
-                   "read found raised; --json adds the module flags and the threshold flags.\n",
-                   {}, Flags};
+  return {"flags",
+          "flags",
+          "module state, data path states and the lane flags",
+          "Reads the status registers as the flags page does and prints the module\n"
+          "state, interrupt and module-state-changed, the bank-0 lane flags, the\n"
+          "eight per-lane flags (x set, . clear), each lane's data path state and\n"
+          "configuration status. Latched flags clear when read. Then the interrupt\n"
+          "(asserted while lower 0x03 bit 0 is 0), lower byte 4 named by the CMIS\n"
+          "revision (by page from 5.0, by lane before), the Rx/Tx output status\n"
+          "(page 11h 0x84, 0x85: 1 output valid), the fault cause and the flags this\n"
+          "read found raised; --json adds the module flags and the threshold flags.\n",
+          {},
+          Flags};
 }
 
 Command MonitorCommand() {
-  return {"monitor", "monitor [--seconds N]", "print flag events as they happen, then a summary",
-       "Reads every latched flag byte once a second through the module's flag reader\n"
-       "and prints each flag raised (set) or seen clear again (cleared) with its lane\n"
-       "and count, as it happens; with --json one JSON line per event. Ends after N\n"
-       "seconds or at Ctrl-C and prints a summary per flag: count, first set, last\n"
-       "set, last clear (with --json a last line {summary, seconds, interrupted}).\n"
-       "Exit 1 when the board fails (after the summary).\n",
-       {{"--seconds", "N", "stop after N seconds (above 0, at most 86400); default:\nuntil Ctrl-C"}},
-       Monitor};
+  return {
+      "monitor",
+      "monitor [--seconds N]",
+      "print flag events as they happen, then a summary",
+      "Reads every latched flag byte once a second through the module's flag reader\n"
+      "and prints each flag raised (set) or seen clear again (cleared) with its lane\n"
+      "and count, as it happens; with --json one JSON line per event. Ends after N\n"
+      "seconds or at Ctrl-C and prints a summary per flag: count, first set, last\n"
+      "set, last clear (with --json a last line {summary, seconds, interrupted}).\n"
+      "Exit 1 when the board fails (after the summary).\n",
+      {{"--seconds", "N", "stop after N seconds (above 0, at most 86400); default:\nuntil Ctrl-C"}},
+      Monitor};
 }
 
 }  // namespace cli

@@ -1,9 +1,9 @@
 // `info`: the information page's rows and, with --verbose or --json, the
 // decode of everything the module advertises.
+#include <fmt/format.h>
+
 #include <cmath>
 #include <ostream>
-
-#include <fmt/format.h>
 
 #include "cli/cmd_module.h"
 #include "module/cmis_decode.h"
@@ -52,9 +52,9 @@ InfoDecode ReadDecode(qsfp_dd::CQSFP_DD& module) {
   if (r && module.Advertised() && module.Advertised()->tunable) r = module.ReadTuningImage();
   if (!r) throw BoardError("info: reading the module failed: " + r.Text());
   const ModuleImages images = module.Snapshot();
-  return {cmis::DecodeIdentity(images), cmis::DecodeApplications(images),
-          cmis::DecodeRevisions(images),  cmis::DecodeModuleFlags(images),
-          cmis::DecodeMedia(images),      cmis::VerifyChecksums(images),
+  return {cmis::DecodeIdentity(images),  cmis::DecodeApplications(images),
+          cmis::DecodeRevisions(images), cmis::DecodeModuleFlags(images),
+          cmis::DecodeMedia(images),     cmis::VerifyChecksums(images),
           cmis::DecodeTuning(images)};
 }
 
@@ -65,7 +65,9 @@ Json Micro(const std::optional<double>& thz) {
 
 Json LaneConfigJson(const std::optional<cmis::LaneConfig>& c) {
   if (!c) return nullptr;
-  return {{"app_sel", c->app_sel}, {"data_path", c->data_path}, {"explicit_control", c->explicit_control}};
+  return {{"app_sel", c->app_sel},
+          {"data_path", c->data_path},
+          {"explicit_control", c->explicit_control}};
 }
 
 Json DecodeJson(const InfoDecode& d) {
@@ -90,36 +92,40 @@ Json DecodeJson(const InfoDecode& d) {
       {"power_class", id.power_class},
       {"max_power", {{"value", id.max_power_w}, {"unit", "W"}, {"text", id.max_power_text}}},
       {"wavelength",
-       id.wavelength_nm ? Json{{"value", *id.wavelength_nm}, {"unit", "nm"}, {"text", id.wavelength_text}}
-                        : Json(nullptr)},
+       id.wavelength_nm
+           ? Json{{"value", *id.wavelength_nm}, {"unit", "nm"}, {"text", id.wavelength_text}}
+           : Json(nullptr)},
       {"wavelength_tolerance",
-       id.tolerance_nm ? Json{{"value", *id.tolerance_nm}, {"unit", "nm"}, {"text", id.tolerance_text}}
-                       : Json(nullptr)},
+       id.tolerance_nm
+           ? Json{{"value", *id.tolerance_nm}, {"unit", "nm"}, {"text", id.tolerance_text}}
+           : Json(nullptr)},
       {"media_technology", {{"code", id.media_technology}, {"text", id.media_technology_name}}}};
   if (!id.available) doc["identity"] = nullptr;
 
   const auto& a = d.applications;
   Json apps = Json::array();
   for (const auto& app : a.list)
-    apps.push_back({{"app_sel", app.app_sel},
-                    {"host_code", app.host_code},
-                    {"host_interface", app.host_name},
-                    {"media_code", app.media_code},
-                    {"media_interface", app.media_name},
-                    {"host_lanes", app.host_lanes},
-                    {"media_lanes", app.media_lanes},
-                    {"host_lane_options", LaneList(app.host_lane_options)},
-                    {"media_lane_options",
-                     app.media_lane_options ? Json(LaneList(*app.media_lane_options)) : Json(nullptr)}});
+    apps.push_back(
+        {{"app_sel", app.app_sel},
+         {"host_code", app.host_code},
+         {"host_interface", app.host_name},
+         {"media_code", app.media_code},
+         {"media_interface", app.media_name},
+         {"host_lanes", app.host_lanes},
+         {"media_lanes", app.media_lanes},
+         {"host_lane_options", LaneList(app.host_lane_options)},
+         {"media_lane_options",
+          app.media_lane_options ? Json(LaneList(*app.media_lane_options)) : Json(nullptr)}});
   Json lanes = Json::array();
   for (int lane = 1; lane <= kLanes; ++lane)
     lanes.push_back({{"lane", lane},
                      {"active", LaneConfigJson(a.active[lane - 1])},
                      {"staged0", LaneConfigJson(a.staged0[lane - 1])}});
-  doc["applications"] = a.available ? Json{{"media_type", {{"code", a.media_type}, {"text", a.media_type_name}}},
-                                           {"list", std::move(apps)},
-                                           {"lanes", std::move(lanes)}}
-                                    : Json(nullptr);
+  doc["applications"] =
+      a.available ? Json{{"media_type", {{"code", a.media_type}, {"text", a.media_type_name}}},
+                         {"list", std::move(apps)},
+                         {"lanes", std::move(lanes)}}
+                  : Json(nullptr);
 
   auto version = [](const auto& v) { return v ? Json(v->Text()) : Json(nullptr); };
   doc["revisions"] = {{"cmis", version(d.revisions.cmis)},
@@ -134,14 +140,14 @@ Json DecodeJson(const InfoDecode& d) {
     for (const auto& b : bits) out.push_back(OrNull(b));
     return out;
   };
-  doc["status"] = {
-      {"module_flags", std::move(module_flags)},
-      {"fault_cause", d.flags.fault_cause
-                          ? Json{{"code", *d.flags.fault_cause}, {"text", d.flags.fault_cause_name}}
-                          : Json(nullptr)},
-      {"output_status", {{"meaning", cmis::OutputStatus::kMeaning},
-                         {"rx", lane_bits(d.flags.outputs.rx)},
-                         {"tx", lane_bits(d.flags.outputs.tx)}}}};
+  doc["status"] = {{"module_flags", std::move(module_flags)},
+                   {"fault_cause", d.flags.fault_cause ? Json{{"code", *d.flags.fault_cause},
+                                                              {"text", d.flags.fault_cause_name}}
+                                                       : Json(nullptr)},
+                   {"output_status",
+                    {{"meaning", cmis::OutputStatus::kMeaning},
+                     {"rx", lane_bits(d.flags.outputs.rx)},
+                     {"tx", lane_bits(d.flags.outputs.tx)}}}};
 
   const auto& m = d.media;
   Json aux = Json::array();
@@ -152,20 +158,25 @@ Json DecodeJson(const InfoDecode& d) {
                    {"value", x.value && std::isfinite(*x.value) ? Json(*x.value) : Json(nullptr)},
                    {"unit", x.unit},
                    {"text", x.value ? x.text : std::string("n/a")}});
-  doc["media"] = m.available ? Json{
-      {"media_type", {{"code", m.media_type}, {"text", m.media_type_name}}},
-      {"connector", {{"code", m.connector}, {"text", m.connector_name}}},
-      {"cable_length_m", OrNull(m.cable_length_m)},
-      {"cable_length_text", m.cable_length_text},
-      {"reach", {{"smf_km", OrNull(m.reach.smf_km)}, {"om5_m", OrNull(m.reach.om5_m)},
-                 {"om4_m", OrNull(m.reach.om4_m)}, {"om3_m", OrNull(m.reach.om3_m)},
-                 {"om2_m", OrNull(m.reach.om2_m)}}},
-      {"rx_power_measurement",
-       m.rx_power_average ? Json(*m.rx_power_average ? "average" : "OMA") : Json(nullptr)},
-      {"case_temperature_min_C", OrNull(m.case_temp_min_c)},
-      {"case_temperature_max_C", OrNull(m.case_temp_max_c)},
-      {"cooled", OrNull(m.cooled)},
-      {"aux_monitors", std::move(aux)}} : Json(nullptr);
+  doc["media"] = m.available
+                     ? Json{{"media_type", {{"code", m.media_type}, {"text", m.media_type_name}}},
+                            {"connector", {{"code", m.connector}, {"text", m.connector_name}}},
+                            {"cable_length_m", OrNull(m.cable_length_m)},
+                            {"cable_length_text", m.cable_length_text},
+                            {"reach",
+                             {{"smf_km", OrNull(m.reach.smf_km)},
+                              {"om5_m", OrNull(m.reach.om5_m)},
+                              {"om4_m", OrNull(m.reach.om4_m)},
+                              {"om3_m", OrNull(m.reach.om3_m)},
+                              {"om2_m", OrNull(m.reach.om2_m)}}},
+                            {"rx_power_measurement",
+                             m.rx_power_average ? Json(*m.rx_power_average ? "average" : "OMA")
+                                                : Json(nullptr)},
+                            {"case_temperature_min_C", OrNull(m.case_temp_min_c)},
+                            {"case_temperature_max_C", OrNull(m.case_temp_max_c)},
+                            {"cooled", OrNull(m.cooled)},
+                            {"aux_monitors", std::move(aux)}}
+                     : Json(nullptr);
 
   Json sums = Json::array();
   for (const auto& c : d.checksums)
@@ -212,8 +223,9 @@ void PrintDecode(std::ostream& out, const InfoDecode& d) {
   if (!a.available) {
     out << "n/a\n";
   } else {
-    std::vector<std::vector<std::string>> rows = {
-        {"AppSel", "Host interface", "Media interface", "Host lanes", "Media lanes", "Host lane options"}};
+    std::vector<std::vector<std::string>> rows = {{"AppSel", "Host interface", "Media interface",
+                                                   "Host lanes", "Media lanes",
+                                                   "Host lane options"}};
     for (const auto& app : a.list) {
       std::string options;
       for (int lane : LaneList(app.host_lane_options))
@@ -226,11 +238,13 @@ void PrintDecode(std::ostream& out, const InfoDecode& d) {
     auto config = [](const std::optional<cmis::LaneConfig>& c) {
       if (!c) return std::string("n/a");
       if (c->app_sel == 0) return std::string("none");
-      return "AppSel " + std::to_string(c->app_sel) + " (data path " + std::to_string(c->data_path) + ")";
+      return "AppSel " + std::to_string(c->app_sel) + " (data path " +
+             std::to_string(c->data_path) + ")";
     };
     std::vector<std::vector<std::string>> lanes = {{"Lane", "Active", "Staged set 0"}};
     for (int lane = 1; lane <= kLanes; ++lane)
-      lanes.push_back({std::to_string(lane), config(a.active[lane - 1]), config(a.staged0[lane - 1])});
+      lanes.push_back(
+          {std::to_string(lane), config(a.active[lane - 1]), config(a.staged0[lane - 1])});
     PrintTable(out, lanes);
   }
 
@@ -275,13 +289,14 @@ void PrintDecode(std::ostream& out, const InfoDecode& d) {
         {"Reach OM2", opt(m.reach.om2_m, "m", 0)},
         {"Rx power measurement",
          m.rx_power_average ? (*m.rx_power_average ? "average" : "OMA") : "n/a"},
-        {"Case temperature",
-         m.case_temp_min_c && m.case_temp_max_c
-             ? std::to_string(*m.case_temp_min_c) + " to " + std::to_string(*m.case_temp_max_c) + " \u2103"
-             : "n/a"}};
+        {"Case temperature", m.case_temp_min_c && m.case_temp_max_c
+                                 ? std::to_string(*m.case_temp_min_c) + " to " +
+                                       std::to_string(*m.case_temp_max_c) + " \u2103"
+                                 : "n/a"}};
     for (const auto& x : m.aux)
-      rows.push_back({std::string(x.name) + " (" + x.kind_name + ")",
-                      !x.supported ? "not supported" : x.value ? x.text : "n/a"});
+      rows.push_back({std::string(x.name) + " (" + x.kind_name + ")", !x.supported ? "not supported"
+                                                                      : x.value    ? x.text
+                                                                                   : "n/a"});
     PrintTable(out, rows);
   }
 
@@ -301,14 +316,15 @@ void PrintDecode(std::ostream& out, const InfoDecode& d) {
       std::vector<std::vector<std::string>> rows = {
           {"Lane", "Grid", "Channel", "Frequency", "Current", "Target power", "Status"}};
       for (const auto& t : d.tuning.lanes)
-        rows.push_back({std::to_string(t.lane),
-                        t.grid_ghz ? FixedText(*t.grid_ghz, 1) + " GHz" : "n/a",
-                        std::to_string(t.channel),
-                        t.frequency_thz ? FixedText(*t.frequency_thz, 5) + " THz" : "n/a",
-                        t.current_frequency_thz ? FixedText(*t.current_frequency_thz, 6) + " THz" : "n/a",
-                        FixedText(t.target_power_dbm, 2) + " dBm",
-                        t.tuning_in_progress ? "tuning"
-                                             : t.wavelength_unlocked ? "unlocked" : "locked"});
+        rows.push_back(
+            {std::to_string(t.lane), t.grid_ghz ? FixedText(*t.grid_ghz, 1) + " GHz" : "n/a",
+             std::to_string(t.channel),
+             t.frequency_thz ? FixedText(*t.frequency_thz, 5) + " THz" : "n/a",
+             t.current_frequency_thz ? FixedText(*t.current_frequency_thz, 6) + " THz" : "n/a",
+             FixedText(t.target_power_dbm, 2) + " dBm",
+             t.tuning_in_progress    ? "tuning"
+             : t.wavelength_unlocked ? "unlocked"
+                                     : "locked"});
       PrintTable(out, rows);
     }
   }
@@ -341,16 +357,19 @@ int Info(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 Command InfoCommand() {
-  return {"info", "info", "the module's identification, as the information page shows it",
-                   "Reads pages 00h and 01h and prints the fourteen rows of the information\n"
-                   "page: identifier, power class, maximum power, vendor, OUI, part and serial\n"
-                   "numbers, date code, CLEI code, revision, wavelength and tolerance, device\n"
-                   "technology and connector. --verbose (and --json) add the decode: the\n"
-                   "applications and the application each lane runs (active and staged set 0),\n"
-                   "revisions and firmware, module flags, fault cause and output status, media,\n"
-                   "cable, reach and aux monitors, page checksums and, for a tunable module,\n"
-                   "page 12h.\n",
-                   {{"--verbose", "", "add the decode below the fourteen rows"}}, Info};
+  return {"info",
+          "info",
+          "the module's identification, as the information page shows it",
+          "Reads pages 00h and 01h and prints the fourteen rows of the information\n"
+          "page: identifier, power class, maximum power, vendor, OUI, part and serial\n"
+          "numbers, date code, CLEI code, revision, wavelength and tolerance, device\n"
+          "technology and connector. --verbose (and --json) add the decode: the\n"
+          "applications and the application each lane runs (active and staged set 0),\n"
+          "revisions and firmware, module flags, fault cause and output status, media,\n"
+          "cable, reach and aux monitors, page checksums and, for a tunable module,\n"
+          "page 12h.\n",
+          {{"--verbose", "", "add the decode below the fourteen rows"}},
+          Info};
 }
 
 }  // namespace cli

@@ -20,9 +20,12 @@ using records::Outcome;
 
 int ExitOf(Outcome verdict) {
   switch (verdict) {
-    case Outcome::kPass: return kOk;
-    case Outcome::kFail: return kFail;
-    default: return kBoardFailure;
+    case Outcome::kPass:
+      return kOk;
+    case Outcome::kFail:
+      return kFail;
+    default:
+      return kBoardFailure;
   }
 }
 
@@ -32,7 +35,9 @@ struct Printer {
   std::mutex mutex;
   bool many = false;  // more than one board: lines say which
 
-  std::string Prefix(int board) const { return many ? "board " + std::to_string(board) + ": " : ""; }
+  std::string Prefix(int board) const {
+    return many ? "board " + std::to_string(board) + ": " : "";
+  }
 
   void Json(Json doc, int board) {
     std::lock_guard lock(mutex);
@@ -60,7 +65,8 @@ std::string StepLabel(const qualify::Plan& plan, const qualify::RunEvent& e) {
 std::string SafeName(const std::string& text) {
   std::string out;
   for (char c : text)
-    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
+    out +=
+        std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
   return out.empty() ? "unknown" : out;
 }
 
@@ -89,20 +95,29 @@ int QualifyOne(Shared& shared, CDevice& device, int board, const std::string& pa
       cli::Json doc;
       switch (e.kind) {
         case Kind::kRunStarted:
-          doc = {{"event", "run_started"}, {"plan", plan.name}, {"plan_hash", plan.hash},
-                 {"board_path", path}, {"steps", plan.steps.size() + plan.finally.size()}};
+          doc = {{"event", "run_started"},
+                 {"plan", plan.name},
+                 {"plan_hash", plan.hash},
+                 {"board_path", path},
+                 {"steps", plan.steps.size() + plan.finally.size()}};
           break;
         case Kind::kStepStarted:
-          doc = {{"event", "step_started"}, {"index", e.step_index}, {"name", e.step_name},
+          doc = {{"event", "step_started"},
+                 {"index", e.step_index},
+                 {"name", e.step_name},
                  {"finally", e.is_finally}};
           break;
         case Kind::kProgress:
-          doc = {{"event", "progress"}, {"index", e.step_index}, {"name", e.step_name}, {"text", e.text}};
+          doc = {{"event", "progress"},
+                 {"index", e.step_index},
+                 {"name", e.step_name},
+                 {"text", e.text}};
           break;
         case Kind::kStepFinished:
-          doc = {{"event", "step_finished"}, {"index", e.step_index}, {"name", e.step_name},
-                 {"kind", e.step ? e.step->kind : std::string()}, {"finally", e.is_finally},
-                 {"outcome", records::OutcomeName(e.outcome)}, {"message", e.text}};
+          doc = {{"event", "step_finished"}, {"index", e.step_index},
+                 {"name", e.step_name},      {"kind", e.step ? e.step->kind : std::string()},
+                 {"finally", e.is_finally},  {"outcome", records::OutcomeName(e.outcome)},
+                 {"message", e.text}};
           break;
         case Kind::kRunFinished:
           return;  // after the record is stored, with its id
@@ -194,8 +209,10 @@ int Qualify(Context& ctx, std::vector<std::string>& args) {
   // one does.
   std::string board_text;
   if (ctx.Option("--board", &board_text)) {
-    if (board_text == "all") ctx.all_boards = true;
-    else ctx.board_index = static_cast<int>(ParseNumber(board_text, 255, "--board"));
+    if (board_text == "all")
+      ctx.all_boards = true;
+    else
+      ctx.board_index = static_cast<int>(ParseNumber(board_text, 255, "--board"));
   }
   // The plan, the database and the report folder before any board traffic.
   qualify::Plan plan;
@@ -222,8 +239,8 @@ int Qualify(Context& ctx, std::vector<std::string>& args) {
   bool error = false, fail = false;
   for (const auto& o : outcomes) {
     if (!o.opened) {
-      shared.printer.Error("cannot open board " + std::to_string(o.slot.index) + " (" + o.slot.path +
-                               "): " + o.opened.Text(),
+      shared.printer.Error("cannot open board " + std::to_string(o.slot.index) + " (" +
+                               o.slot.path + "): " + o.opened.Text(),
                            o.slot.index);
       error = true;
     } else if (o.error) {
@@ -246,7 +263,8 @@ int Qualify(Context& ctx, std::vector<std::string>& args) {
 
 void RegisterQualifyCommands(std::vector<Command>& table) {
   table.push_back(
-      {"qualify", "qualify PLAN.toml [--board INDEX|all] [--db URL] [--report DIR]",
+      {"qualify",
+       "qualify PLAN.toml [--board INDEX|all] [--db URL] [--report DIR]",
        "run a qualification plan on a module and store its record",
        "Runs the plan's steps in order on the module of the board (identify,\n"
        "thresholds, ddm, tx-disable, application, ber, flags, eeprom-check), each\n"
@@ -267,7 +285,8 @@ void RegisterQualifyCommands(std::vector<Command>& table) {
        {{"--board", "INDEX|all", "the board to use (default 0), or all: every board at once"},
         DbOption(),
         {"--report", "DIR", "also write the run's HTML report into DIR"}},
-       Qualify, /*all_boards=*/true});
+       Qualify,
+       /*all_boards=*/true});
 }
 
 }  // namespace cli

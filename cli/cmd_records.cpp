@@ -57,7 +57,8 @@ int64_t ParseSince(const std::string& text) {
                       " (local time without an offset)");
   };
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, used = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) != 3 || used != 10) throw bad();
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) != 3 || used != 10)
+    throw bad();
   std::string rest = text.substr(10);
   if (!rest.empty()) {
     if (rest[0] != 'T' && rest[0] != ' ') throw bad();
@@ -206,8 +207,7 @@ namespace {
 
 int Export(Context& ctx, std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("usage: export RUN_ID --csv [--out FILE]");
-  const int64_t id =
-      static_cast<int64_t>(ParseNumber(args[0], INT64_MAX, "RUN_ID"));
+  const int64_t id = static_cast<int64_t>(ParseNumber(args[0], INT64_MAX, "RUN_ID"));
   if (!ctx.Flag("--csv")) throw UsageError("export: give the format: --csv");
   std::string path;
   const bool to_file = ctx.Option("--out", &path);
@@ -258,7 +258,8 @@ int Db(Context& ctx, std::vector<std::string>& args) {
   if (args[0] == "version") {
     const int database = store->SchemaVersion();
     if (ctx.json) {
-      ctx.PrintJson({{"database", where.display}, {"schema", database}, {"program_schema", program}});
+      ctx.PrintJson(
+          {{"database", where.display}, {"schema", database}, {"program_schema", program}});
       return kOk;
     }
     ctx.out << "records database " << where.display << ": schema version " << database
@@ -277,8 +278,8 @@ int Db(Context& ctx, std::vector<std::string>& args) {
     ctx.out << "records database " << where.display << ": schema version " << program
             << ", up to date\n";
   else
-    ctx.out << "records database " << where.display << ": schema migrated from version "
-            << from << " to " << program << "\n";
+    ctx.out << "records database " << where.display << ": schema migrated from version " << from
+            << " to " << program << "\n";
   return kOk;
 }
 
@@ -289,40 +290,52 @@ void RegisterRecordsCommands(std::vector<Command>& table) {
       "\nThe records database is the --db option's, else LANEWRIGHT_DB's, else\n"
       "$XDG_DATA_HOME/lanewright/results.db (~/.local/share when unset). Times\n"
       "are UTC, ISO 8601.\n";
-  table.push_back({"history", "history SERIAL", "a module's qualification runs, newest first",
+  table.push_back({"history",
+                   "history SERIAL",
+                   "a module's qualification runs, newest first",
                    "Lists the stored runs of the module with serial number SERIAL: run id,\n"
                    "start time, verdict, serial, part number and plan. --json prints an array\n"
                    "of {run_id, serial, verdict, started, ended, part_number, vendor, plan,\n"
-                   "host}.\n" + where +
-                       "\nExample: lanewright-cli history SN1234 --db results.db\n",
-                   {DbOption()}, History});
-  table.push_back({"runs", "runs [--since DATE] [--verdict V]", "the stored runs, newest first",
+                   "host}.\n" +
+                       where + "\nExample: lanewright-cli history SN1234 --db results.db\n",
+                   {DbOption()},
+                   History});
+  table.push_back({"runs",
+                   "runs [--since DATE] [--verdict V]",
+                   "the stored runs, newest first",
                    "Lists the stored runs of every module, as history does, optionally only\n"
-                   "those started at or after DATE and those with one verdict.\n" + where,
+                   "those started at or after DATE and those with one verdict.\n" +
+                       where,
                    {{"--since", "DATE",
                      "YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], local time unless\n"
                      "it ends in Z or +HH:MM"},
                     {"--verdict", "V", "PASS, FAIL or ERROR"},
                     DbOption()},
                    Runs});
-  table.push_back({"export", "export RUN_ID --csv [--out FILE]",
+  table.push_back({"export",
+                   "export RUN_ID --csv [--out FILE]",
                    "one run's measurements as CSV",
                    "Writes one row per measurement of run RUN_ID: run_id, step, kind,\n"
                    "step_outcome, name, lane (0: the module), value (n/a where the module gave\n"
                    "none), text, unit, low, high (empty: no limit), expected, outcome, note.\n"
                    "Fields with a comma, a quote or a line break are quoted (RFC 4180, CRLF\n"
-                   "line ends). To stdout, or to FILE, replaced once complete.\n" + where,
+                   "line ends). To stdout, or to FILE, replaced once complete.\n" +
+                       where,
                    {{"--csv", "", "write CSV (the format)"},
                     {"--out", "FILE", "write to FILE instead of stdout"},
                     DbOption()},
                    Export});
-  table.push_back({"db", "db migrate|version", "the records database's schema",
-                   "`db migrate` brings the records database's schema up to this program's\n"
-                   "version; a shared PostgreSQL database is migrated only this way (an SQLite\n"
-                   "file is migrated when opened). A database whose schema is newer than the\n"
-                   "program's is left alone. `db version` prints both versions.\n" + where +
-                       "\nExample: lanewright-cli db migrate --db postgresql://qa@dbhost/lanewright\n",
-                   {DbOption()}, Db});
+  table.push_back(
+      {"db",
+       "db migrate|version",
+       "the records database's schema",
+       "`db migrate` brings the records database's schema up to this program's\n"
+       "version; a shared PostgreSQL database is migrated only this way (an SQLite\n"
+       "file is migrated when opened). A database whose schema is newer than the\n"
+       "program's is left alone. `db version` prints both versions.\n" +
+           where + "\nExample: lanewright-cli db migrate --db postgresql://qa@dbhost/lanewright\n",
+       {DbOption()},
+       Db});
 }
 
 }  // namespace cli

@@ -24,8 +24,10 @@ void WriteWhole(const std::string& path, const std::string& text) {
   for (size_t done = 0; !error && done < text.size();) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) error = n < 0 ? errno : EIO;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      error = n < 0 ? errno : EIO;
+    else
+      done += static_cast<size_t>(n);
   }
   if (!error && ::fsync(fd) != 0) error = errno;
   if (fd >= 0 && ::close(fd) != 0 && !error) error = errno;
@@ -66,23 +68,24 @@ int Report(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 void RegisterReportCommands(std::vector<Command>& table) {
-  table.push_back(
-      {"report", "report RUN_ID [--out FILE.html]", "a stored run as an HTML report",
-       "Writes the report of run RUN_ID as one self-contained HTML file: the module's\n"
-       "identity, the verdict, each step's measurements against their limits, BER\n"
-       "per lane with its bounds over time, the diagnostics over time and the flag\n"
-       "events. It needs no network, opens in any browser and prints to PDF from\n"
-       "there. The file is written whole or not at all; its path is printed.\n"
-       "\n"
-       "The records database is the --db option's, else LANEWRIGHT_DB's, else\n"
-       "$XDG_DATA_HOME/lanewright/results.db. A run that is not there is status 1.\n"
-       "\n"
-       "Example: lanewright-cli report 42 --out SN1234.html\n",
-       {{"--out", "FILE",
-         "the file to write (default run-RUN_ID.html in the current\n"
-         "folder; into a folder FILE under that name; - for stdout)"},
-        DbOption()},
-       Report});
+  table.push_back({"report",
+                   "report RUN_ID [--out FILE.html]",
+                   "a stored run as an HTML report",
+                   "Writes the report of run RUN_ID as one self-contained HTML file: the module's\n"
+                   "identity, the verdict, each step's measurements against their limits, BER\n"
+                   "per lane with its bounds over time, the diagnostics over time and the flag\n"
+                   "events. It needs no network, opens in any browser and prints to PDF from\n"
+                   "there. The file is written whole or not at all; its path is printed.\n"
+                   "\n"
+                   "The records database is the --db option's, else LANEWRIGHT_DB's, else\n"
+                   "$XDG_DATA_HOME/lanewright/results.db. A run that is not there is status 1.\n"
+                   "\n"
+                   "Example: lanewright-cli report 42 --out SN1234.html\n",
+                   {{"--out", "FILE",
+                     "the file to write (default run-RUN_ID.html in the current\n"
+                     "folder; into a folder FILE under that name; - for stdout)"},
+                    DbOption()},
+                   Report});
 }
 
 }  // namespace cli

@@ -1,18 +1,18 @@
 // Signal test commands: the PRBS BER test, the DSP configuration block and
 // the board power reading.
+#include <fmt/format.h>
+
 #include <charconv>
-#include <cmath>
-#include <optional>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
-#include <fmt/format.h>
-
-#include "cli/cli.h"
 #include "board/text_format.h"
+#include "cli/cli.h"
 #include "signal/ber_stats.h"
 #include "signal/board_steps.h"
 #include "signal/dsp_json.h"
@@ -37,8 +37,8 @@ double Rounded(double value, std::chars_format format, int digits) {
 
 // The verdict settings of a run, when it asks for one.
 struct VerdictRun {
-  bool on = false;         // --target or --until-verdict given
-  bool until = false;      // stop once every lane has a verdict
+  bool on = false;     // --target or --until-verdict given
+  bool until = false;  // stop once every lane has a verdict
   VerdictRule rule;
 };
 
@@ -63,16 +63,16 @@ void PrintChannels(std::ostream& out, const LineCheck& check, const VerdictRun& 
     const int lane = LaneOfChannel(channel);
     const auto& shown = check.ShownLane(lane);
     const bool locked_once = check.History(lane).ever_locked;
-    out << fmt::format("{:<8} {:<5} {:<8} {:<10} {:<10} {:<9} {:<10} {:<6}", channel, lane,
-                       shown.type.empty() ? "-" : shown.type,
-                       shown.ber.empty() || !locked_once ? "-" : shown.ber,
-                       shown.errors.empty() ? "-" : shown.errors,
-                       shown.time.empty() ? "-" : shown.time,
-                       BoundText(UpperBound(check, lane, v.rule)), check.History(lane).lock_losses);
+    out << fmt::format(
+        "{:<8} {:<5} {:<8} {:<10} {:<10} {:<9} {:<10} {:<6}", channel, lane,
+        shown.type.empty() ? "-" : shown.type, shown.ber.empty() || !locked_once ? "-" : shown.ber,
+        shown.errors.empty() ? "-" : shown.errors, shown.time.empty() ? "-" : shown.time,
+        BoundText(UpperBound(check, lane, v.rule)), check.History(lane).lock_losses);
     if (v.on) {
       const LaneVerdict verdict = JudgeLane(check.Count(lane), v.rule);
       out << "  " << VerdictName(verdict.verdict);
-      if (verdict.verdict == Verdict::kFail) out << ": " << verdict.reason;
+      if (verdict.verdict == Verdict::kFail)
+        out << ": " << verdict.reason;
       else if (verdict.verdict == Verdict::kRunning && verdict.seconds_left >= 0)
         out << " (" << Sprintf("%.0f", std::ceil(verdict.seconds_left)) << " s left)";
     }
@@ -86,28 +86,27 @@ Json LaneJson(const LineCheck& check, int channel, const VerdictRun& v) {
   const auto& h = check.History(lane);
   const auto bound = UpperBound(check, lane, v.rule);
   const LaneCount c = check.Count(lane);
-  Json j = {{"channel", channel},
-            {"lane", lane},
-            {"locked", s.locked},
-            {"alarm", s.alarm},
-            {"type", check.ShownLane(lane).type},
-            {"ber", h.ever_locked ? Json(Rounded(s.ber, std::chars_format::scientific, 6)) : Json()},
-            {"errors", static_cast<uint64_t>(std::llround(s.errors))},
-            {"bits", s.bits},
-            {"seconds", s.seconds},
-            {"errors_while_locked", h.steady_errors},
-            {"bits_while_locked", h.steady_bits},
-            {"errors_around_relock", h.relock_errors},
-            {"lock_losses", h.lock_losses},
-            {"seconds_since_lock", check.SecondsSinceLock(lane) < 0
-                                       ? Json()
-                                       : Json(check.SecondsSinceLock(lane))},
-            {"ber_upper_bound", bound ? Json(Rounded(*bound, std::chars_format::scientific, 6)) : Json()},
-            {"ber_lower_bound",
-             h.ever_locked && c.errors > 0
-                 ? Json(Rounded(BerLowerBound(c.errors, c.bits, v.rule.confidence),
-                                std::chars_format::scientific, 6))
-                 : Json()}};
+  Json j = {
+      {"channel", channel},
+      {"lane", lane},
+      {"locked", s.locked},
+      {"alarm", s.alarm},
+      {"type", check.ShownLane(lane).type},
+      {"ber", h.ever_locked ? Json(Rounded(s.ber, std::chars_format::scientific, 6)) : Json()},
+      {"errors", static_cast<uint64_t>(std::llround(s.errors))},
+      {"bits", s.bits},
+      {"seconds", s.seconds},
+      {"errors_while_locked", h.steady_errors},
+      {"bits_while_locked", h.steady_bits},
+      {"errors_around_relock", h.relock_errors},
+      {"lock_losses", h.lock_losses},
+      {"seconds_since_lock",
+       check.SecondsSinceLock(lane) < 0 ? Json() : Json(check.SecondsSinceLock(lane))},
+      {"ber_upper_bound", bound ? Json(Rounded(*bound, std::chars_format::scientific, 6)) : Json()},
+      {"ber_lower_bound", h.ever_locked && c.errors > 0
+                              ? Json(Rounded(BerLowerBound(c.errors, c.bits, v.rule.confidence),
+                                             std::chars_format::scientific, 6))
+                              : Json()}};
   if (v.on) {
     const LaneVerdict verdict = JudgeLane(c, v.rule);
     j["verdict"] = VerdictName(verdict.verdict);
@@ -122,7 +121,8 @@ void PrintChannelsJson(Context& ctx, const LineCheck& check, const VerdictRun& v
                        const char* pattern, int seconds, bool interrupted, int failed,
                        const char* verdict) {
   Json channels = Json::array();
-  for (int channel = 1; channel <= kLanes; ++channel) channels.push_back(LaneJson(check, channel, v));
+  for (int channel = 1; channel <= kLanes; ++channel)
+    channels.push_back(LaneJson(check, channel, v));
   Json doc = {{"pattern", pattern},
               {"seconds", seconds},
               {"interrupted", interrupted},
@@ -152,8 +152,9 @@ VerdictRun ParseVerdictOptions(Context& ctx) {
     double cl = ParseRatio(text, "--confidence");
     if (cl >= 50 && cl < 100) cl /= 100;  // 95 means 95 %
     if (!(cl >= 0.5 && cl < 1))
-      throw UsageError("--confidence: give a level from 0.5 to below 1 (0.95) or a percentage "
-                       "from 50 to below 100 (95)");
+      throw UsageError(
+          "--confidence: give a level from 0.5 to below 1 (0.95) or a percentage "
+          "from 50 to below 100 (95)");
     v.rule.confidence = cl;
   }
   if (ctx.Option("--target", &text)) {
@@ -182,7 +183,8 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   if (ctx.Option("--pattern", &text)) {
     pattern = ParsePatternName(text);
     if (pattern < 0 || pattern == kPatternNone)
-      throw UsageError("--pattern: \"" + text + "\" is not a PRBS pattern (PRBS7, PRBS9_4, PRBS9_5, "
+      throw UsageError("--pattern: \"" + text +
+                       "\" is not a PRBS pattern (PRBS7, PRBS9_4, PRBS9_5, "
                        "PRBS11, PRBS13, PRBS15, PRBS16, PRBS23, PRBS31, PRBS58)");
   }
   std::ofstream csv;
@@ -216,7 +218,8 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
   while (done < seconds && !g_interrupted) {
     const auto due = start + std::chrono::seconds(done + 1);
     while (Clock::now() < due && !g_interrupted)
-      std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50), due - Clock::now()));
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(std::chrono::milliseconds(50), due - Clock::now()));
     if (g_interrupted) break;
     const TickSample sample = ReadTick(board);
     for (const auto& lane : sample)
@@ -298,8 +301,8 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
       csv_failure = e.what();
     }
   }
-  if (!csv_failure.empty()) throw FileError(csv_failure + "; the test stopped after " +
-                                            std::to_string(done) + " s");
+  if (!csv_failure.empty())
+    throw FileError(csv_failure + "; the test stopped after " + std::to_string(done) + " s");
   if (!stopped) throw BoardError("ber: stopping the checkers failed: " + stopped.Text());
   // A verdict needs every status answer: with an exchange lost it is the
   // board's failure, not the module's.
@@ -330,8 +333,10 @@ void PrintSection(std::ostream& out, const DspBlock& block, DspSection section) 
       if (f.section == section) row.push_back(DspFieldText(block, f, r.entry));
     rows.push_back(row);
   };
-  if (section == DspSection::kTx) for (const auto& r : kTxRows) add(r);
-  else for (const auto& r : kRxRows) add(r);
+  if (section == DspSection::kTx)
+    for (const auto& r : kTxRows) add(r);
+  else
+    for (const auto& r : kRxRows) add(r);
   std::vector<size_t> width(header.size(), 0);
   for (const auto& row : rows)
     for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], row[i].size());
@@ -363,8 +368,10 @@ int DspRead(Context& ctx, CDevice& board) {
   DspBlock block{};
   if (const BoardResult r = ReadDspBlock(board, block); !r)
     throw BoardError("DSP read: " + r.Text());
-  if (ctx.json) ctx.out << DspToJson(block);
-  else PrintDsp(ctx.out, block);
+  if (ctx.json)
+    ctx.out << DspToJson(block);
+  else
+    PrintDsp(ctx.out, block);
   return kOk;
 }
 
@@ -386,7 +393,8 @@ int DspWrite(Context& ctx, const std::string& path) {
   if (const BoardResult r = ReadDspBlock(board, block); !r)
     throw BoardError("DSP read: " + r.Text());
   // A value beyond a list is taken only when the board holds it already.
-  if (!ApplyDspEdit(edit, &block, &error)) throw UsageError(path + ": " + error + "; nothing written");
+  if (!ApplyDspEdit(edit, &block, &error))
+    throw UsageError(path + ": " + error + "; nothing written");
   if (const BoardResult r = WriteDspBlock(board, block); !r)
     throw BoardError("DSP write: " + r.Text());
   DspBlock back{};
@@ -398,8 +406,11 @@ int DspWrite(Context& ctx, const std::string& path) {
     for (const auto& p : differ) list += (list.empty() ? "" : ", ") + p;
     throw BoardError("DSP write: the board did not take " + list + " (read back other values)");
   }
-  if (ctx.json) ctx.PrintJson({{"written", kDspBlockSize}, {"verified", true}});
-  else ctx.out << "wrote the DSP configuration block (193 bytes) and read it back; `dsp save` keeps it\n";
+  if (ctx.json)
+    ctx.PrintJson({{"written", kDspBlockSize}, {"verified", true}});
+  else
+    ctx.out
+        << "wrote the DSP configuration block (193 bytes) and read it back; `dsp save` keeps it\n";
   return kOk;
 }
 
@@ -418,8 +429,10 @@ int Dsp(Context& ctx, std::vector<std::string>& args) {
     if (args.size() != 1) throw UsageError("usage: dsp save");
     CDevice& board = ctx.Board();
     if (const BoardResult r = SaveDsp(board); !r) throw BoardError(SaveMessage(false, r.Text()));
-    if (ctx.json) ctx.PrintJson({{"saved", true}});
-    else ctx.out << SaveMessage(true, {}) << "\n";
+    if (ctx.json)
+      ctx.PrintJson({{"saved", true}});
+    else
+      ctx.out << SaveMessage(true, {}) << "\n";
     return kOk;
   }
   throw UsageError("dsp: unknown action \"" + action + "\" (read, write, save)");
@@ -476,10 +489,12 @@ void RegisterSignalCommands(std::vector<Command>& table) {
              {"--pattern", "NAME", "PRBS7 ... PRBS58 (default PRBS31)"},
              {"--target", "BER", "the BER to claim, e.g. 1e-12: gives each lane a verdict"},
              {"--confidence", "CL", "confidence of bounds and verdicts, 0.95 or 95 (default 95 %)"},
-             {"--allowed-errors", "K", "errors a passing lane may have (default 0; more\n"
-                                       "errors make the test longer)"},
-             {"--until-verdict", "", "stop when every lane has a verdict; --seconds is then\n"
-                                     "the upper limit (default 864000)"}};
+             {"--allowed-errors", "K",
+              "errors a passing lane may have (default 0; more\n"
+              "errors make the test longer)"},
+             {"--until-verdict", "",
+              "stop when every lane has a verdict; --seconds is then\n"
+              "the upper limit (default 864000)"}};
          for (auto& o : CsvOptions("one row per lane per second: time_s, channel, lane,\n"
                                    "locked, error and bit increments, accumulated errors\n"
                                    "and bits, BER, upper bound, lock losses, verdict"))
@@ -487,25 +502,30 @@ void RegisterSignalCommands(std::vector<Command>& table) {
          return options;
        }(),
        Ber});
-  table.push_back(
-      {"dsp", "dsp read | write FILE.json | save", "the board DSP's configuration block",
-       "dsp read     prints the 193-byte block: mode, Line TX rows (as on the Dsp\n"
-       "             page, with the two (Monclk) rows) and Line RX rows; --json\n"
-       "             prints the fields by name\n"
-       "dsp write    reads the block, changes the fields FILE.json names (same names\n"
-       "             and rows as `dsp read --json`; any subset), writes it back and\n"
-       "             reads it again: fields that did not take are named (exit 1);\n"
-       "             unknown names or values out of range send nothing (exit 2)\n"
-       "dsp save     asks the board to keep the current block over power cycles\n\n"
-       "List fields take an entry name or its position; check boxes true or false;\n"
-       "Pre, Main, Post, Inner Eye, Outer Eye and CTLE 0-65535. A position beyond\n"
-       "the list is taken only when the board holds it already, so what `dsp read\n"
-       "--json` prints is always accepted back.\n\n"
-       "Example: echo '{\"tx\": {\"lane3\": {\"pre\": 4}}}' > f.json &&\n"
-       "         lanewright-cli --emulate dsp write f.json\n",
-       {}, Dsp});
-  table.push_back({"power", "power", "the board's supply voltage, current and power",
-                   "Prints V, I and P with two decimals, as the Dsp page shows them.\n", {},
+  table.push_back({"dsp",
+                   "dsp read | write FILE.json | save",
+                   "the board DSP's configuration block",
+                   "dsp read     prints the 193-byte block: mode, Line TX rows (as on the Dsp\n"
+                   "             page, with the two (Monclk) rows) and Line RX rows; --json\n"
+                   "             prints the fields by name\n"
+                   "dsp write    reads the block, changes the fields FILE.json names (same names\n"
+                   "             and rows as `dsp read --json`; any subset), writes it back and\n"
+                   "             reads it again: fields that did not take are named (exit 1);\n"
+                   "             unknown names or values out of range send nothing (exit 2)\n"
+                   "dsp save     asks the board to keep the current block over power cycles\n\n"
+                   "List fields take an entry name or its position; check boxes true or false;\n"
+                   "Pre, Main, Post, Inner Eye, Outer Eye and CTLE 0-65535. A position beyond\n"
+                   "the list is taken only when the board holds it already, so what `dsp read\n"
+                   "--json` prints is always accepted back.\n\n"
+                   "Example: echo '{\"tx\": {\"lane3\": {\"pre\": 4}}}' > f.json &&\n"
+                   "         lanewright-cli --emulate dsp write f.json\n",
+                   {},
+                   Dsp});
+  table.push_back({"power",
+                   "power",
+                   "the board's supply voltage, current and power",
+                   "Prints V, I and P with two decimals, as the Dsp page shows them.\n",
+                   {},
                    Power});
 }
 

@@ -145,20 +145,22 @@ int Eeprom(Context& ctx, std::vector<std::string>& args) {
 }  // namespace
 
 void RegisterTransferCommands(std::vector<Command>& table) {
-  table.push_back(
-      {"eeprom", "eeprom load|check FILE", "load a page file into the EEPROM, or check it",
-       "load   converts the page file into an image and writes it through the\n"
-       "       board's EEPROM load mode, 32 bytes per block.\n"
-       "check  reads the image back the same way and compares it byte by byte.\n\n"
-       "A page file holds 8-digit hexadecimal groups (least significant byte first\n"
-       "in the image), read across line ends; lines starting with \"/\" are comments.\n"
-       "Log lines go to stderr, with a progress bar on a terminal. Ctrl-C stops a\n"
-       "load between two board exchanges.\n\n"
-       "Exit status: 0 the load completed or the image is intact; 1 the file cannot\n"
-       "be opened, the board failed, the check found a difference or the load was\n"
-       "stopped; 2 not a valid page file.\n\n"
-       "Example: lanewright-cli --emulate=board.state eeprom load image.txt\n",
-       {}, Eeprom});
+  table.push_back({"eeprom",
+                   "eeprom load|check FILE",
+                   "load a page file into the EEPROM, or check it",
+                   "load   converts the page file into an image and writes it through the\n"
+                   "       board's EEPROM load mode, 32 bytes per block.\n"
+                   "check  reads the image back the same way and compares it byte by byte.\n\n"
+                   "A page file holds 8-digit hexadecimal groups (least significant byte first\n"
+                   "in the image), read across line ends; lines starting with \"/\" are comments.\n"
+                   "Log lines go to stderr, with a progress bar on a terminal. Ctrl-C stops a\n"
+                   "load between two board exchanges.\n\n"
+                   "Exit status: 0 the load completed or the image is intact; 1 the file cannot\n"
+                   "be opened, the board failed, the check found a difference or the load was\n"
+                   "stopped; 2 not a valid page file.\n\n"
+                   "Example: lanewright-cli --emulate=board.state eeprom load image.txt\n",
+                   {},
+                   Eeprom});
 }
 
 }  // namespace cli

@@ -33,7 +33,10 @@ class DspModel {
   // Power monitor answer: supply voltage (V) and the raw current reading.
   float Voltage() const { return voltage_; }
   float CurrentReading() const { return current_; }
-  void SetPower(float volts, float current_reading) { voltage_ = volts; current_ = current_reading; }
+  void SetPower(float volts, float current_reading) {
+    voltage_ = volts;
+    current_ = current_reading;
+  }
 
   // Line rate of one lane in bits per second, from the rate code and
   // signalling of the current block (PAM4 carries two bits per symbol).

@@ -49,8 +49,8 @@ std::vector<HidDeviceInfo> EmulatedBoard::Enumerate() {
   std::lock_guard lock(mutex_);
   std::vector<HidDeviceInfo> out;
   if (plugged_)
-    out.push_back({identity_.path, identity_.vendor, identity_.product, identity_.release,
-                   identity_.name});
+    out.push_back(
+        {identity_.path, identity_.vendor, identity_.product, identity_.release, identity_.name});
   for (const auto& d : extra_devices_) out.push_back(d);
   return out;
 }
@@ -90,15 +90,27 @@ void EmulatedBoard::AddDevice(const HidDeviceInfo& info) {
   extra_devices_.push_back(info);
 }
 
-void EmulatedBoard::DropAnswers(int count) { std::lock_guard l(mutex_); drop_ = count; }
+void EmulatedBoard::DropAnswers(int count) {
+  std::lock_guard l(mutex_);
+  drop_ = count;
+}
 void EmulatedBoard::AnswerLate(int count, int delay_ms) {
   std::lock_guard l(mutex_);
   late_ = count;
   late_delay_ms_ = delay_ms;
 }
-void EmulatedBoard::CorruptNextHeader(int count) { std::lock_guard l(mutex_); corrupt_ = count; }
-void EmulatedBoard::FailNextWrite(int count) { std::lock_guard l(mutex_); fail_write_ = count; }
-void EmulatedBoard::SetAnswerDelayMs(int ms) { std::lock_guard l(mutex_); answer_delay_ms_ = ms; }
+void EmulatedBoard::CorruptNextHeader(int count) {
+  std::lock_guard l(mutex_);
+  corrupt_ = count;
+}
+void EmulatedBoard::FailNextWrite(int count) {
+  std::lock_guard l(mutex_);
+  fail_write_ = count;
+}
+void EmulatedBoard::SetAnswerDelayMs(int ms) {
+  std::lock_guard l(mutex_);
+  answer_delay_ms_ = ms;
+}
 
 std::vector<Report> EmulatedBoard::Requests() const {
   std::lock_guard lock(mutex_);

@@ -33,8 +33,7 @@ struct BoardIdentity {
   std::string name = "Lanewright emulated test board";
 };
 
-class EmulatedBoard final : public HidBackend,
-                            public std::enable_shared_from_this<EmulatedBoard> {
+class EmulatedBoard final : public HidBackend, public std::enable_shared_from_this<EmulatedBoard> {
  public:
   EmulatedBoard();
   // A board enumerated under its own path (one of several boards).
@@ -54,13 +53,13 @@ class EmulatedBoard final : public HidBackend,
   const BoardIdentity& Identity() const { return identity_; }
 
   // Faults, for tests and demos.
-  void DropAnswers(int count);              // the next N answers never arrive
+  void DropAnswers(int count);  // the next N answers never arrive
   // The next N answers arrive `delay_ms` after their request (past the
   // host's 20 ms pause and 50 ms limit: it has given up by then).
   void AnswerLate(int count = 1, int delay_ms = 80);
-  void CorruptNextHeader(int count = 1);    // the next N answers carry a wrong byte 3
-  void FailNextWrite(int count = 1);        // the next N writes fail
-  void SetAnswerDelayMs(int ms);            // normal answer time, default 2 ms
+  void CorruptNextHeader(int count = 1);  // the next N answers carry a wrong byte 3
+  void FailNextWrite(int count = 1);      // the next N writes fail
+  void SetAnswerDelayMs(int ms);          // normal answer time, default 2 ms
 
   // Firmware models. Lock() guards them against the report handler.
   std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mutex_); }
@@ -77,7 +76,7 @@ class EmulatedBoard final : public HidBackend,
   // The board's state in a file (see state_file.h): what a powered board
   // keeps, so that consecutive runs see one board.
   struct StateOptions {
-    bool wait = true;                      // wait while another process holds the board
+    bool wait = true;                       // wait while another process holds the board
     std::function<void(long pid)> waiting;  // told once when it has to wait
     std::function<bool()> cancelled;        // polled while waiting
   };
@@ -134,11 +133,11 @@ class EmulatedBoard final : public HidBackend,
     std::string target;  // the file, symbolic links followed
     ProcessLock lock;
     bool exists = false;
-    bool used = false;           // a request came in
-    uint64_t written = 0;        // fingerprint of what the file holds
-    bool pending = false;        // a change waits to be written
+    bool used = false;     // a request came in
+    uint64_t written = 0;  // fingerprint of what the file holds
+    bool pending = false;  // a change waits to be written
     std::chrono::steady_clock::time_point last_write{};
-    std::string error;           // of the last write that failed
+    std::string error;  // of the last write that failed
     // The module the file keeps while a dump visits for this run.
     std::optional<std::pair<ModuleDumpImage, ModuleModel::Retained>> home_module;
   };

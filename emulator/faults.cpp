@@ -60,10 +60,14 @@ bool ParseFault(const std::string& text, FaultSpec* fault, std::string* error) {
     if (has_lanes) return fail("temp-high takes no lanes");
     out.kind = FaultSpec::Kind::kTemperatureHigh;
   } else {
-    if (name == "tx-stuck") out.kind = FaultSpec::Kind::kTxStuckOn;
-    else if (name == "tx-los") out.kind = FaultSpec::Kind::kTxLos;
-    else if (name == "high-ber") out.kind = FaultSpec::Kind::kHighBer;
-    else return fail("unknown fault (tx-stuck=LANES, tx-los=LANES, temp-high, high-ber=LANES)");
+    if (name == "tx-stuck")
+      out.kind = FaultSpec::Kind::kTxStuckOn;
+    else if (name == "tx-los")
+      out.kind = FaultSpec::Kind::kTxLos;
+    else if (name == "high-ber")
+      out.kind = FaultSpec::Kind::kHighBer;
+    else
+      return fail("unknown fault (tx-stuck=LANES, tx-los=LANES, temp-high, high-ber=LANES)");
     if (!has_lanes) return fail(name + " needs its lanes: " + name + "=LANES (1-8, a list or all)");
     if (!ParseLanes(body.substr(eq + 1), &out.lanes, &why)) return fail(why);
   }
@@ -77,10 +81,17 @@ void ApplyFault(EmulatedBoard& board, const FaultSpec& fault) {
   for (int lane = 1; lane <= 8; ++lane) {
     if (!(fault.lanes & (1u << (lane - 1)))) continue;
     switch (fault.kind) {
-      case FaultSpec::Kind::kTxStuckOn: faults.tx_stuck_on[lane - 1] = true; break;
-      case FaultSpec::Kind::kTxLos: faults.tx_los[lane - 1] = true; break;
-      case FaultSpec::Kind::kHighBer: board.Prbs().SetLaneBer(lane, kHighBer); break;
-      case FaultSpec::Kind::kTemperatureHigh: break;
+      case FaultSpec::Kind::kTxStuckOn:
+        faults.tx_stuck_on[lane - 1] = true;
+        break;
+      case FaultSpec::Kind::kTxLos:
+        faults.tx_los[lane - 1] = true;
+        break;
+      case FaultSpec::Kind::kHighBer:
+        board.Prbs().SetLaneBer(lane, kHighBer);
+        break;
+      case FaultSpec::Kind::kTemperatureHigh:
+        break;
     }
   }
   if (fault.kind == FaultSpec::Kind::kTemperatureHigh) faults.temperature_high = true;

@@ -29,9 +29,10 @@ constexpr uint8_t kDpDeinitControl = 0x80, kTxDisable = 0x82, kTxForceSquelch = 
                   kDpConfig0 = 0x91, kStagedStride = 0x23, kLaneMasks = 0xD5;
 // Page 11h.
 constexpr uint8_t kDpStates = 0x80, kRxOutputStatus = 0x84, kTxOutputStatus = 0x85,
-                  kDpChanged = 0x86, kTxLos = 0x88, kTxPowerFlags = 0x8B, kTxBiasFlags = 0x8F, kRxLos = 0x93,
-                  kRxLol = 0x94, kRxPowerFlags = 0x95, kLaneFlagsEnd = 0x98, kTxPower = 0x9A,
-                  kTxBias = 0xAA, kRxPower = 0xBA, kConfigStatus = 0xCA, kActiveDpConfig = 0xCE;
+                  kDpChanged = 0x86, kTxLos = 0x88, kTxPowerFlags = 0x8B, kTxBiasFlags = 0x8F,
+                  kRxLos = 0x93, kRxLol = 0x94, kRxPowerFlags = 0x95, kLaneFlagsEnd = 0x98,
+                  kTxPower = 0x9A, kTxBias = 0xAA, kRxPower = 0xBA, kConfigStatus = 0xCA,
+                  kActiveDpConfig = 0xCE;
 // Page 02h threshold groups (high alarm, low alarm, high warning, low warning).
 constexpr uint8_t kTempThresholds = 0x80, kVccThresholds = 0x88, kTxPowerThresholds = 0xB0,
                   kTxBiasThresholds = 0xB8, kRxPowerThresholds = 0xC0;
@@ -549,11 +550,10 @@ void ModuleModel::UpdateMonitors(Clock::time_point t) {
     auto temperature = static_cast<uint16_t>(static_cast<int16_t>(nominal_.temperature) +
                                              std::lround(noise_factors_.temperature));
     if (faults_.temperature_high) {
-      const auto high_alarm = static_cast<int16_t>(Peek(0x02, kTempThresholds) << 8 |
-                                                   Peek(0x02, kTempThresholds + 1));
-      temperature = static_cast<uint16_t>(
-          std::max<int>(static_cast<int16_t>(temperature),
-                        std::min<int>(high_alarm + 2 * 256, INT16_MAX)));
+      const auto high_alarm =
+          static_cast<int16_t>(Peek(0x02, kTempThresholds) << 8 | Peek(0x02, kTempThresholds + 1));
+      temperature = static_cast<uint16_t>(std::max<int>(
+          static_cast<int16_t>(temperature), std::min<int>(high_alarm + 2 * 256, INT16_MAX)));
     }
     const auto vcc = static_cast<uint16_t>(
         std::clamp(nominal_.vcc + std::lround(noise_factors_.vcc), 0L, 0xFFFFL));
@@ -677,14 +677,16 @@ void ModuleModel::SetSerialNumber(const std::string& serial) {
   Page& p0 = P(0x00);
   unsigned sum = 0;
   for (int i = 0; i < 16; ++i)
-    p0[166 - 0x80 + i] = static_cast<uint8_t>(i < static_cast<int>(serial.size()) ? serial[i] : ' ');
+    p0[166 - 0x80 + i] =
+        static_cast<uint8_t>(i < static_cast<int>(serial.size()) ? serial[i] : ' ');
   for (int reg = 128; reg <= 221; ++reg) sum += p0[reg - 0x80];
   p0[222 - 0x80] = static_cast<uint8_t>(sum);
 }
 
 std::string ModuleModel::SerialNumber() const {
   std::string serial;
-  for (int reg = 166; reg < 182; ++reg) serial += static_cast<char>(Peek(0x00, static_cast<uint8_t>(reg)));
+  for (int reg = 166; reg < 182; ++reg)
+    serial += static_cast<char>(Peek(0x00, static_cast<uint8_t>(reg)));
   while (!serial.empty() && serial.back() == ' ') serial.pop_back();
   return serial;
 }

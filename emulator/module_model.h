@@ -19,8 +19,8 @@
 //   Every change latches the lane's data-path-state-changed flag.
 // - monitors move with small noise around the values found in memory; a
 //   lane whose Tx is disabled or force-squelched, or not active, has its
-//   laser off: no light and no bias current. Rx LOS and Rx CDR LOL latch while a lane's Rx power is below its
-//   low-alarm threshold.
+//   laser off: no light and no bias current. Rx LOS and Rx CDR LOL latch while a lane's Rx power is
+//   below its low-alarm threshold.
 // - alarm and warning flags latch against the page 02h thresholds and clear
 //   when read; the interrupt bit and the flag summaries follow, masks apply.
 // Writes to the status area (lower 0x00-0x19) and to page 11h are ignored;

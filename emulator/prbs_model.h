@@ -47,7 +47,9 @@ class PrbsModel {
   // Takes the records as they stand (a restored board; {} for a power cycle).
   void SetRecords(const Records& records);
 
-  const std::array<uint8_t, kGeneratorSize>& GeneratorRecord(int lane) const { return gen_[lane - 1]; }
+  const std::array<uint8_t, kGeneratorSize>& GeneratorRecord(int lane) const {
+    return gen_[lane - 1];
+  }
   const std::array<uint8_t, kCheckerSize>& CheckerRecord(int lane) const { return chk_[lane - 1]; }
 
   // Emulator control, lanes 1-8: the lane's bit-error ratio, "no signal"

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "module/module_dump.h"
 #include "emulator/module_model.h"
+#include "module/module_dump.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,8 +1,8 @@
 // libFuzzer harness of the plan reader: any bytes as a qualification plan.
 // It must return a plan or throw PlanError (with a place inside the text),
 // nothing else, and a plan it returns must hold what validation promises.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>

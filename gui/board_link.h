@@ -25,12 +25,19 @@ class BoardLink : public QObject {
     worker_.Post([this, guard, work, done]() mutable {
       if constexpr (std::is_void_v<std::invoke_result_t<Work>>) {
         work();
-        QMetaObject::invokeMethod(this, [guard, done]() mutable { if (guard) done(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [guard, done]() mutable {
+              if (guard) done();
+            },
+            Qt::QueuedConnection);
       } else {
         auto result = work();
         QMetaObject::invokeMethod(
-            this, [guard, done, result = std::move(result)]() mutable { if (guard) done(result); },
+            this,
+            [guard, done, result = std::move(result)]() mutable {
+              if (guard) done(result);
+            },
             Qt::QueuedConnection);
       }
     });

@@ -54,10 +54,18 @@ void RouteCoreLog() {
     const QLoggingCategory& c = *CoreCategories()[static_cast<int>(category)];
     const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     switch (level) {
-      case Level::kDebug: qCDebug(c).noquote() << text; break;
-      case Level::kInfo: qCInfo(c).noquote() << text; break;
-      case Level::kWarning: qCWarning(c).noquote() << text; break;
-      case Level::kError: qCCritical(c).noquote() << text; break;
+      case Level::kDebug:
+        qCDebug(c).noquote() << text;
+        break;
+      case Level::kInfo:
+        qCInfo(c).noquote() << text;
+        break;
+      case Level::kWarning:
+        qCWarning(c).noquote() << text;
+        break;
+      case Level::kError:
+        qCCritical(c).noquote() << text;
+        break;
     }
   });
 }

@@ -10,10 +10,10 @@
 
 #include <QLoggingCategory>
 
-Q_DECLARE_LOGGING_CATEGORY(lcGuiKit)       // lanewright.gui.kit: board link, page kit
-Q_DECLARE_LOGGING_CATEGORY(lcGuiApp)       // lanewright.gui.app: main window, board arrival and removal
-Q_DECLARE_LOGGING_CATEGORY(lcGuiModule)    // lanewright.gui.module: module pages, diagnostics window
-Q_DECLARE_LOGGING_CATEGORY(lcGuiSignal)    // lanewright.gui.signal: Checker, Dsp, BER diagram
+Q_DECLARE_LOGGING_CATEGORY(lcGuiKit)  // lanewright.gui.kit: board link, page kit
+Q_DECLARE_LOGGING_CATEGORY(lcGuiApp)  // lanewright.gui.app: main window, board arrival and removal
+Q_DECLARE_LOGGING_CATEGORY(lcGuiModule)  // lanewright.gui.module: module pages, diagnostics window
+Q_DECLARE_LOGGING_CATEGORY(lcGuiSignal)  // lanewright.gui.signal: Checker, Dsp, BER diagram
 Q_DECLARE_LOGGING_CATEGORY(lcGuiTransfer)  // lanewright.gui.transfer: File page
 Q_DECLARE_LOGGING_CATEGORY(lcGuiQualify)   // lanewright.gui.qualify: Qualify tab
 

@@ -18,17 +18,17 @@ namespace cmis {
 namespace {
 
 // Lower memory.
-constexpr uint8_t kIdentifier = 0, kRevision = 1, kMemoryModel = 2, kState = 3,
-                  kFlagSummary = 4, kModuleFlags = 8, kActiveFirmware = 39,
-                  kFaultCause = 41, kMediaType = 85, kAppTable = 86;
+constexpr uint8_t kIdentifier = 0, kRevision = 1, kMemoryModel = 2, kState = 3, kFlagSummary = 4,
+                  kModuleFlags = 8, kActiveFirmware = 39, kFaultCause = 41, kMediaType = 85,
+                  kAppTable = 86;
 constexpr int kLowerApps = 8;
 // Page 00h.
 constexpr uint8_t kPowerClass = 200, kMaxPower = 201, kCableLength = 202, kConnector = 203,
                   kMediaTechnology = 212;
 // Page 01h.
 constexpr uint8_t kInactiveFirmware = 128, kHardware = 130, kReach = 132, kWavelength = 138,
-                  kTolerance = 140, kPagesSupported = 142, kCharacteristics = 145,
-                  kTempMax = 146, kTempMin = 147, kRxCharacteristics = 151, kControlsSupported = 155,
+                  kTolerance = 140, kPagesSupported = 142, kCharacteristics = 145, kTempMax = 146,
+                  kTempMin = 147, kRxCharacteristics = 151, kControlsSupported = 155,
                   kMonitorsSupported = 159, kBiasScale = 160, kMediaLaneOptions = 176,
                   kMoreApps = 223;
 constexpr int kMoreAppCount = 7;
@@ -128,7 +128,7 @@ Applications DecodeApplications(const ModuleImages& m) {
     if (!m.Current(d.page, d.reg, 4)) break;
     uint8_t b[4];
     for (int i = 0; i < 4; ++i) b[i] = m.Byte(d.page, static_cast<uint8_t>(d.reg + i));
-    if (b[0] == 0xFF) break;  // the first unused descriptor ends the list
+    if (b[0] == 0xFF) break;                         // the first unused descriptor ends the list
     if (!b[0] && !b[1] && !b[2] && !b[3]) continue;  // never programmed
     Application app;
     app.app_sel = d.app_sel;
@@ -180,8 +180,8 @@ Advertisement DecodeAdvertisement(const ModuleImages& m) {
     a.pages.assign(have.begin(), have.end());
     a.banks = (pages & 3) == 1 ? 2 : (pages & 3) == 2 ? 4 : 1;
     const uint8_t mon = m.Byte(0x01, kMonitorsSupported), lane_mon = m.Byte(0x01, kBiasScale);
-    a.monitors = {Bit(mon, 0),      Bit(mon, 1),      Bit(mon, 2),      Bit(mon, 3),     Bit(mon, 4),
-                  Bit(mon, 5),      Bit(lane_mon, 0), Bit(lane_mon, 1), Bit(lane_mon, 2)};
+    a.monitors = {Bit(mon, 0), Bit(mon, 1),      Bit(mon, 2),      Bit(mon, 3),     Bit(mon, 4),
+                  Bit(mon, 5), Bit(lane_mon, 0), Bit(lane_mon, 1), Bit(lane_mon, 2)};
     a.bias_scale_code = static_cast<uint8_t>((lane_mon >> 3) & 3);
     if (a.bias_scale_code != 3) a.bias_multiplier = 1 << a.bias_scale_code;
   }
@@ -269,7 +269,7 @@ const std::vector<LatchedFlag>& LatchedFlags() {
       uint8_t reg, shift;
       const char* key;
       const char* name;
-    } monitors[] = {{9, 0, "temp", "Temperature"}, {9, 4, "vcc", "Supply voltage"},
+    } monitors[] = {{9, 0, "temp", "Temperature"},    {9, 4, "vcc", "Supply voltage"},
                     {10, 0, "aux1", "Aux 1 monitor"}, {10, 4, "aux2", "Aux 2 monitor"},
                     {11, 0, "aux3", "Aux 3 monitor"}, {11, 4, "custom", "Custom monitor"}};
     // Keys and names outlive the table: they are built once, here.
@@ -325,7 +325,8 @@ ModuleFlags DecodeModuleFlags(const ModuleImages& m) {
     const bool current = m.Current(flag.page, flag.reg);
     const uint8_t byte = m.Byte(flag.page, flag.reg);
     if (flag.bit >= 0) {
-      f.module.push_back({&flag, 0, current ? std::optional<bool>(Bit(byte, flag.bit)) : std::nullopt});
+      f.module.push_back(
+          {&flag, 0, current ? std::optional<bool>(Bit(byte, flag.bit)) : std::nullopt});
       continue;
     }
     for (int lane = 1; lane <= kLanes; ++lane) {
@@ -353,9 +354,9 @@ MediaInfo DecodeMedia(const ModuleImages& m) {
   info.media_type = m.lower[kMediaType];
   info.media_type_name = MediaTypeName(info.media_type);
   info.connector = m.Byte(0x00, kConnector);
-  info.connector_name = names::ItemOr(names::Connectors(), info.connector,
-                                      WithCode(info.connector >= 0x80 ? "Vendor specific" : "Reserved",
-                                               info.connector));
+  info.connector_name = names::ItemOr(
+      names::Connectors(), info.connector,
+      WithCode(info.connector >= 0x80 ? "Vendor specific" : "Reserved", info.connector));
   const uint8_t length = m.Byte(0x00, kCableLength);
   const double multipliers[] = {0.1, 1, 10, 100};
   if (length & 0x3F) {
@@ -424,8 +425,8 @@ MediaInfo DecodeMedia(const ModuleImages& m) {
         if (aux.supported && m.monitors_current) aux.value = raw;
         break;
     }
-    aux.text = !aux.supported ? "not supported"
-               : !aux.value   ? "not read"
+    aux.text = !aux.supported           ? "not supported"
+               : !aux.value             ? "not read"
                : aux.kind == K::kCustom ? Sprintf("%.0f", *aux.value)
                : aux.kind == K::kVcc2   ? Sprintf("%.4f", *aux.value)
                                         : Sprintf("%.2f", *aux.value);
@@ -440,7 +441,8 @@ Identity DecodeIdentity(const ModuleImages& m) {
   id.available = m.Current(0x00, 128, kMediaTechnology - 128 + 1);
   if (!id.available) return id;
   id.identifier = m.Byte(0x00, 128);
-  id.identifier_name = names::ItemOr(names::Identifiers(), id.identifier, WithCode("Reserved", id.identifier));
+  id.identifier_name =
+      names::ItemOr(names::Identifiers(), id.identifier, WithCode("Reserved", id.identifier));
   id.vendor_name = Text(m, 129, 16);
   for (int i = 0; i < 3; ++i) id.oui[i] = m.Byte(0x00, static_cast<uint8_t>(145 + i));
   id.part_number = Text(m, 148, 16);
@@ -472,11 +474,21 @@ std::vector<ThresholdValue> DecodeThresholds(const ModuleImages& m) {
     // Thresholds of a monitor the module does not implement are not its own.
     bool implemented = true;
     switch (e.quantity_code) {
-      case qsfp_dd::Quantity::kTemperature: implemented = a.monitors.temperature; break;
-      case qsfp_dd::Quantity::kVcc: implemented = a.monitors.vcc; break;
-      case qsfp_dd::Quantity::kTxBias: implemented = a.monitors.tx_bias; break;
-      case qsfp_dd::Quantity::kRxPower: implemented = a.monitors.rx_power; break;
-      case qsfp_dd::Quantity::kTxPower: implemented = a.monitors.tx_power; break;
+      case qsfp_dd::Quantity::kTemperature:
+        implemented = a.monitors.temperature;
+        break;
+      case qsfp_dd::Quantity::kVcc:
+        implemented = a.monitors.vcc;
+        break;
+      case qsfp_dd::Quantity::kTxBias:
+        implemented = a.monitors.tx_bias;
+        break;
+      case qsfp_dd::Quantity::kRxPower:
+        implemented = a.monitors.rx_power;
+        break;
+      case qsfp_dd::Quantity::kTxPower:
+        implemented = a.monitors.tx_power;
+        break;
     }
     if (a.known && !a.flat_memory && implemented && m.Current(0x02, reg, 2)) {
       const uint16_t raw = m.Word(0x02, reg);
@@ -525,7 +537,8 @@ std::vector<ControlRow> DecodeControls(const ModuleImages& m) {
 // ---- Page checksums ----
 
 std::vector<PageChecksum> VerifyChecksums(const ModuleImages& m) {
-  std::vector<PageChecksum> out = {{0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}};
+  std::vector<PageChecksum> out = {
+      {0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}};
   for (PageChecksum& c : out) {
     c.available = m.Current(c.page, c.first, c.at - c.first + 1);
     if (!c.available) continue;

@@ -33,7 +33,9 @@ namespace cmis {
 // A major.minor pair of nibbles (lower memory byte 1).
 struct Revision {
   uint8_t major = 0, minor = 0;
-  static Revision FromByte(uint8_t b) { return {static_cast<uint8_t>(b >> 4), static_cast<uint8_t>(b & 0x0F)}; }
+  static Revision FromByte(uint8_t b) {
+    return {static_cast<uint8_t>(b >> 4), static_cast<uint8_t>(b & 0x0F)};
+  }
   bool AtLeast(int want_major, int want_minor) const {
     return major > want_major || (major == want_major && minor >= want_minor);
   }
@@ -47,10 +49,10 @@ struct Version {
 };
 
 struct Revisions {
-  std::optional<Revision> cmis;               // lower 1
-  std::optional<Version> active_firmware;     // lower 39-40
-  std::optional<Version> inactive_firmware;   // page 01h 128-129
-  std::optional<Version> hardware;            // page 01h 130-131
+  std::optional<Revision> cmis;              // lower 1
+  std::optional<Version> active_firmware;    // lower 39-40
+  std::optional<Version> inactive_firmware;  // page 01h 128-129
+  std::optional<Version> hardware;           // page 01h 130-131
 };
 Revisions DecodeRevisions(const ModuleImages& images);
 
@@ -59,8 +61,8 @@ Revisions DecodeRevisions(const ModuleImages& images);
 struct Advertisement {
   // False until the advertisement has been read: nothing below holds then.
   bool known = false;
-  uint8_t identifier = 0;  // lower 0
-  Revision revision;       // lower 1
+  uint8_t identifier = 0;    // lower 0
+  Revision revision;         // lower 1
   bool flat_memory = false;  // lower 2 bit 7: page 00h only
   // Upper pages the module has: 00h; with paged memory also 01h, 02h, 10h,
   // 11h and those page 01h byte 142 (03h, 05h, 13h-14h, 16h-17h, 20h-2Fh)
@@ -70,8 +72,8 @@ struct Advertisement {
   bool tunable = false;  // page 01h 155 bit 6
   // Monitors the module implements (page 01h 159-160).
   struct Monitors {
-    bool temperature = false, vcc = false, aux1 = false, aux2 = false, aux3 = false,
-         custom = false, tx_bias = false, tx_power = false, rx_power = false;
+    bool temperature = false, vcc = false, aux1 = false, aux2 = false, aux3 = false, custom = false,
+         tx_bias = false, tx_power = false, rx_power = false;
   } monitors;
   // Page 01h 160 bits 4-3: 00b x1, 01b x2, 10b x4, 11b reserved. The Tx bias
   // monitor and its thresholds count 2 uA times the multiplier; nothing for
@@ -84,8 +86,11 @@ struct Advertisement {
   // absent.
   int media_lanes = kLanes;
   int host_lanes = kLanes;
-  enum class LaneSource { kActive, kDefaultApplication, kWholeModule } lane_source =
-      LaneSource::kWholeModule;
+  enum class LaneSource {
+    kActive,
+    kDefaultApplication,
+    kWholeModule
+  } lane_source = LaneSource::kWholeModule;
 
   bool HasPage(uint8_t page) const;
   bool MediaLane(int lane) const { return lane >= 1 && lane <= media_lanes; }
@@ -108,7 +113,7 @@ struct Application {
 // A lane's data path configuration: page 11h 206-213 (active) or page 10h
 // 145-152 (staged control set 0).
 struct LaneConfig {
-  uint8_t app_sel = 0;   // 0: the lane is in no data path
+  uint8_t app_sel = 0;    // 0: the lane is in no data path
   uint8_t data_path = 0;  // the first lane of its data path, 1-8
   bool explicit_control = false;
 };
@@ -182,8 +187,8 @@ struct FlagValue {
   std::optional<bool> set;
 };
 struct ModuleFlags {
-  std::vector<FlagValue> module;  // lower 8-11
-  std::vector<FlagValue> lanes;   // page 11h 134-152, lanes in use only
+  std::vector<FlagValue> module;       // lower 8-11
+  std::vector<FlagValue> lanes;        // page 11h 134-152, lanes in use only
   std::optional<uint8_t> fault_cause;  // lower 41
   std::string fault_cause_name;
   OutputStatus outputs;
@@ -197,8 +202,8 @@ ModuleFlags DecodeModuleFlags(const ModuleImages& images);
 struct AuxMonitor {
   const char* name;  // "Aux 1", "Aux 2", "Aux 3", "Custom"
   enum class Kind { kLaserTemperature, kTecCurrent, kVcc2, kCustom } kind;
-  const char* kind_name;  // "laser temperature", "TEC current", "Vcc2", "custom"
-  bool supported = false;  // page 01h 159
+  const char* kind_name;        // "laser temperature", "TEC current", "Vcc2", "custom"
+  bool supported = false;       // page 01h 159
   std::optional<double> value;  // degC, % of the maximum TEC current, V; raw for custom
   const char* unit = "";
   std::string text;
@@ -243,12 +248,12 @@ struct Identity {
   std::string identifier_name;
   TextField vendor_name, part_number, revision, serial_number, date_code, clei;
   std::array<uint8_t, 3> oui{};
-  int power_class = 0;    // 1-8
-  double max_power_w = 0;  // 0.25 W steps
-  std::string max_power_text;  // "10.25 W"
+  int power_class = 0;                                // 1-8
+  double max_power_w = 0;                             // 0.25 W steps
+  std::string max_power_text;                         // "10.25 W"
   std::optional<double> wavelength_nm, tolerance_nm;  // page 01h 138-141
-  std::string wavelength_text, tolerance_text;         // "1301.20 nm", "36.500 nm"
-  uint8_t media_technology = 0;  // page 00h 212
+  std::string wavelength_text, tolerance_text;        // "1301.20 nm", "36.500 nm"
+  uint8_t media_technology = 0;                       // page 00h 212
   std::string media_technology_name;
 };
 Identity DecodeIdentity(const ModuleImages& images);
@@ -271,7 +276,7 @@ struct ControlRow {
   const char* key;    // the control family's name, as `set` takes it: "tx-disable"
   const char* title;  // "disable the Tx output"
   bool per_lane;
-  const ControlFamily* family;  // list items and the setter
+  const ControlFamily* family;                          // list items and the setter
   std::array<std::optional<uint8_t>, kLanes> values{};  // module-wide rows use index 0
 };
 // After ReadControlImage: the control page's families that hold a value
@@ -295,20 +300,20 @@ std::vector<PageChecksum> VerifyChecksums(const ModuleImages& images);
 
 struct LaneTuning {
   int lane;
-  uint8_t grid_code;                // bits 7-4 of page 12h 128 + lane - 1
+  uint8_t grid_code;  // bits 7-4 of page 12h 128 + lane - 1
   std::optional<double> grid_ghz;
-  bool fine_tuning;                 // bit 0 of the same byte
-  int16_t channel;                  // page 12h 136 + 2 (lane - 1), signed
+  bool fine_tuning;  // bit 0 of the same byte
+  int16_t channel;   // page 12h 136 + 2 (lane - 1), signed
   // 193.1 THz + channel x grid; on the 75 GHz grid the channel counts 25 GHz.
   std::optional<double> frequency_thz;
   // Page 12h 168 + 4 (lane - 1), u32 in MHz; nothing while 0.
   std::optional<double> current_frequency_thz;
-  double target_power_dbm;          // page 12h 200 + 2 (lane - 1), s16 in 0.01 dBm
+  double target_power_dbm;                       // page 12h 200 + 2 (lane - 1), s16 in 0.01 dBm
   bool tuning_in_progress, wavelength_unlocked;  // page 12h 222 + lane - 1, bits 1 and 0
 };
 struct Tuning {
-  bool supported = false;  // the module advertises page 12h
-  bool available = false;  // and it was read
+  bool supported = false;         // the module advertises page 12h
+  bool available = false;         // and it was read
   std::vector<LaneTuning> lanes;  // media lanes in use
 };
 Tuning DecodeTuning(const ModuleImages& images);

@@ -225,12 +225,18 @@ bool CustomInterfaceCode(uint8_t code) { return code >= 0xC0 && code <= 0xFE; }
 
 std::string MediaTypeName(uint8_t media_type) {
   switch (media_type) {
-    case kMediaUndefined: return "Undefined";
-    case kMediaMultimode: return "Optical interfaces: multimode fibre (MMF)";
-    case kMediaSingleMode: return "Optical interfaces: single-mode fibre (SMF)";
-    case kMediaPassiveCopper: return "Passive copper cable";
-    case kMediaActiveCable: return "Active cable assembly";
-    case kMediaBaseT: return "BASE-T";
+    case kMediaUndefined:
+      return "Undefined";
+    case kMediaMultimode:
+      return "Optical interfaces: multimode fibre (MMF)";
+    case kMediaSingleMode:
+      return "Optical interfaces: single-mode fibre (SMF)";
+    case kMediaPassiveCopper:
+      return "Passive copper cable";
+    case kMediaActiveCable:
+      return "Active cable assembly";
+    case kMediaBaseT:
+      return "BASE-T";
   }
   return WithCode(media_type >= 0x40 && media_type <= 0x8F ? "Custom" : "Reserved", media_type);
 }
@@ -243,12 +249,23 @@ std::string HostInterfaceName(uint8_t code) {
 std::string MediaInterfaceName(uint8_t media_type, uint8_t code) {
   const char* name = nullptr;
   switch (media_type) {
-    case kMediaMultimode: name = Find(kMultimode, code); break;
-    case kMediaSingleMode: name = Find(kSingleMode, code); break;
-    case kMediaPassiveCopper: name = Find(kPassiveCopper, code); break;
-    case kMediaActiveCable: name = Find(kActiveCable, code); break;
-    case kMediaBaseT: name = Find(kBaseT, code); break;
-    default: return WithCode("Media type without an interface table, code", code);
+    case kMediaMultimode:
+      name = Find(kMultimode, code);
+      break;
+    case kMediaSingleMode:
+      name = Find(kSingleMode, code);
+      break;
+    case kMediaPassiveCopper:
+      name = Find(kPassiveCopper, code);
+      break;
+    case kMediaActiveCable:
+      name = Find(kActiveCable, code);
+      break;
+    case kMediaBaseT:
+      name = Find(kBaseT, code);
+      break;
+    default:
+      return WithCode("Media type without an interface table, code", code);
   }
   if (name) return name;
   return WithCode(CustomInterfaceCode(code) ? "Custom" : "Reserved or not listed", code);
@@ -256,24 +273,36 @@ std::string MediaInterfaceName(uint8_t media_type, uint8_t code) {
 
 std::string ModuleFaultCauseName(uint8_t code) {
   switch (code) {
-    case 0: return "No fault detected (or not reported)";
-    case 1: return "TEC runaway";
-    case 2: return "Data memory corrupted";
-    case 3: return "Program memory corrupted";
+    case 0:
+      return "No fault detected (or not reported)";
+    case 1:
+      return "TEC runaway";
+    case 2:
+      return "Data memory corrupted";
+    case 3:
+      return "Program memory corrupted";
   }
   return WithCode("Reserved or custom fault code", code);
 }
 
 std::optional<double> GridSpacingGhz(uint8_t code) {
   switch (code) {
-    case 0: return 3.125;
-    case 1: return 6.25;
-    case 2: return 12.5;
-    case 3: return 25.0;
-    case 4: return 50.0;
-    case 5: return 100.0;
-    case 6: return 100.0 / 3.0;
-    case 7: return 75.0;
+    case 0:
+      return 3.125;
+    case 1:
+      return 6.25;
+    case 2:
+      return 12.5;
+    case 3:
+      return 25.0;
+    case 4:
+      return 50.0;
+    case 5:
+      return 100.0;
+    case 6:
+      return 100.0 / 3.0;
+    case 7:
+      return 75.0;
   }
   return std::nullopt;
 }

@@ -1,7 +1,6 @@
 #include "module/conversions.h"
 
 #include <Eigen/Dense>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>

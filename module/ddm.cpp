@@ -28,8 +28,8 @@ bool FlagsCurrent(const ModuleImages& images, const KindedField& flag, int lane)
   return true;
 }
 
-DdmValue Make(const ModuleImages& images, const char* name, const char* unit, int lane,
-              float value, const KindedField& flag, DdmState state = DdmState::kReading) {
+DdmValue Make(const ModuleImages& images, const char* name, const char* unit, int lane, float value,
+              const KindedField& flag, DdmState state = DdmState::kReading) {
   DdmValue v;
   v.name = name;
   v.unit = unit;
@@ -61,7 +61,7 @@ DdmReadings DecodeDdm(const ModuleImages& images) {
   auto state = [&a](bool implemented, int lane) {
     if (!a.known) return DdmState::kReading;
     return implemented && (lane == 0 || a.MediaLane(lane)) ? DdmState::kReading
-                                                            : DdmState::kNotSupported;
+                                                           : DdmState::kNotSupported;
   };
   DdmReadings r;
   r.temperature = Make(images, "TEMP", "\u2103", 0, RawToTemp(m.temperature), map.temp_flag,

@@ -109,6 +109,7 @@ std::vector<FlagReader::Event> FlagReader::EventsAfter(uint64_t sequence) const 
 std::optional<FlagReader::Record> FlagReader::Find(const char* key, int lane) const {
   std::lock_guard lock(mutex_);
   for (const Slot& slot : slots_)
-    if (std::strcmp(slot.record.flag->key, key) == 0 && slot.record.lane == lane) return slot.record;
+    if (std::strcmp(slot.record.flag->key, key) == 0 && slot.record.lane == lane)
+      return slot.record;
   return std::nullopt;
 }

@@ -42,8 +42,8 @@ class FlagReader {
     Clock::time_point time;
     const cmis::LatchedFlag* flag = nullptr;
     int lane = 0;
-    bool set = false;  // raised; false: seen clear after being raised
-    int count = 0;     // the record's count after the event
+    bool set = false;       // raised; false: seen clear after being raised
+    int count = 0;          // the record's count after the event
     uint64_t sequence = 0;  // 1, 2, 3 ... in the order of the events, never reused
   };
   struct Snapshot {

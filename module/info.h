@@ -3,9 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "board/board_result.h"
-#include <vector>
 
 class CSfpBase;
 

@@ -30,8 +30,8 @@ bool ParseModuleDump(const std::string& text, ModuleDumpImage* image, std::strin
       if (target && rows != 8)
         return fail("the previous block has " + std::to_string(rows) + " of 8 lines");
       if (lower_line)
-        return fail("a second \"lower\" block (the first is at line " +
-                    std::to_string(lower_line) + ")");
+        return fail("a second \"lower\" block (the first is at line " + std::to_string(lower_line) +
+                    ")");
       lower_line = line_no;
       target = &out.lower;
       out.has_lower = true;

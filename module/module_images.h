@@ -91,12 +91,18 @@ struct ModuleImages {
  private:
   const Page* UpperPage(uint8_t page) const {
     switch (page) {
-      case 0x00: return &page00;
-      case 0x01: return &page01;
-      case 0x02: return &page02;
-      case 0x10: return &page10;
-      case 0x11: return &page11;
-      case 0x12: return &page12;
+      case 0x00:
+        return &page00;
+      case 0x01:
+        return &page01;
+      case 0x02:
+        return &page02;
+      case 0x10:
+        return &page10;
+      case 0x11:
+        return &page11;
+      case 0x12:
+        return &page12;
     }
     return nullptr;
   }
@@ -105,12 +111,18 @@ struct ModuleImages {
   }
   const Marks* UpperMarks(uint8_t page) const {
     switch (page) {
-      case 0x00: return &page00_current;
-      case 0x01: return &page01_current;
-      case 0x02: return &page02_current;
-      case 0x10: return &page10_current;
-      case 0x11: return &page11_current;
-      case 0x12: return &page12_current;
+      case 0x00:
+        return &page00_current;
+      case 0x01:
+        return &page01_current;
+      case 0x02:
+        return &page02_current;
+      case 0x10:
+        return &page10_current;
+      case 0x11:
+        return &page11_current;
+      case 0x12:
+        return &page12_current;
     }
     return nullptr;
   }

@@ -147,7 +147,7 @@ const std::array<ThresholdEntry, kThresholdCount>& ThresholdTable() {
     int i = 0;
     for (const Group& g : groups)
       for (int k = 0; k < 4; ++k)
-        t[i++] = {g.quantity, g.unit,  kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
+        t[i++] = {g.quantity, g.unit,   kinds[k], A(0x02, static_cast<uint8_t>(g.reg + 2 * k)),
                   g.to_unit,  g.to_raw, g.code};
     return t;
   }();
@@ -265,7 +265,8 @@ BoardResult CQSFP_DD::ReadMonitors() {
     if (mon.aux1 || mon.aux2 || mon.aux3 || mon.custom) {
       uint8_t bytes[2 * 4];
       if (auto r = ReadBlockAt(kAuxMonitors, sizeof bytes, bytes); !r) return r;
-      for (int i = 0; i < 4; ++i) m.aux[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+      for (int i = 0; i < 4; ++i)
+        m.aux[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
     }
     return BoardResult::Ok();
   }());

@@ -37,37 +37,41 @@ class CRegisterAccess {
   BoardResult WriteByte(uint8_t device, uint8_t page, uint8_t reg, uint8_t value, bool verify);
   BoardResult ReadWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t* value, bool lsb_first);
   BoardResult WriteWord(uint8_t device, uint8_t page, uint8_t reg, uint16_t value, bool lsb_first,
-                 bool verify);
+                        bool verify);
   BoardResult ReadDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t* value, bool lsb_first);
   BoardResult WriteDword(uint8_t device, uint8_t page, uint8_t reg, uint32_t value, bool lsb_first,
-                  bool verify);
+                         bool verify);
   // Zero-fills `length` bytes of `buffer`, then reads them.
   BoardResult ReadBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, uint8_t* buffer);
   // With `verify`, at most 128 bytes (a longer verified write writes nothing
   // and returns false); the read-back compares like text, ending early where
   // both sides hold a zero byte.
-  BoardResult WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length, const uint8_t* data,
-                  bool verify);
+  BoardResult WriteBlock(uint8_t device, uint8_t page, uint8_t reg, uint8_t length,
+                         const uint8_t* data, bool verify);
 
   // By register address.
   BoardResult ReadByteAt(uint32_t address, uint8_t* value);
   BoardResult WriteByteAt(uint32_t address, uint8_t value, bool verify = false);
   BoardResult ReadWordAt(uint32_t address, uint16_t* value, bool lsb_first = false);
-  BoardResult WriteWordAt(uint32_t address, uint16_t value, bool lsb_first = false, bool verify = false);
+  BoardResult WriteWordAt(uint32_t address, uint16_t value, bool lsb_first = false,
+                          bool verify = false);
   BoardResult ReadDwordAt(uint32_t address, uint32_t* value, bool lsb_first = false);
-  BoardResult WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false, bool verify = false);
+  BoardResult WriteDwordAt(uint32_t address, uint32_t value, bool lsb_first = false,
+                           bool verify = false);
   // The float's 32 IEEE-754 bits, written as a dword.
-  BoardResult WriteFloatAt(uint32_t address, float value, bool lsb_first = false, bool verify = false);
+  BoardResult WriteFloatAt(uint32_t address, float value, bool lsb_first = false,
+                           bool verify = false);
   BoardResult ReadBlockAt(uint32_t address, uint8_t length, uint8_t* buffer);
-  BoardResult WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data, bool verify = false);
+  BoardResult WriteBlockAt(uint32_t address, uint8_t length, const uint8_t* data,
+                           bool verify = false);
 
  private:
   BoardResult Read(uint8_t device, uint8_t page, uint8_t reg, uint8_t* buffer, uint8_t length);
   BoardResult Write(uint8_t device, uint8_t page, uint8_t reg, const uint8_t* data, uint8_t length);
   BoardResult ReadNumber(uint8_t device, uint8_t page, uint8_t reg, int size, bool lsb_first,
-                  uint32_t* value);
+                         uint32_t* value);
   BoardResult WriteNumber(uint8_t device, uint8_t page, uint8_t reg, int size, uint32_t value,
-                   bool lsb_first, bool verify);
+                          bool lsb_first, bool verify);
 
   CDevice* board_;
 };

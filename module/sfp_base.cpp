@@ -88,7 +88,8 @@ BoardResult CSfpBase::ImageRefresh::Read(uint32_t address, uint8_t length) {
   uint8_t bytes[128];
   if (result_) r = module_.ReadBlock(a.device, a.page, a.reg, length, bytes);
   if (r) std::memcpy(slot, bytes, length);
-  for (int i = 0; i < length; ++i) work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), r.ok());
+  for (int i = 0; i < length; ++i)
+    work_.SetCurrent(a.page, static_cast<uint8_t>(a.reg + i), r.ok());
   result_.Merge(r);
   return r;
 }
@@ -227,7 +228,9 @@ BoardResult CSfpBase::ReadAlarmImage() { return BoardResult::Fail(BoardStatus::k
 BoardResult CSfpBase::ReadThresholds() { return BoardResult::Fail(BoardStatus::kRefused); }
 BoardResult CSfpBase::ReadAdvertisement() { return BoardResult::Fail(BoardStatus::kRefused); }
 BoardResult CSfpBase::ReadTuningImage() { return BoardResult::Fail(BoardStatus::kRefused); }
-BoardResult CSfpBase::WriteThresholds(const float*) { return BoardResult::Fail(BoardStatus::kRefused); }
+BoardResult CSfpBase::WriteThresholds(const float*) {
+  return BoardResult::Fail(BoardStatus::kRefused);
+}
 bool CSfpBase::FitTxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }
 bool CSfpBase::FitRxPowerCalibration(int, const uint32_t*, const float*, int, int) { return false; }
 BoardResult CSfpBase::ReadControlImage() { return BoardResult::Fail(BoardStatus::kRefused); }

@@ -3,6 +3,7 @@
 #include "qualify/plan.h"
 
 #include <fnmatch.h>
+#include <toml++/toml.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +12,10 @@
 #include <set>
 #include <sstream>
 
-#include <toml++/toml.h>
-
 namespace qualify {
 
-PlanError::PlanError(const std::string& file_name, int line_no, int column_no, const std::string& why)
+PlanError::PlanError(const std::string& file_name, int line_no, int column_no,
+                     const std::string& why)
     : std::runtime_error(line_no > 0 ? file_name + ":" + std::to_string(line_no) + ":" +
                                            std::to_string(column_no) + ": " + why
                                      : file_name + ": " + why),
@@ -26,16 +26,26 @@ PlanError::PlanError(const std::string& file_name, int line_no, int column_no, c
 
 const char* StepKindName(StepKind kind) {
   switch (kind) {
-    case StepKind::kIdentify: return "identify";
-    case StepKind::kThresholds: return "thresholds";
-    case StepKind::kDdm: return "ddm";
-    case StepKind::kTxDisable: return "tx-disable";
-    case StepKind::kApplication: return "application";
-    case StepKind::kBer: return "ber";
-    case StepKind::kFlags: return "flags";
-    case StepKind::kEepromCheck: return "eeprom-check";
-    case StepKind::kTxEnable: return "tx-enable";
-    case StepKind::kStopCheckers: return "stop-checkers";
+    case StepKind::kIdentify:
+      return "identify";
+    case StepKind::kThresholds:
+      return "thresholds";
+    case StepKind::kDdm:
+      return "ddm";
+    case StepKind::kTxDisable:
+      return "tx-disable";
+    case StepKind::kApplication:
+      return "application";
+    case StepKind::kBer:
+      return "ber";
+    case StepKind::kFlags:
+      return "flags";
+    case StepKind::kEepromCheck:
+      return "eeprom-check";
+    case StepKind::kTxEnable:
+      return "tx-enable";
+    case StepKind::kStopCheckers:
+      return "stop-checkers";
   }
   return "?";
 }
@@ -77,8 +87,10 @@ const std::vector<KindInfo>& Kinds() {
       {"ddm", StepKind::kDdm, {"samples", "seconds", "lanes"}, {}},
       {"tx-disable", StepKind::kTxDisable, {"lanes"}, {}},
       {"application", StepKind::kApplication, {"application", "lanes"}, {"application"}},
-      {"ber", StepKind::kBer,
-       {"pattern", "target", "confidence", "allowed_errors", "max_seconds"}, {"target"}},
+      {"ber",
+       StepKind::kBer,
+       {"pattern", "target", "confidence", "allowed_errors", "max_seconds"},
+       {"target"}},
       {"flags", StepKind::kFlags, {}, {}},
       {"eeprom-check", StepKind::kEepromCheck, {"page_file"}, {"page_file"}},
       {"tx-enable", StepKind::kTxEnable, {}, {}},
@@ -117,9 +129,12 @@ class Checker {
   explicit Checker(const std::string& file) : file_(file) {}
 
   [[noreturn]] void Fail(const toml::source_region& at, const std::string& reason) const {
-    throw PlanError(file_, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column), reason);
+    throw PlanError(file_, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column),
+                    reason);
   }
-  [[noreturn]] void Fail(const toml::node& at, const std::string& reason) const { Fail(at.source(), reason); }
+  [[noreturn]] void Fail(const toml::node& at, const std::string& reason) const {
+    Fail(at.source(), reason);
+  }
 
   // Every key of `table` must be one of `allowed`.
   void OnlyKeys(const toml::table& table, const std::vector<std::string>& allowed,
@@ -147,14 +162,18 @@ class Checker {
 
   double Number(const toml::node& node, const std::string& what) const {
     double v = 0;
-    if (node.is_integer()) v = static_cast<double>(node.as_integer()->get());
-    else if (node.is_floating_point()) v = node.as_floating_point()->get();
-    else Fail(node, what + " must be a number");
+    if (node.is_integer())
+      v = static_cast<double>(node.as_integer()->get());
+    else if (node.is_floating_point())
+      v = node.as_floating_point()->get();
+    else
+      Fail(node, what + " must be a number");
     if (!std::isfinite(v)) Fail(node, what + " must be a finite number");
     return v;
   }
 
-  int64_t Integer(const toml::node& node, const std::string& what, int64_t low, int64_t high) const {
+  int64_t Integer(const toml::node& node, const std::string& what, int64_t low,
+                  int64_t high) const {
     if (!node.is_integer()) Fail(node, what + " must be an integer");
     const int64_t v = node.as_integer()->get();
     if (v < low || v > high)
@@ -210,15 +229,18 @@ class Checker {
       } else if (key == "pattern") {
         step.pattern = String(node, "pattern");
         if (!kPatterns.count(step.pattern))
-          Fail(node, "\"" + step.pattern + "\" is not a PRBS pattern (PRBS7, PRBS9_4, PRBS9_5, "
-                     "PRBS11, PRBS13, PRBS15, PRBS16, PRBS23, PRBS31, PRBS58)");
+          Fail(node, "\"" + step.pattern +
+                         "\" is not a PRBS pattern (PRBS7, PRBS9_4, PRBS9_5, "
+                         "PRBS11, PRBS13, PRBS15, PRBS16, PRBS23, PRBS31, PRBS58)");
       } else if (key == "target") {
         step.target = Number(node, "target");
-        if (!(step.target > 0 && step.target < 1)) Fail(node, "target must be a bit-error ratio between 0 and 1");
+        if (!(step.target > 0 && step.target < 1))
+          Fail(node, "target must be a bit-error ratio between 0 and 1");
       } else if (key == "confidence") {
         double cl = Number(node, "confidence");
         if (cl >= 50 && cl < 100) cl /= 100;
-        if (!(cl >= 0.5 && cl < 1)) Fail(node, "confidence must be from 0.5 to below 1 (or 50 to below 100 %)");
+        if (!(cl >= 0.5 && cl < 1))
+          Fail(node, "confidence must be from 0.5 to below 1 (or 50 to below 100 %)");
         step.confidence = cl;
       } else if (key == "allowed_errors") {
         step.allowed_errors = static_cast<int>(Integer(node, "allowed_errors", 0, 1000000));
@@ -233,7 +255,8 @@ class Checker {
   }
 
   std::vector<Step> ParseSteps(const toml::node& node, const std::string& what) const {
-    if (!node.is_array_of_tables()) Fail(node, what + " must be an array of tables ([[" + what + "]])");
+    if (!node.is_array_of_tables())
+      Fail(node, what + " must be an array of tables ([[" + what + "]])");
     std::vector<Step> steps;
     for (const toml::node& element : *node.as_array())
       steps.push_back(ParseStep(Table(element, "a step"), "a [[" + what + "]] entry"));
@@ -247,7 +270,8 @@ class Checker {
       OnlyKeys(t, {"low", "high"}, "the limit \"" + name + "\"");
       if (const toml::node* low = t.get("low")) limit.low = Number(*low, name + ".low");
       if (const toml::node* high = t.get("high")) limit.high = Number(*high, name + ".high");
-      if (!limit.low && !limit.high) Fail(node, "the limit \"" + name + "\" needs low, high or both");
+      if (!limit.low && !limit.high)
+        Fail(node, "the limit \"" + name + "\" needs low, high or both");
     } else if (node.is_array()) {
       const toml::array& a = *node.as_array();
       if (a.size() != 2) Fail(node, "the limit \"" + name + "\" must be [low, high]");
@@ -277,12 +301,14 @@ class Checker {
     if (const toml::node* expected = t.get("expected")) {
       const toml::table& e = Table(*expected, "expected");
       OnlyKeys(e, IdentityNames(), "expected");
-      for (auto&& [key, value] : e) p.expected[std::string(key.str())] = String(value, std::string(key.str()));
+      for (auto&& [key, value] : e)
+        p.expected[std::string(key.str())] = String(value, std::string(key.str()));
     }
     if (const toml::node* limits = t.get("limits")) {
       const toml::table& l = Table(*limits, "limits");
       OnlyKeys(l, LimitNames(), "limits");
-      for (auto&& [key, value] : l) p.limits[std::string(key.str())] = ParseLimit(value, std::string(key.str()));
+      for (auto&& [key, value] : l)
+        p.limits[std::string(key.str())] = ParseLimit(value, std::string(key.str()));
     }
     return p;
   }
@@ -313,7 +339,8 @@ Plan ParsePlan(const std::string& text, const std::string& file_name) {
   if (!steps) throw PlanError(file_name, 1, 1, "the plan has no steps ([[step]] entries)");
   plan.steps = check.ParseSteps(*steps, "step");
   if (plan.steps.empty()) check.Fail(*steps, "the plan has no steps");
-  if (const toml::node* finally = root.get("finally")) plan.finally = check.ParseSteps(*finally, "finally");
+  if (const toml::node* finally = root.get("finally"))
+    plan.finally = check.ParseSteps(*finally, "finally");
   for (const Step& s : plan.finally)
     if (s.stop_on_fail)
       throw PlanError(file_name, s.line, 1, "stop_on_fail has no meaning in a finally step");
@@ -325,7 +352,8 @@ Plan ParsePlan(const std::string& text, const std::string& file_name) {
       found.emplace_back(key.source().begin, check.ParseProfile(std::string(key.str()), value));
     // Plan order: toml++ keeps keys sorted, the plan's order is the sources'.
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-      return a.first.line != b.first.line ? a.first.line < b.first.line : a.first.column < b.first.column;
+      return a.first.line != b.first.line ? a.first.line < b.first.line
+                                          : a.first.column < b.first.column;
     });
     for (auto& [at, p] : found) plan.profiles.push_back(std::move(p));
   }
@@ -340,7 +368,8 @@ Plan ParsePlan(const std::string& text, const std::string& file_name) {
       if (p.is_relative() && !folder.empty()) p = folder / p;
       std::error_code ec;
       if (!std::filesystem::is_regular_file(p, ec))
-        throw PlanError(file_name, s.line, 1, "page_file \"" + s.page_file + "\" is not a readable file");
+        throw PlanError(file_name, s.line, 1,
+                        "page_file \"" + s.page_file + "\" is not a readable file");
       s.page_file = p.string();
     }
   };

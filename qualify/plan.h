@@ -54,18 +54,18 @@ enum class StepKind {
   kBer,
   kFlags,
   kEepromCheck,
-  kTxEnable,       // finally: Tx enabled on all lanes
-  kStopCheckers,   // finally: the board's checkers stopped
+  kTxEnable,      // finally: Tx enabled on all lanes
+  kStopCheckers,  // finally: the board's checkers stopped
 };
 // The kind's name in a plan: "identify", "tx-disable", "stop-checkers", ...
 const char* StepKindName(StepKind kind);
 
 // One step and its parameters; each kind reads only its own.
 struct Step {
-  std::string name;          // as the plan names it, or the kind's name
+  std::string name;  // as the plan names it, or the kind's name
   StepKind kind = StepKind::kIdentify;
-  bool stop_on_fail = false; // a FAIL or ERROR ends the run (the finally steps still run)
-  int line = 0;              // where the step is in the plan file
+  bool stop_on_fail = false;  // a FAIL or ERROR ends the run (the finally steps still run)
+  int line = 0;               // where the step is in the plan file
   // ddm: `samples` readings spread over `seconds`.
   int samples = 5;
   double seconds = 2;
@@ -78,18 +78,18 @@ struct Step {
   double target = 1e-12;
   double confidence = 0.95;
   int allowed_errors = 0;
-  int max_seconds = 60;      // the step gives up (ERROR) when no verdict by then
+  int max_seconds = 60;  // the step gives up (ERROR) when no verdict by then
   // eeprom-check: the page file (relative to the plan's folder).
   std::string page_file;
 };
 
 struct Plan {
-  std::string name;          // the plan's `name`, else its file name
-  std::string file_name;     // as given to LoadPlan / ParsePlan
-  std::string text;          // the whole TOML text
-  std::string hash;          // SHA-256 of `text`, lowercase hex
+  std::string name;       // the plan's `name`, else its file name
+  std::string file_name;  // as given to LoadPlan / ParsePlan
+  std::string text;       // the whole TOML text
+  std::string hash;       // SHA-256 of `text`, lowercase hex
   std::vector<Step> steps;
-  std::vector<Step> finally; // always run at the end, in order
+  std::vector<Step> finally;      // always run at the end, in order
   std::vector<Profile> profiles;  // in plan order; the default one included
 
   // The first profile (in plan order) whose glob matches the part number,

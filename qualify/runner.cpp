@@ -120,8 +120,9 @@ void Judge(Measurement& m) {
   }
 }
 
-Measurement Numeric(const std::string& name, int lane, const std::string& unit, std::optional<double> value,
-                    std::optional<double> low, std::optional<double> high) {
+Measurement Numeric(const std::string& name, int lane, const std::string& unit,
+                    std::optional<double> value, std::optional<double> low,
+                    std::optional<double> high) {
   Measurement m;
   m.name = name;
   m.lane = lane;
@@ -144,7 +145,8 @@ void Check(const BoardResult& r, const std::string& what) {
 // The "maximum duration" codes of page 01h (4 bits): the upper end of each
 // range, in milliseconds; nothing for the reserved codes.
 std::optional<double> DurationCodeMs(int code) {
-  static const double ms[] = {1, 5, 10, 50, 100, 500, 1000, 5000, 10000, 60000, 300000, 600000, 3000000};
+  static const double ms[] = {1,    5,     10,    50,     100,    500,    1000,
+                              5000, 10000, 60000, 300000, 600000, 3000000};
   if (code >= 0 && code < static_cast<int>(std::size(ms))) return ms[code];
   return std::nullopt;
 }
@@ -175,9 +177,7 @@ class Runner {
 
  private:
   bool Stopped() const { return options_.stop && options_.stop->load(); }
-  double SinceStart() const {
-    return std::chrono::duration<double>(Clock::now() - start_).count();
-  }
+  double SinceStart() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
   void Emit(RunEvent e) {
     if (on_event_) on_event_(e);
   }
@@ -349,8 +349,10 @@ RunRecord Runner::Run() {
     if (Stopped()) {
       interrupted = true;
       ended_why = "interrupted";
-    } else if (step.stop_on_fail && (done.outcome == Outcome::kFail || done.outcome == Outcome::kError)) {
-      ended_why = "step \"" + step.name + "\" " + records::OutcomeName(done.outcome) + " and stops the run";
+    } else if (step.stop_on_fail &&
+               (done.outcome == Outcome::kFail || done.outcome == Outcome::kError)) {
+      ended_why =
+          "step \"" + step.name + "\" " + records::OutcomeName(done.outcome) + " and stops the run";
     }
   }
 
@@ -364,7 +366,8 @@ RunRecord Runner::Run() {
 
   // Every flag event of the run, the provoked ones said so.
   const auto events = module_.Flags().Get().events;
-  const auto run_start_wall = std::chrono::system_clock::time_point(std::chrono::milliseconds(run_.started_ms));
+  const auto run_start_wall =
+      std::chrono::system_clock::time_point(std::chrono::milliseconds(run_.started_ms));
   for (const auto& ev : events) {
     records::FlagEvent fe;
     fe.t_s = std::chrono::duration<double>(ev.time - run_start_wall).count();
@@ -390,8 +393,10 @@ RunRecord Runner::Run() {
     std::vector<std::string> others;
     for (const StepRecord& s : run_.steps) {
       if (s.outcome != run_.verdict) continue;
-      if (run_.verdict_message.empty()) run_.verdict_message = s.name + ": " + s.message;
-      else others.push_back(s.name);
+      if (run_.verdict_message.empty())
+        run_.verdict_message = s.name + ": " + s.message;
+      else
+        others.push_back(s.name);
     }
     if (!others.empty()) {
       std::string list;
@@ -425,16 +430,36 @@ StepRecord Runner::RunStep(const Step& step) {
   }
   try {
     switch (step.kind) {
-      case StepKind::kIdentify: Identify(step, rec); break;
-      case StepKind::kThresholds: Thresholds(step, rec); break;
-      case StepKind::kDdm: Ddm(step, rec); break;
-      case StepKind::kTxDisable: TxDisable(step, rec); break;
-      case StepKind::kApplication: Application(step, rec); break;
-      case StepKind::kBer: Ber(step, rec); break;
-      case StepKind::kFlags: Flags(step, rec); break;
-      case StepKind::kEepromCheck: EepromCheck(step, rec); break;
-      case StepKind::kTxEnable: TxEnable(step, rec); break;
-      case StepKind::kStopCheckers: StopCheckers(step, rec); break;
+      case StepKind::kIdentify:
+        Identify(step, rec);
+        break;
+      case StepKind::kThresholds:
+        Thresholds(step, rec);
+        break;
+      case StepKind::kDdm:
+        Ddm(step, rec);
+        break;
+      case StepKind::kTxDisable:
+        TxDisable(step, rec);
+        break;
+      case StepKind::kApplication:
+        Application(step, rec);
+        break;
+      case StepKind::kBer:
+        Ber(step, rec);
+        break;
+      case StepKind::kFlags:
+        Flags(step, rec);
+        break;
+      case StepKind::kEepromCheck:
+        EepromCheck(step, rec);
+        break;
+      case StepKind::kTxEnable:
+        TxEnable(step, rec);
+        break;
+      case StepKind::kStopCheckers:
+        StopCheckers(step, rec);
+        break;
     }
     rec.outcome = FromMeasurements(rec.measurements);
     if (rec.message.empty() && rec.outcome != Outcome::kPass) {
@@ -447,8 +472,9 @@ StepRecord Runner::RunStep(const Step& step) {
     }
     // A step the stop cut short judged what it had; none of that stands.
     if (Stopped() && !in_finally_ && rec.outcome != Outcome::kError &&
-        (step.kind == StepKind::kDdm || step.kind == StepKind::kBer || step.kind == StepKind::kTxDisable ||
-         step.kind == StepKind::kApplication || step.kind == StepKind::kEepromCheck)) {
+        (step.kind == StepKind::kDdm || step.kind == StepKind::kBer ||
+         step.kind == StepKind::kTxDisable || step.kind == StepKind::kApplication ||
+         step.kind == StepKind::kEepromCheck)) {
       rec.outcome = Outcome::kError;
       rec.message = "interrupted";
     }
@@ -578,8 +604,9 @@ void Runner::Thresholds(const Step&, StepRecord& rec) {
     const int order[4] = {kLowAlarm, kLowWarning, kHighWarning, kHighAlarm};
     for (int i = 0; i < 4; ++i) {
       const int kind = order[i];
-      Measurement m = Numeric(std::string(q.label) + " " + FlagKindName(kind), 0, unit, v[kind],
-                              i > 0 ? v[order[i - 1]] : std::nullopt, i < 3 ? v[order[i + 1]] : std::nullopt);
+      Measurement m =
+          Numeric(std::string(q.label) + " " + FlagKindName(kind), 0, unit, v[kind],
+                  i > 0 ? v[order[i - 1]] : std::nullopt, i < 3 ? v[order[i + 1]] : std::nullopt);
       Judge(m);
       if (m.outcome == Outcome::kFail && m.value)
         m.note = "out of order: low alarm <= low warning <= high warning <= high alarm";
@@ -654,11 +681,16 @@ void Runner::Ddm(const Step& step, StepRecord& rec) {
     const double t = SinceStart();
     for (Series& s : series) {
       const DdmValue* v = nullptr;
-      if (s.key == "temperature") v = &r.temperature;
-      else if (s.key == "vcc") v = &r.vcc;
-      else if (s.key == "bias") v = &r.bias[s.lane - 1];
-      else if (s.key == "tx_power") v = &r.tx_power[s.lane - 1];
-      else v = &r.rx_power[s.lane - 1];
+      if (s.key == "temperature")
+        v = &r.temperature;
+      else if (s.key == "vcc")
+        v = &r.vcc;
+      else if (s.key == "bias")
+        v = &r.bias[s.lane - 1];
+      else if (s.key == "tx_power")
+        v = &r.tx_power[s.lane - 1];
+      else
+        v = &r.rx_power[s.lane - 1];
       s.state = v->state;
       if (!v->HasReading() || !v->current || !std::isfinite(v->value)) continue;
       s.values.push_back(v->value);
@@ -702,19 +734,21 @@ void Runner::Ddm(const Step& step, StepRecord& rec) {
     // The sample that broke a limit, else the mean.
     m.value = m.low && *lo < *m.low ? *lo : m.high && *hi > *m.high ? *hi : mean;
     Judge(m);
-    m.note = (m.outcome == Outcome::kFail ? m.note + "; " : std::string()) + "min " + Fixed(*lo, 2) +
-             ", max " + Fixed(*hi, 2) + " over " + std::to_string(s.values.size()) + " samples" +
-             (limit ? "; limits from the " + source : "; no limits");
+    m.note = (m.outcome == Outcome::kFail ? m.note + "; " : std::string()) + "min " +
+             Fixed(*lo, 2) + ", max " + Fixed(*hi, 2) + " over " + std::to_string(s.values.size()) +
+             " samples" + (limit ? "; limits from the " + source : "; no limits");
     rec.measurements.push_back(m);
   }
 }
 
 // ---- tx-disable ----
 
-std::optional<double> Runner::WaitTxOutput(int lane, bool lit, Clock::time_point since, double timeout_s) {
+std::optional<double> Runner::WaitTxOutput(int lane, bool lit, Clock::time_point since,
+                                           double timeout_s) {
   const uint8_t bit = static_cast<uint8_t>(1u << (lane - 1));
   double still_ms = 0;
-  const auto limit = since + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_s));
+  const auto limit =
+      since + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_s));
   for (;;) {
     const auto read_start = Clock::now();
     uint8_t status = 0;
@@ -756,8 +790,10 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
   };
   // Polls the lane's bias and Tx power until both are within `bias_limit`
   // and `power_limit`, or the settle time ends; the last readings.
-  auto settle = [&](int lane, const Limit& bias_limit, const Limit& power_limit, double* bias, double* power) {
-    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settle_s));
+  auto settle = [&](int lane, const Limit& bias_limit, const Limit& power_limit, double* bias,
+                    double* power) {
+    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(settle_s));
     for (;;) {
       Check(module_.ReadMonitors(), "reading the monitors");
       Check(module_.ReadAlarmImage(), "reading the flags");
@@ -769,7 +805,8 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       const double t = SinceStart();
       if (std::isfinite(*bias)) rec.samples.push_back({"bias", lane, t, *bias});
       if (std::isfinite(*power)) rec.samples.push_back({"tx power", lane, t, *power});
-      if ((within(*bias, bias_limit) && within(*power, power_limit)) || Clock::now() >= until || Stopped())
+      if ((within(*bias, bias_limit) && within(*power, power_limit)) || Clock::now() >= until ||
+          Stopped())
         return;
       SleepMs(50);
     }
@@ -796,7 +833,8 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       settle(lane, off_bias, off_power, &bias, &power);
       Measurement mb = Numeric("disabled bias", lane, "mA", bias, off_bias.low, off_bias.high);
       Judge(mb);
-      Measurement mp = Numeric("disabled tx power", lane, "dBm", power, off_power.low, off_power.high);
+      Measurement mp =
+          Numeric("disabled tx power", lane, "dBm", power, off_power.low, off_power.high);
       Judge(mp);
       rec.measurements.push_back(mb);
       rec.measurements.push_back(mp);
@@ -861,8 +899,10 @@ void Runner::Application(const Step& step, StepRecord& rec) {
   if (images.Current(0x01, 144)) init_ms = DurationCodeMs(images.page01[144 - 0x80] & 0x0F);
 
   std::vector<int> lanes;
-  if (!step.lanes.empty()) lanes = step.lanes;
-  else for (int lane = 1; lane <= kLanes; ++lane) lanes.push_back(lane);
+  if (!step.lanes.empty())
+    lanes = step.lanes;
+  else
+    for (int lane = 1; lane <= kLanes; ++lane) lanes.push_back(lane);
   const int width = std::max(1, app->host_lanes);
 
   Provoked window;
@@ -910,9 +950,11 @@ void Runner::Application(const Step& step, StepRecord& rec) {
       for (int lane : lanes) {
         status[lane] = ReadField(now, module_.Map().config_status, lane);
         state[lane] = ReadField(now, module_.Map().dp_state, lane);
-        done = done && status[lane] != 0 && status[lane] != 0x0C && (status[lane] != 1 || state[lane] == 4);
+        done = done && status[lane] != 0 && status[lane] != 0x0C &&
+               (status[lane] != 1 || state[lane] == 4);
       }
-      const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - applied).count();
+      const double elapsed =
+          std::chrono::duration<double, std::milli>(Clock::now() - applied).count();
       if (done) {
         reached_ms = pending_ms;
         break;
@@ -975,7 +1017,8 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
   LineCheck check;
   // As `ber` does: restart the generators with the pattern, store it in the
   // checkers, then start them.
-  Check(RunSteps(device_, check.ApplyPattern(static_cast<uint8_t>(pattern))), "setting the lanes' pattern");
+  Check(RunSteps(device_, check.ApplyPattern(static_cast<uint8_t>(pattern))),
+        "setting the lanes' pattern");
   if (const BoardResult r = RunSteps(device_, check.Start()); !r) {
     RunSteps(device_, check.Stop());
     Check(r, "starting the checkers");
@@ -1005,7 +1048,8 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
       const LaneCount c = check.Count(lane);
       if (!c.ever_locked) continue;
       rec.samples.push_back({"ber", channel, t, check.Lane(lane).ber});
-      rec.samples.push_back({"ber upper", channel, t, BerUpperBound(c.errors, c.bits, rule.confidence)});
+      rec.samples.push_back(
+          {"ber upper", channel, t, BerUpperBound(c.errors, c.bits, rule.confidence)});
     }
     Progress(std::to_string(done) + " s of at most " + std::to_string(step.max_seconds));
     if (decided()) break;
@@ -1024,11 +1068,18 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
     if (c.ever_locked) bound.value = BerUpperBound(c.errors, c.bits, rule.confidence);
     bound.note = Fixed(rule.confidence * 100, 0) + " % confidence; ";
     switch (v.verdict) {
-      case Verdict::kPass: bound.outcome = Outcome::kPass; bound.note += "PASS"; break;
-      case Verdict::kFail: bound.outcome = Outcome::kFail; bound.note += "FAIL: " + v.reason; break;
+      case Verdict::kPass:
+        bound.outcome = Outcome::kPass;
+        bound.note += "PASS";
+        break;
+      case Verdict::kFail:
+        bound.outcome = Outcome::kFail;
+        bound.note += "FAIL: " + v.reason;
+        break;
       case Verdict::kRunning:
         bound.outcome = Outcome::kError;
-        bound.note += Stopped() ? "interrupted before a verdict" : "no verdict within " + std::to_string(step.max_seconds) + " s";
+        bound.note += Stopped() ? "interrupted before a verdict"
+                                : "no verdict within " + std::to_string(step.max_seconds) + " s";
         break;
     }
     rec.measurements.push_back(ber);
@@ -1037,8 +1088,8 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
   Check(stopped, "stopping the checkers");
   // A verdict needs every status answer.
   if (failed)
-    throw BoardFailure{"the board failed " + std::to_string(failed) + " status exchange(s) (" + failure +
-                       "); the verdict cannot stand"};
+    throw BoardFailure{"the board failed " + std::to_string(failed) + " status exchange(s) (" +
+                       failure + "); the verdict cannot stand"};
 }
 
 // ---- flags ----
@@ -1053,8 +1104,8 @@ void Runner::Flags(const Step&, StepRecord& rec) {
     if (!ev.set || !IsAlarmOrFault(ev.flag->key)) continue;
     bool excused = false;
     for (const Provoked& p : provoked_)
-      excused = excused || (ev.sequence >= p.first && ev.sequence <= p.last && p.lanes.count(ev.lane) &&
-                            ProvokedBy(p.kind, ev.flag->key));
+      excused = excused || (ev.sequence >= p.first && ev.sequence <= p.last &&
+                            p.lanes.count(ev.lane) && ProvokedBy(p.kind, ev.flag->key));
     if (excused) continue;
     ++count;
     auto& m = raised[{ev.flag->key, ev.lane}];
@@ -1070,7 +1121,8 @@ void Runner::Flags(const Step&, StepRecord& rec) {
   if (count) {
     total.note.clear();
     for (const auto& [key, m] : raised)
-      total.note += (total.note.empty() ? "" : ", ") + m.name + (m.lane ? " lane " + std::to_string(m.lane) : "");
+      total.note += (total.note.empty() ? "" : ", ") + m.name +
+                    (m.lane ? " lane " + std::to_string(m.lane) : "");
   }
   rec.measurements.push_back(total);
   for (auto& [key, m] : raised) rec.measurements.push_back(m);
@@ -1085,7 +1137,8 @@ void Runner::EepromCheck(const Step& step, StepRecord& rec) {
   m.unit = "bytes";
   transfer::TransferEngine engine(device_, {});
   transfer::OpenError open_error;
-  if (engine.ReadPageFile(step.page_file, &open_error) != transfer::TransferEngine::ReadStatus::kOk) {
+  if (engine.ReadPageFile(step.page_file, &open_error) !=
+      transfer::TransferEngine::ReadStatus::kOk) {
     rec.message = step.page_file + ": cannot be read or holds no data";
     m.outcome = Outcome::kError;
     m.note = rec.message;
@@ -1113,7 +1166,9 @@ void Runner::EepromCheck(const Step& step, StepRecord& rec) {
   }
   const auto result = engine.LastResult(transfer::Job::kCheck);
   switch (result.outcome) {
-    case transfer::Outcome::kDone: m.text = "intact"; break;
+    case transfer::Outcome::kDone:
+      m.text = "intact";
+      break;
     case transfer::Outcome::kMismatch:
       m.outcome = Outcome::kFail;
       m.text = "differs";

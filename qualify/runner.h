@@ -23,11 +23,11 @@ struct RunEvent {
     kProgress,      // text: what the current step is doing ("lane 3", "12 s of 40")
   };
   Kind kind = Kind::kProgress;
-  int step_index = -1;       // index into plan.steps, then plan.finally after them
+  int step_index = -1;  // index into plan.steps, then plan.finally after them
   std::string step_name;
   records::Outcome outcome = records::Outcome::kPass;
   std::string text;
-  bool is_finally = false;   // the step is one of the plan's finally steps
+  bool is_finally = false;  // the step is one of the plan's finally steps
   // Valid only during the callback.
   const records::StepRecord* step = nullptr;
   const records::RunRecord* run = nullptr;

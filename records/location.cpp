@@ -21,8 +21,7 @@ std::string Scheme(const std::string& text) {
   std::string scheme;
   for (size_t i = 0; i < colon; ++i) {
     const char c = text[i];
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-      return "";
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return "";
     scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return scheme;

@@ -4,6 +4,8 @@
 // goes through Esc(), in the page, in the SVG and in attributes alike.
 #include "records/report.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -13,8 +15,6 @@
 #include <set>
 #include <string_view>
 #include <utility>
-
-#include <fmt/format.h>
 
 #include "board/text_format.h"
 
@@ -42,15 +42,31 @@ std::string Esc(std::string_view text) {
     }
     const char c = text[i++];
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      case '\t': case '\n': case '\r': out += c; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '\t':
+      case '\n':
+      case '\r':
+        out += c;
+        break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) out += "\xEF\xBF\xBD";
-        else out += c;
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+          out += "\xEF\xBF\xBD";
+        else
+          out += c;
     }
   }
   return out;
@@ -110,10 +126,14 @@ std::string Duration(int64_t started_ms, int64_t ended_ms) {
 
 const char* OutcomeClass(Outcome o) {
   switch (o) {
-    case Outcome::kPass: return "pass";
-    case Outcome::kFail: return "fail";
-    case Outcome::kSkip: return "skip";
-    case Outcome::kError: return "error";
+    case Outcome::kPass:
+      return "pass";
+    case Outcome::kFail:
+      return "fail";
+    case Outcome::kSkip:
+      return "skip";
+    case Outcome::kError:
+      return "error";
   }
   return "error";
 }
@@ -271,8 +291,9 @@ std::string Polylines(const Line& line, bool log, double x0, double xw, double t
   for (const auto& seg : segments) {
     if (seg.empty()) continue;
     if (seg.size() == 1) {
-      fmt::format_to(std::back_inserter(out), "<circle cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"2\" fill=\"{}\"/>",
-                     seg[0].first, seg[0].second, color);
+      fmt::format_to(std::back_inserter(out),
+                     "<circle cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"2\" fill=\"{}\"/>", seg[0].first,
+                     seg[0].second, color);
       continue;
     }
     fmt::format_to(std::back_inserter(out),
@@ -298,8 +319,8 @@ std::string RenderChart(const Chart& c, int id) {
         hi = std::max(hi, *s);
       }
   if (!(lo <= hi))
-    return "<p class=\"empty\">No value of these samples can be drawn (all NaN, infinite"
-           + std::string(c.log_y ? " or zero" : "") + ").</p>";
+    return "<p class=\"empty\">No value of these samples can be drawn (all NaN, infinite" +
+           std::string(c.log_y ? " or zero" : "") + ").</p>";
   for (const Limit& l : c.limits)
     if (const auto s = Scaled(l.value, c.log_y)) {
       lo = std::min(lo, *s);
@@ -332,7 +353,8 @@ std::string RenderChart(const Chart& c, int id) {
     if (step > 0) {
       lo = std::min(lo, std::floor(lo / step) * step);
       hi = std::max(hi, std::ceil(hi / step) * step);
-      if (std::isfinite(lo) && std::isfinite(hi)) yticks = NiceTicks(lo, hi, c.height > 260 ? 6 : 4, nullptr);
+      if (std::isfinite(lo) && std::isfinite(hi))
+        yticks = NiceTicks(lo, hi, c.height > 260 ? 6 : 4, nullptr);
     }
   }
 
@@ -352,15 +374,18 @@ std::string RenderChart(const Chart& c, int id) {
                  "<svg class=\"chart{}\" viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"{}\" "
                  "preserveAspectRatio=\"xMidYMid meet\">",
                  c.width < 600 ? " small" : "", c.width, c.height, c.title);
-  fmt::format_to(o, "<defs><clipPath id=\"plot{}\"><rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>"
-                    "</clipPath></defs>",
-                 id, ml, mt - 2, xw, yh + 4);
+  fmt::format_to(
+      o,
+      "<defs><clipPath id=\"plot{}\"><rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>"
+      "</clipPath></defs>",
+      id, ml, mt - 2, xw, yh + 4);
   // Grid and tick labels.
   out += "<g class=\"grid\">";
   for (double v : yticks) {
     if (v < lo - 1e-9 || v > hi + 1e-9) continue;
     const double y = Y(v);
-    fmt::format_to(o, "<line x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>", ml, ml + xw, y, y);
+    fmt::format_to(o, "<line x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>", ml, ml + xw, y,
+                   y);
   }
   for (double t : xticks) {
     const double x = X(t);
@@ -375,10 +400,12 @@ std::string RenderChart(const Chart& c, int id) {
   for (double t : xticks)
     fmt::format_to(o, "<text x=\"{:.1f}\" y=\"{}\" text-anchor=\"middle\">{}</text>", X(t),
                    mt + yh + 16, Num(t));
-  fmt::format_to(o, "<text x=\"{:.1f}\" y=\"{}\" text-anchor=\"middle\" class=\"axis\">time (s)</text>",
-                 ml + xw / 2, c.height - 4);
+  fmt::format_to(
+      o, "<text x=\"{:.1f}\" y=\"{}\" text-anchor=\"middle\" class=\"axis\">time (s)</text>",
+      ml + xw / 2, c.height - 4);
   out += "</g>";
-  fmt::format_to(o, "<rect class=\"frame\" x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>", ml, mt, xw, yh);
+  fmt::format_to(o, "<rect class=\"frame\" x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>", ml, mt,
+                 xw, yh);
 
   fmt::format_to(o, "<g clip-path=\"url(#plot{})\">", id);
   for (const Line& line : c.lines)
@@ -386,13 +413,15 @@ std::string RenderChart(const Chart& c, int id) {
   for (const Limit& l : c.limits)
     if (const auto s = Scaled(l.value, c.log_y)) {
       const double y = Y(*s);
-      fmt::format_to(o, "<line class=\"limit\" x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>",
+      fmt::format_to(o,
+                     "<line class=\"limit\" x1=\"{}\" x2=\"{:.1f}\" y1=\"{:.1f}\" y2=\"{:.1f}\"/>",
                      ml, ml + xw, y, y);
       // A high limit's label above its line, a low limit's under it, so
       // two close limits keep apart; inside the plot at its edges.
       const bool under = l.low ? (mt + yh) - y >= 14 : y - mt < 14;
-      fmt::format_to(o, "<text class=\"limit\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>",
-                     ml + xw - 4, under ? y + 12 : y - 4, l.label);
+      fmt::format_to(
+          o, "<text class=\"limit\" x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>",
+          ml + xw - 4, under ? y + 12 : y - 4, l.label);
     }
   out += "</g></svg>";
   return out;
@@ -417,7 +446,8 @@ std::vector<Limit> LimitsOf(const RunRecord& run, const std::set<std::string>& n
     }
   std::vector<Limit> out;
   if (lows.size() == 1) out.push_back({*lows.begin(), "low limit " + Num(*lows.begin()), true});
-  if (highs.size() == 1) out.push_back({*highs.begin(), "high limit " + Num(*highs.begin()), false});
+  if (highs.size() == 1)
+    out.push_back({*highs.begin(), "high limit " + Num(*highs.begin()), false});
   return out;
 }
 
@@ -553,8 +583,8 @@ void Header(std::string& out, const RunRecord& run) {
   fmt::format_to(o, "<p class=\"sub\">{} · {}</p>", UtcTime(run.started_ms),
                  Duration(run.started_ms, run.ended_ms));
   out += "</div>";
-  fmt::format_to(o, "<div class=\"verdict {}\"><div class=\"word\">{}</div>", OutcomeClass(run.verdict),
-                 OutcomeName(run.verdict));
+  fmt::format_to(o, "<div class=\"verdict {}\"><div class=\"word\">{}</div>",
+                 OutcomeClass(run.verdict), OutcomeName(run.verdict));
   if (!run.verdict_message.empty())
     fmt::format_to(o, "<div class=\"why\">{}</div>", Esc(run.verdict_message));
   out += "</div></header>";
@@ -596,15 +626,17 @@ void StepSummary(std::string& out, const RunRecord& run) {
     out += "<p class=\"empty\">The run has no steps.</p></section>";
     return;
   }
-  out += "<table><thead><tr><th class=\"num\">#</th><th>Step</th><th>Kind</th><th>Outcome</th>"
-         "<th class=\"num\">Duration</th><th>Message</th></tr></thead><tbody>";
+  out +=
+      "<table><thead><tr><th class=\"num\">#</th><th>Step</th><th>Kind</th><th>Outcome</th>"
+      "<th class=\"num\">Duration</th><th>Message</th></tr></thead><tbody>";
   for (size_t i = 0; i < run.steps.size(); ++i) {
     const StepRecord& s = run.steps[i];
-    fmt::format_to(o,
-                   "<tr class=\"{}\"><td class=\"num\">{}</td><td>{}</td><td class=\"nw\">{}</td><td>{}</td>"
-                   "<td class=\"num\">{}</td><td>{}</td></tr>",
-                   OutcomeClass(s.outcome), i + 1, Esc(s.name), Esc(s.kind), Pill(s.outcome),
-                   Duration(s.started_ms, s.ended_ms), Esc(s.message));
+    fmt::format_to(
+        o,
+        "<tr class=\"{}\"><td class=\"num\">{}</td><td>{}</td><td class=\"nw\">{}</td><td>{}</td>"
+        "<td class=\"num\">{}</td><td>{}</td></tr>",
+        OutcomeClass(s.outcome), i + 1, Esc(s.name), Esc(s.kind), Pill(s.outcome),
+        Duration(s.started_ms, s.ended_ms), Esc(s.message));
   }
   out += "</tbody></table></section>";
 }
@@ -617,7 +649,8 @@ void StepDetails(std::string& out, const RunRecord& run) {
     const StepRecord& s = run.steps[i];
     fmt::format_to(o, "<div class=\"step {}\"><h3>{}. {} <span class=\"kind\">{}</span>{}</h3>",
                    OutcomeClass(s.outcome), i + 1, Esc(s.name), Esc(s.kind), Pill(s.outcome));
-    fmt::format_to(o, "<p class=\"meta\">{} · {}", UtcTime(s.started_ms), Duration(s.started_ms, s.ended_ms));
+    fmt::format_to(o, "<p class=\"meta\">{} · {}", UtcTime(s.started_ms),
+                   Duration(s.started_ms, s.ended_ms));
     if (!s.samples.empty()) fmt::format_to(o, " · {} samples", s.samples.size());
     out += "</p>";
     if (!s.message.empty()) fmt::format_to(o, "<p class=\"msg\">{}</p>", Esc(s.message));
@@ -626,12 +659,13 @@ void StepDetails(std::string& out, const RunRecord& run) {
       continue;
     }
     // The same columns in every step's table.
-    out += "<table class=\"measurements\"><colgroup><col style=\"width:19%\"><col style=\"width:7%\">"
-           "<col style=\"width:14%\"><col style=\"width:10%\"><col style=\"width:10%\">"
-           "<col style=\"width:13%\"><col style=\"width:8%\"><col></colgroup>"
-           "<thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
-           "<th class=\"num\">Low limit</th><th class=\"num\">High limit</th><th>Expected</th>"
-           "<th>Outcome</th><th>Note</th></tr></thead><tbody>";
+    out +=
+        "<table class=\"measurements\"><colgroup><col style=\"width:19%\"><col style=\"width:7%\">"
+        "<col style=\"width:14%\"><col style=\"width:10%\"><col style=\"width:10%\">"
+        "<col style=\"width:13%\"><col style=\"width:8%\"><col></colgroup>"
+        "<thead><tr><th>Measurement</th><th>Lane</th><th class=\"num\">Value</th>"
+        "<th class=\"num\">Low limit</th><th class=\"num\">High limit</th><th>Expected</th>"
+        "<th>Outcome</th><th>Note</th></tr></thead><tbody>";
     for (const Measurement& m : s.measurements) {
       std::string value;
       if (m.value)
@@ -643,14 +677,15 @@ void StepDetails(std::string& out, const RunRecord& run) {
       const auto limit = [&](const std::optional<double>& l) {
         return l ? Num(*l) + (m.unit.empty() ? "" : " " + Esc(m.unit)) : std::string("—");
       };
-      fmt::format_to(o,
-                     "<tr class=\"{}\"><td>{}</td><td>{}</td><td class=\"num\">{}</td>"
-                     "<td class=\"num\">{}</td><td class=\"num\">{}</td><td>{}</td><td>{}</td>"
-                     "<td>{}</td></tr>",
-                     OutcomeClass(m.outcome), Esc(m.name), LaneText(m.lane), value, limit(m.low),
-                     limit(m.high),
-                     m.expected.empty() ? "—" : "<span class=\"mono\">" + Esc(m.expected) + "</span>",
-                     Pill(m.outcome), Esc(m.note));
+      fmt::format_to(
+          o,
+          "<tr class=\"{}\"><td>{}</td><td>{}</td><td class=\"num\">{}</td>"
+          "<td class=\"num\">{}</td><td class=\"num\">{}</td><td>{}</td><td>{}</td>"
+          "<td>{}</td></tr>",
+          OutcomeClass(m.outcome), Esc(m.name), LaneText(m.lane), value, limit(m.low),
+          limit(m.high),
+          m.expected.empty() ? "—" : "<span class=\"mono\">" + Esc(m.expected) + "</span>",
+          Pill(m.outcome), Esc(m.note));
     }
     out += "</tbody></table></div>";
   }
@@ -702,14 +737,16 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
   if (any_upper) fmt::format_to(o, "<span>{}upper bound</span>", LegendSwatch(-1, true));
   out += "</div>";
   out += RenderChart(chart, (*chart_id)++);
-  out += "</figure><p class=\"note\">Measured BER solid, its upper confidence bound dashed, in the "
-         "lane's colour. A BER of 0 (no error counted) cannot be drawn on the log scale; "
-         "its upper bound is.</p>";
+  out +=
+      "</figure><p class=\"note\">Measured BER solid, its upper confidence bound dashed, in the "
+      "lane's colour. A BER of 0 (no error counted) cannot be drawn on the log scale; "
+      "its upper bound is.</p>";
 
   // The last value of each lane, for reading without the chart.
-  out += "<table class=\"compact\"><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
-         "<th class=\"num\">Upper bound</th><th class=\"num\">At (s)</th>"
-         "<th class=\"num\">Samples</th></tr></thead><tbody>";
+  out +=
+      "<table class=\"compact\"><thead><tr><th>Lane</th><th class=\"num\">Last BER</th>"
+      "<th class=\"num\">Upper bound</th><th class=\"num\">At (s)</th>"
+      "<th class=\"num\">Samples</th></tr></thead><tbody>";
   for (int lane : lanes) {
     auto last = [&](const char* name, double* t) -> std::optional<double> {
       const auto it = series.find({name, lane});
@@ -725,8 +762,9 @@ void BerSection(std::string& out, const RunRecord& run, const SeriesMap& series,
     const auto ber = last("ber", &t);
     const auto upper = last("ber upper", &t);
     size_t count = 0;
-    if (const auto it = series.find({"ber", lane}); it != series.end()) count = static_cast<size_t>(std::count_if(
-          it->second.begin(), it->second.end(), [](const Point& p) { return !p.gap; }));
+    if (const auto it = series.find({"ber", lane}); it != series.end())
+      count = static_cast<size_t>(std::count_if(it->second.begin(), it->second.end(),
+                                                [](const Point& p) { return !p.gap; }));
     fmt::format_to(o,
                    "<tr><td>{}{}</td><td class=\"num\">{}</td><td class=\"num\">{}</td>"
                    "<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>",
@@ -768,9 +806,10 @@ void DdmSection(std::string& out, const RunRecord& run, const SeriesMap& series,
   bool any_limit = false;
   for (const std::string& name : names) any_limit |= !LimitsOf(run, {name}).empty();
   if (any_limit)
-    out += "<span><svg class=\"swatch\" width=\"22\" height=\"10\" viewBox=\"0 0 22 10\" "
-           "aria-hidden=\"true\"><line x1=\"1\" x2=\"21\" y1=\"5\" y2=\"5\" stroke=\"#c4242f\" "
-           "stroke-width=\"1.5\" stroke-dasharray=\"5 3\"/></svg>limit</span>";
+    out +=
+        "<span><svg class=\"swatch\" width=\"22\" height=\"10\" viewBox=\"0 0 22 10\" "
+        "aria-hidden=\"true\"><line x1=\"1\" x2=\"21\" y1=\"5\" y2=\"5\" stroke=\"#c4242f\" "
+        "stroke-width=\"1.5\" stroke-dasharray=\"5 3\"/></svg>limit</span>";
   out += "</div>";
   out += "<div class=\"multiples\">";
   for (const std::string& name : names) {
@@ -801,8 +840,9 @@ void FlagSection(std::string& out, const RunRecord& run) {
   }
   // A module that chatters could leave thousands; the store keeps them all.
   constexpr size_t kShown = 2000;
-  out += "<table class=\"compact\"><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th>"
-         "<th>Lane</th><th>Event</th><th>During step</th></tr></thead><tbody>";
+  out +=
+      "<table class=\"compact\"><thead><tr><th class=\"num\">Time (s)</th><th>Flag</th>"
+      "<th>Lane</th><th>Event</th><th>During step</th></tr></thead><tbody>";
   // The step that was running when the flag was seen, from the steps' times.
   const auto during = [&](double t_s) -> std::string {
     if (!std::isfinite(t_s) || run.started_ms <= 0) return "";
@@ -866,8 +906,9 @@ std::string RenderHtmlReport(const RunRecord& run) {
   std::string out;
   out.reserve(64 * 1024);
   auto o = std::back_inserter(out);
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
   fmt::format_to(o, "<title>Run {} · {} {} · {}</title>", run.id, Esc(run.part_number),
                  Esc(run.serial), OutcomeName(run.verdict));
   out += "<style>";

@@ -7,10 +7,14 @@ namespace records {
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
-    case Outcome::kPass: return "PASS";
-    case Outcome::kFail: return "FAIL";
-    case Outcome::kSkip: return "SKIP";
-    case Outcome::kError: return "ERROR";
+    case Outcome::kPass:
+      return "PASS";
+    case Outcome::kFail:
+      return "FAIL";
+    case Outcome::kSkip:
+      return "SKIP";
+    case Outcome::kError:
+      return "ERROR";
   }
   return "ERROR";
 }

@@ -30,8 +30,10 @@ void OpenSession(soci::session& session, const Location& where) {
   // SOCI's SQLite backend takes a plain file name, or db="..." when the
   // name holds a '='.
   const std::string& path = where.sqlite_path;
-  if (path.find('=') == std::string::npos) session.open(*factory_sqlite3(), path);
-  else if (path.find('"') == std::string::npos) session.open(*factory_sqlite3(), "db=\"" + path + "\"");
+  if (path.find('=') == std::string::npos)
+    session.open(*factory_sqlite3(), path);
+  else if (path.find('"') == std::string::npos)
+    session.open(*factory_sqlite3(), "db=\"" + path + "\"");
   else
     throw StoreError(StoreError::Kind::kOpen, "the records database file name " + path +
                                                   " holds both '=' and '\"'; choose another");
@@ -192,13 +194,20 @@ size_t Utf8Length(const std::string& text, size_t i) {
   if (c < 0x80) return c == 0 ? 0 : 1;
   size_t n = 0;
   unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c == 0xE0) n = 3, low = 0xA0;
-  else if (c == 0xED) n = 3, high = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF) n = 3;
-  else if (c == 0xF0) n = 4, low = 0x90;
-  else if (c == 0xF4) n = 4, high = 0x8F;
-  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c == 0xE0)
+    n = 3, low = 0xA0;
+  else if (c == 0xED)
+    n = 3, high = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF)
+    n = 3;
+  else if (c == 0xF0)
+    n = 4, low = 0x90;
+  else if (c == 0xF4)
+    n = 4, high = 0x8F;
+  else if (c >= 0xF1 && c <= 0xF3)
+    n = 4;
   if (n == 0 || i + n > text.size()) return 0;
   if (at(1) < low || at(1) > high) return 0;
   for (size_t k = 2; k < n; ++k)
@@ -238,10 +247,10 @@ void CleanNumber(std::optional<double>& v) {
 }
 
 RunRecord Cleaned(RunRecord run) {
-  for (std::string* t : {&run.host, &run.user, &run.board_path, &run.board_serial, &run.vendor,
-                         &run.part_number, &run.serial, &run.revision, &run.firmware,
-                         &run.plan_name, &run.plan_text, &run.plan_hash, &run.profile,
-                         &run.verdict_message, &run.tool_version})
+  for (std::string* t :
+       {&run.host, &run.user, &run.board_path, &run.board_serial, &run.vendor, &run.part_number,
+        &run.serial, &run.revision, &run.firmware, &run.plan_name, &run.plan_text, &run.plan_hash,
+        &run.profile, &run.verdict_message, &run.tool_version})
     CleanText(*t);
   for (StepRecord& step : run.steps) {
     for (std::string* t : {&step.name, &step.kind, &step.message}) CleanText(*t);
@@ -288,14 +297,14 @@ class SociStore : public Store {
         std::string mode;
         sql_ << "PRAGMA journal_mode = WAL", soci::into(mode);  // readers never block a writer
         int tables = 0;
-        sql_ << "SELECT COUNT(*) FROM sqlite_master", soci::into(tables);  // a file that is no database fails here
+        sql_ << "SELECT COUNT(*) FROM sqlite_master",
+            soci::into(tables);  // a file that is no database fails here
       }
     } catch (const StoreError&) {
       throw;
     } catch (const std::exception& e) {
-      throw StoreError(Kind::kOpen,
-                       "cannot open the records database " + where_.display + ": " +
-                           Clean(e.what(), where_));
+      throw StoreError(Kind::kOpen, "cannot open the records database " + where_.display + ": " +
+                                        Clean(e.what(), where_));
     }
   }
 
@@ -581,9 +590,8 @@ class SociStore : public Store {
         soci::into(run.verdict_message), soci::into(run.started_ms), soci::into(run.ended_ms),
         soci::into(run.tool_version);
     if (!sql_.got_data())
-      throw StoreError(Kind::kNotFound,
-                       "no run " + std::to_string(id) + " in the records database " +
-                           where_.display);
+      throw StoreError(Kind::kNotFound, "no run " + std::to_string(id) +
+                                            " in the records database " + where_.display);
     run.verdict = ParseStored(verdict);
 
     std::vector<int64_t> step_ids;
@@ -641,8 +649,8 @@ class SociStore : public Store {
           (sql_.prepare << "SELECT p.step_id, p.series, p.lane, p.t_s, p.value FROM samples p"
                            " JOIN steps s ON s.id = p.step_id WHERE s.run_id = :id"
                            " ORDER BY s.position, p.position",
-           soci::use(id), soci::into(step_id), soci::into(sample.series),
-           soci::into(sample.lane), soci::into(sample.t_s), soci::into(sample.value, value_ind));
+           soci::use(id), soci::into(step_id), soci::into(sample.series), soci::into(sample.lane),
+           soci::into(sample.t_s), soci::into(sample.value, value_ind));
       st.execute(false);
       while (st.fetch()) {
         if (value_ind != soci::i_ok) sample.value = std::numeric_limits<double>::quiet_NaN();
@@ -675,7 +683,8 @@ int Store::ProgramSchemaVersion() { return static_cast<int>(Migrations().size())
 std::unique_ptr<Store> Store::Open(const Location& where) {
   auto store = std::make_unique<SociStore>(where);
   store->Connect();
-  if (where.backend == Location::Backend::kSqlite && store->SchemaVersion() < ProgramSchemaVersion())
+  if (where.backend == Location::Backend::kSqlite &&
+      store->SchemaVersion() < ProgramSchemaVersion())
     store->Migrate();
   return store;
 }

@@ -24,9 +24,9 @@ struct StoreError : std::runtime_error {
 // What `--db` (or LANEWRIGHT_DB, or the default) names.
 struct Location {
   enum class Backend { kSqlite, kPostgresql } backend = Backend::kSqlite;
-  std::string sqlite_path;         // for SQLite
-  std::string connect;             // for PostgreSQL: a libpq connection string
-  std::string display;             // for messages: never holds a password
+  std::string sqlite_path;  // for SQLite
+  std::string connect;      // for PostgreSQL: a libpq connection string
+  std::string display;      // for messages: never holds a password
 };
 
 // Resolves `--db URL` (empty when not given): the option, else the
@@ -53,10 +53,10 @@ struct RunSummary {
 };
 
 struct RunFilter {
-  std::optional<int64_t> since_ms;     // runs started at or after
+  std::optional<int64_t> since_ms;  // runs started at or after
   std::optional<Outcome> verdict;
-  std::string serial;                  // empty: any
-  int limit = 0;                       // 0: all
+  std::string serial;  // empty: any
+  int limit = 0;       // 0: all
 };
 
 class Store {

@@ -21,10 +21,14 @@ uint8_t Flags(BerHistory::Kind kind, Verdict verdict) {
 
 const char* StateName(BerHistory::Kind kind) {
   switch (kind) {
-    case BerHistory::Kind::kMeasured: return "measured";
-    case BerHistory::Kind::kBound: return "bound";
-    case BerHistory::Kind::kNoBits: return "no bits";
-    case BerHistory::Kind::kNoLock: break;
+    case BerHistory::Kind::kMeasured:
+      return "measured";
+    case BerHistory::Kind::kBound:
+      return "bound";
+    case BerHistory::Kind::kNoBits:
+      return "no bits";
+    case BerHistory::Kind::kNoLock:
+      break;
   }
   return "no lock";
 }
@@ -111,7 +115,8 @@ void BerHistory::Add(int chart, const Point& p, const VerdictRule& rule) {
   c.upper[at] = drawn ? static_cast<float>(p.upper) : 0.0f;
   c.flags[at] = Flags(p.kind, p.verdict);
 
-  if (s.segments.empty() || p.seconds != s.last_seconds + 1) s.segments.push_back({index, p.seconds});
+  if (s.segments.empty() || p.seconds != s.last_seconds + 1)
+    s.segments.push_back({index, p.seconds});
   s.last_seconds = p.seconds;
   if (s.epochs.empty() || s.epochs.back().confidence != rule.confidence ||
       s.epochs.back().target != rule.target)
@@ -200,11 +205,14 @@ BerHistory::Drawn BerHistory::Decimate(int chart, int columns, double same) cons
   Drawn d;
   const Series& s = charts_[chart];
   if (s.size == 0 || columns < 1) return d;
-  auto end_of = [&](size_t g) { return g + 1 < s.segments.size() ? s.segments[g + 1].first_index : s.size; };
+  auto end_of = [&](size_t g) {
+    return g + 1 < s.segments.size() ? s.segments[g + 1].first_index : s.size;
+  };
   uint64_t lo = UINT32_MAX, hi = 0;
   for (size_t g = 0; g < s.segments.size(); ++g) {
     lo = std::min<uint64_t>(lo, s.segments[g].first_seconds);
-    hi = std::max<uint64_t>(hi, s.segments[g].first_seconds + (end_of(g) - s.segments[g].first_index) - 1);
+    hi = std::max<uint64_t>(
+        hi, s.segments[g].first_seconds + (end_of(g) - s.segments[g].first_index) - 1);
   }
   const uint64_t span = hi - lo + 1;
   const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(columns), span);
@@ -283,8 +291,8 @@ bool BerHistory::WriteCsv(std::ostream& out) const {
       const size_t at = i % kChunk;
       const auto kind = static_cast<Kind>(c.flags[at] & 3);
       const auto verdict = static_cast<Verdict>(c.flags[at] >> 2 & 3);
-      const uint32_t seconds =
-          s.segments[segment].first_seconds + static_cast<uint32_t>(i - s.segments[segment].first_index);
+      const uint32_t seconds = s.segments[segment].first_seconds +
+                               static_cast<uint32_t>(i - s.segments[segment].first_index);
       char ber[24] = "", upper[24] = "";
       if (kind == Kind::kMeasured || kind == Kind::kBound) {
         std::snprintf(ber, sizeof ber, "%.5e", static_cast<double>(c.ber[at]));

@@ -107,9 +107,12 @@ double BitsForVerdict(double target, double cl, uint64_t allowed) {
 
 const char* VerdictName(Verdict v) {
   switch (v) {
-    case Verdict::kRunning: return "RUNNING";
-    case Verdict::kPass: return "PASS";
-    case Verdict::kFail: return "FAIL";
+    case Verdict::kRunning:
+      return "RUNNING";
+    case Verdict::kPass:
+      return "PASS";
+    case Verdict::kFail:
+      return "FAIL";
   }
   return "?";
 }

@@ -45,19 +45,19 @@ const char* VerdictName(Verdict v);  // "RUNNING", "PASS", "FAIL"
 // What a lane counted, as the verdict needs it.
 struct LaneCount {
   bool ever_locked = false;
-  uint32_t seconds = 0;      // since the test started
-  uint32_t lock_losses = 0;  // locked, then not
-  uint64_t errors = 0;       // while steadily locked
-  double bits = 0;           // while steadily locked
-  double bit_rate = 0;       // bits per second of the last locked second, 0 if none
+  uint32_t seconds = 0;           // since the test started
+  uint32_t lock_losses = 0;       // locked, then not
+  uint64_t errors = 0;            // while steadily locked
+  double bits = 0;                // while steadily locked
+  double bit_rate = 0;            // bits per second of the last locked second, 0 if none
   uint32_t failed_exchanges = 0;  // status answers the board lost: no verdict then
 };
 
 struct LaneVerdict {
   Verdict verdict = Verdict::kRunning;
-  std::string reason;          // why it failed, or what it waits for
-  double bits_needed = 0;      // N
-  double seconds_left = -1;    // at the lane's bit rate; -1 when not known
+  std::string reason;        // why it failed, or what it waits for
+  double bits_needed = 0;    // N
+  double seconds_left = -1;  // at the lane's bit rate; -1 when not known
 };
 
 LaneVerdict JudgeLane(const LaneCount& count, const VerdictRule& rule);

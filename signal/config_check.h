@@ -13,16 +13,16 @@ namespace sigtest {
 
 class ConfigCheck {
  public:
-  static constexpr int kGeneratorWaitMs = 50;   // after each command 18
-  static constexpr int kRestartWaitMs = 500;    // between the stops and the starts
+  static constexpr int kGeneratorWaitMs = 50;  // after each command 18
+  static constexpr int kRestartWaitMs = 500;   // between the stops and the starts
 
   // What the dialog's controls hold. A list without a selection is -1.
   struct Form {
     int checker_lsb = -1, checker_msb = -1;
     int error_threshold = -1, cycle_threshold = -1;
     bool invert = false;
-    bool combined = false;  // the "Combined" / "MSB/LSB" radio pair
-    bool automatic = false; // "Auto"
+    bool combined = false;   // the "Combined" / "MSB/LSB" radio pair
+    bool automatic = false;  // "Auto"
     int generator_lsb = -1, generator_msb = -1;
     bool generator_combined = false, generator_msb_lsb = false;  // two check boxes
     std::string generator_caption = "Start";

@@ -6,22 +6,27 @@ namespace sigtest {
 
 const std::array<const char*, 4> kLutModes = {"3TAP", "BYPASS", "7TAP_LIN", "7TAP_LUT"};
 const std::array<const char*, 7> kSwings = {"60p", "70p", "80p", "90p", "100p", "110p", "120p"};
-#define LW_DSP_MODES                                                                       \
-  "SLC1", "SLC1_LDEQ", "SLC1_RC_SLC2", "SLC1_RC_LDEQ", "DFE1", "Res", "Res", "DFE1_RC_DFE2", \
-      "SLC1_MPICAN_SLC2", "SLC1_MPICAN_LDEQ", "SLC1_RC_MPICAN_SLC2", "SLC1_RC_MPICAN_LDEQ",  \
-      "Res", "DFE1_MPICAN_DFE2", "Res", "DFE1_RC_MPICAN_DFE2"
+#define LW_DSP_MODES                                                                               \
+  "SLC1", "SLC1_LDEQ", "SLC1_RC_SLC2", "SLC1_RC_LDEQ", "DFE1", "Res", "Res", "DFE1_RC_DFE2",       \
+      "SLC1_MPICAN_SLC2", "SLC1_MPICAN_LDEQ", "SLC1_RC_MPICAN_SLC2", "SLC1_RC_MPICAN_LDEQ", "Res", \
+      "DFE1_MPICAN_DFE2", "Res", "DFE1_RC_MPICAN_DFE2"
 const std::array<const char*, 16> kDspModes = {LW_DSP_MODES};
 const std::array<const char*, 17> kDspModesRow3 = {LW_DSP_MODES, ""};
 #undef LW_DSP_MODES
-const std::array<const char*, 17> kAfeTrims = {
-    "Res", "ISSE", "0dB", "Res", "NEG_4dB", "Res", "Res", "Res", "NEG_7dB",
-    "Res", "Res",  "Res", "Res", "Res",     "Res", "Res", "NEG_10dB"};
+const std::array<const char*, 17> kAfeTrims = {"Res", "ISSE", "0dB",     "Res", "NEG_4dB", "Res",
+                                               "Res", "Res",  "NEG_7dB", "Res", "Res",     "Res",
+                                               "Res", "Res",  "Res",     "Res", "NEG_10dB"};
 const std::array<const char*, 2> kSignallings = {"PAM", "NRZ"};
 const std::array<const char*, 2> kRefClkModes = {"LOCAL", "REFLESS"};
-const std::array<const char*, 9> kOpModes = {
-    "DUPLEX_RETIMER", "DUPLEX_GEARBOX", "LINE_RETIMER", "HOST_RETIMER", "LINE_PRBS",
-    "HOST_PRBS",      "DUAL_PRBS",      "LINE_PRBS_EXT_HOST_LOOPBACK",
-    "HOST_PRBS_EXT_LINE_LOOPBACK"};
+const std::array<const char*, 9> kOpModes = {"DUPLEX_RETIMER",
+                                             "DUPLEX_GEARBOX",
+                                             "LINE_RETIMER",
+                                             "HOST_RETIMER",
+                                             "LINE_PRBS",
+                                             "HOST_PRBS",
+                                             "DUAL_PRBS",
+                                             "LINE_PRBS_EXT_HOST_LOOPBACK",
+                                             "HOST_PRBS_EXT_LINE_LOOPBACK"};
 const std::array<const char*, 7> kMonclkDividers = {
     "PLR_MONCLK_DIV_RATIO_1",  "PLR_MONCLK_DIV_RATIO_4",  "PLR_MONCLK_DIV_RATIO_8",
     "PLR_MONCLK_DIV_RATIO_16", "PLR_MONCLK_DIV_RATIO_32", "PLR_MONCLK_DIV_RATIO_64",
@@ -128,9 +133,12 @@ Names DspListFor(const DspField& field, int entry) {
 
 unsigned DspMaxValue(const DspField& field, int entry) {
   switch (field.control) {
-    case C::kList: return static_cast<unsigned>(DspListFor(field, entry).size()) - 1;
-    case C::kCheck: return 1;
-    case C::kNumber: return 0xFFFF;
+    case C::kList:
+      return static_cast<unsigned>(DspListFor(field, entry).size()) - 1;
+    case C::kCheck:
+      return 1;
+    case C::kNumber:
+      return 0xFFFF;
   }
   return 0;
 }
@@ -139,9 +147,11 @@ std::string DspRowName(DspSection section, int entry) {
   if (section == S::kGlobal) return "DSP";
   if (section == S::kTx && entry >= kTxMonclkFirst)
     return entry == kTxMonclkFirst ? "Line TX first (Monclk) row" : "Line TX second (Monclk) row";
-  const auto rows = section == S::kTx ? std::span<const DspRow>(kTxRows) : std::span<const DspRow>(kRxRows);
+  const auto rows =
+      section == S::kTx ? std::span<const DspRow>(kTxRows) : std::span<const DspRow>(kRxRows);
   for (const auto& row : rows)
-    if (row.entry == entry) return std::string(section == S::kTx ? "Line TX row " : "Line RX row ") + row.label;
+    if (row.entry == entry)
+      return std::string(section == S::kTx ? "Line TX row " : "Line RX row ") + row.label;
   return "?";
 }
 

@@ -34,13 +34,13 @@ struct DspField {
   const char* label;  // the control's caption, e.g. "Pre"
   DspSection section;
   DspControl control;
-  int width;           // 1: bits of a byte; 2: unsigned 16-bit little-endian
-  uint8_t mask;        // width 1: the bits this field owns
-  int offset;          // block lane 1 (entry 0); lanes follow at `width` steps
-  int monclk_offset;   // TX only: first monitor-clock row, -1 when none
+  int width;          // 1: bits of a byte; 2: unsigned 16-bit little-endian
+  uint8_t mask;       // width 1: the bits this field owns
+  int offset;         // block lane 1 (entry 0); lanes follow at `width` steps
+  int monclk_offset;  // TX only: first monitor-clock row, -1 when none
   int monclk_step;
   uint8_t monclk_mask;
-  Names list;          // list entries (position = value)
+  Names list;  // list entries (position = value)
 };
 
 // All fields, in the order the page lays out their controls.

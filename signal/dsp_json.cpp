@@ -2,9 +2,8 @@
 
 #include <bit>
 #include <cmath>
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 namespace sigtest {
 
@@ -79,12 +78,18 @@ unsigned Capacity(const DspField& f, int entry) {
 
 const char* KindName(const Json& v) {
   switch (v.type()) {
-    case Json::value_t::null: return "null";
-    case Json::value_t::boolean: return "a boolean";
-    case Json::value_t::string: return "a string";
-    case Json::value_t::array: return "an array";
-    case Json::value_t::object: return "an object";
-    default: return "a number";
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::boolean:
+      return "a boolean";
+    case Json::value_t::string:
+      return "a string";
+    case Json::value_t::array:
+      return "an array";
+    case Json::value_t::object:
+      return "an object";
+    default:
+      return "a number";
   }
 }
 
@@ -122,8 +127,9 @@ bool FieldValue(const Json& v, const DspField& f, int entry, const std::string& 
       out->value = static_cast<unsigned>(index);
       return true;
     }
-    *error = path + ": " + v.dump() + " " +
-             (index == -2 ? "names several entries; give the position" : "is not an entry of the list");
+    *error =
+        path + ": " + v.dump() + " " +
+        (index == -2 ? "names several entries; give the position" : "is not an entry of the list");
     return false;
   }
   if (v.is_number()) {
@@ -244,9 +250,12 @@ std::string DspFieldText(const DspBlock& block, const DspField& f, int entry) {
   const DspFieldValue v = DspValueOf(block, f, entry);
   if (v.name) return v.name;
   switch (v.control) {
-    case DspControl::kList: return "#" + std::to_string(v.value);
-    case DspControl::kCheck: return v.value ? "yes" : "no";
-    case DspControl::kNumber: return std::to_string(v.value);
+    case DspControl::kList:
+      return "#" + std::to_string(v.value);
+    case DspControl::kCheck:
+      return v.value ? "yes" : "no";
+    case DspControl::kNumber:
+      return std::to_string(v.value);
   }
   return "?";
 }
@@ -348,8 +357,10 @@ bool ApplyDspEdit(const DspEdit& edit, DspBlock* block, std::string* error) {
                        : kRateHelp;
       return false;
     }
-    if (s.field) SetDsp(next, *s.field, s.entry, s.value);
-    else next[kDspRateCode] = static_cast<uint8_t>(s.value);
+    if (s.field)
+      SetDsp(next, *s.field, s.entry, s.value);
+    else
+      next[kDspRateCode] = static_cast<uint8_t>(s.value);
   }
   next[kDspWriteMarker] = 1;
   *block = next;
@@ -366,7 +377,8 @@ std::vector<std::string> DspDifferences(const DspBlock& a, const DspBlock& b) {
   auto compare = [&](DspSection section) {
     for (int entry = 0; entry < DspEntryCount(section); ++entry)
       for (const auto& f : DspFields())
-        if (f.section == section && LocateDsp(f, entry) && GetDsp(a, f, entry) != GetDsp(b, f, entry))
+        if (f.section == section && LocateDsp(f, entry) &&
+            GetDsp(a, f, entry) != GetDsp(b, f, entry))
           paths.push_back(FieldPath(f, entry));
   };
   compare(DspSection::kGlobal);

@@ -148,8 +148,10 @@ ModeReport DspPageModel::ReportFromSelections(int pattern_selection, int rate_se
 
 ModeReport DspPageModel::PeriodicReport() {
   int rate_code = block_[kDspRateCode];
-  if (rate_code == 0) rate_code = 4;
-  else if (rate_code == 1) rate_code = 5;
+  if (rate_code == 0)
+    rate_code = 4;
+  else if (rate_code == 1)
+    rate_code = 5;
   return Finish(block_[0] & 1, rate_code);
 }
 

@@ -3,11 +3,11 @@
 // mode reports. The "Dsp" page and the CLI's `dsp` and `power` commands use it.
 #pragma once
 
-#include "board/board_result.h"
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "board/board_result.h"
 #include "signal/dsp_block.h"
 #include "signal/mode_report.h"
 

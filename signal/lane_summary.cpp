@@ -95,8 +95,10 @@ std::string LaneDetails(const LaneFacts& facts, const VerdictRule& rule) {
     out += "< " + BerText(s.upper);
   else
     out += "above " + BerText(s.lower) + ", below " + BerText(s.upper);
-  if (s.bounded) out += (c.errors == 0 ? " at " : ", each one-sided at ") + Percent(rule.confidence);
-  out += "\nErrors while locked: " + std::to_string(c.errors) + " in " + Sprintf("%.3g bits", c.bits);
+  if (s.bounded)
+    out += (c.errors == 0 ? " at " : ", each one-sided at ") + Percent(rule.confidence);
+  out +=
+      "\nErrors while locked: " + std::to_string(c.errors) + " in " + Sprintf("%.3g bits", c.bits);
   out += "\nErrors around relocks: " + std::to_string(facts.relock_errors) + " in " +
          Sprintf("%.3g bits", facts.relock_bits);
   out += "\nLock losses: " + std::to_string(c.lock_losses);

@@ -16,12 +16,12 @@ class LineCheck;
 
 // What the line check knows of one lane.
 struct LaneFacts {
-  uint32_t seconds = 0;            // ticks since Clear; 0: nothing to claim yet
-  bool locked = false;             // at the last tick
-  LaneCount count;                 // steady counts, as the verdict takes them
-  uint64_t relock_errors = 0;      // in the first second after each (re)lock
+  uint32_t seconds = 0;        // ticks since Clear; 0: nothing to claim yet
+  bool locked = false;         // at the last tick
+  LaneCount count;             // steady counts, as the verdict takes them
+  uint64_t relock_errors = 0;  // in the first second after each (re)lock
   double relock_bits = 0;
-  int64_t seconds_since_lock = -1; // -1 while not locked
+  int64_t seconds_since_lock = -1;  // -1 while not locked
 };
 LaneFacts FactsOf(const LineCheck& check, int lane);
 

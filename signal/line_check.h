@@ -28,7 +28,7 @@ class LineCheck {
     uint32_t seconds = 0;
     double errors = 0.0;  // true accumulated count, never scaled
     uint64_t bits = 0;
-    double ber = 1.0;     // errors / bits, 1.0 while no bit was counted
+    double ber = 1.0;  // errors / bits, 1.0 while no bit was counted
     bool locked = true;
     bool alarm = false;
     uint8_t pattern = 0;  // received pattern index of the last locked answer
@@ -41,12 +41,12 @@ class LineCheck {
     bool was_locked = false;  // at the previous tick
     uint32_t lock_losses = 0;
     uint32_t failed_exchanges = 0;  // the board lost the status answer
-    uint32_t locked_at = 0;   // tick count when it last locked
+    uint32_t locked_at = 0;         // tick count when it last locked
     uint64_t steady_errors = 0;
     double steady_bits = 0;
     uint64_t relock_errors = 0;
     double relock_bits = 0;
-    double bit_rate = 0;      // bits per second of the last locked tick
+    double bit_rate = 0;  // bits per second of the last locked tick
   };
   // What a channel group shows; empty texts before the first tick and after Clear.
   struct Shown {

@@ -26,11 +26,12 @@ ModeReport ModeReport::FromMessage(uint16_t word, const uint8_t* record) {
 }
 
 std::string ModeReportText(const ModeReport& m) {
-  const char* rate = m.signalling ? NameAt(kBitRates, m.rate_code) : NameAt(kSymbolRates, m.rate_code);
+  const char* rate =
+      m.signalling ? NameAt(kBitRates, m.rate_code) : NameAt(kSymbolRates, m.rate_code);
   char text[128];
   std::snprintf(text, sizeof text, "%s            %s            %s            %.2fw",
-                NameAt(kModulations, m.signalling), rate,
-                NameAt(kGeneratorPatternNames, m.pattern), static_cast<double>(m.power));
+                NameAt(kModulations, m.signalling), rate, NameAt(kGeneratorPatternNames, m.pattern),
+                static_cast<double>(m.power));
   return text;
 }
 

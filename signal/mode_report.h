@@ -12,7 +12,7 @@ struct ModeReport {
   uint8_t pattern = 0;     // pattern index (low byte of the mode word)
   uint8_t signalling = 0;  // 0 PAM4, 1 NRZ (high byte)
   uint8_t rate_code = 0;
-  float power = 0;         // watts
+  float power = 0;  // watts
   uint8_t resend = 0;
 
   // The mode word: signalling x 256 + pattern.

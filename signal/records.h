@@ -25,9 +25,9 @@ enum : int {
   kAuto = 8,
   kErrorThreshold = 9,
   kCycleThreshold = 10,
-  kFill = 14,   // four 16-bit words 0x3333
+  kFill = 14,  // four 16-bit words 0x3333
   kFillEnd = 22,
-  kTwo = 22,    // always 2 once stored
+  kTwo = 22,  // always 2 once stored
 };
 }  // namespace checker
 
@@ -40,7 +40,7 @@ enum : int {
   kCombined = 4,
   kLsbPattern = 5,
   kMsbPattern = 6,
-  kTail = 7,    // bytes 7-25: 0, eight words 0x3333, 1, 0
+  kTail = 7,  // bytes 7-25: 0, eight words 0x3333, 1, 0
   kFill = 8,
   kFillEnd = 24,
   kOne = 24,

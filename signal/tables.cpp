@@ -5,21 +5,21 @@
 
 namespace sigtest {
 
-const std::array<const char*, 11> kCheckerPatternNames = {
-    "PRBS7", "PRBS9_4", "PRBS9_5", "PRBS11", "PRBS13", "PRBS15",
-    "PRBS16", "PRBS23", "PRBS31", "PPRBS58", "NONE"};
+const std::array<const char*, 11> kCheckerPatternNames = {"PRBS7",  "PRBS9_4", "PRBS9_5", "PRBS11",
+                                                          "PRBS13", "PRBS15",  "PRBS16",  "PRBS23",
+                                                          "PRBS31", "PPRBS58", "NONE"};
 const std::array<const char*, 11> kGeneratorPatternNames = {
-    "PRBS7", "PRBS9_4", "PRBS9_5", "PRBS11", "PRBS13", "PRBS15",
-    "PRBS16", "PRBS23", "PRBS31", "PRBS58", "NONE"};
+    "PRBS7",  "PRBS9_4", "PRBS9_5", "PRBS11", "PRBS13", "PRBS15",
+    "PRBS16", "PRBS23",  "PRBS31",  "PRBS58", "NONE"};
 const std::array<const char*, 11> kPatternListNames = {
     "PLR_PAT_PRBS7",  "PLR_PAT_PRBS9_4", "PLR_PAT_PRBS9_5", "PLR_PAT_PRBS11",
     "PLR_PAT_PRBS13", "PLR_PAT_PRBS15",  "PLR_PAT_PRBS16",  "PLR_PAT_PRBS23",
     "PLR_PAT_PRBS31", "PLR_PAT_PRBS58",  "PLR_PAT_NONE"};
 
-const std::array<const char*, 6> kSymbolRates = {"2.5 GBd",  "10.3125 GBd",  "20.625 GBd",
-                                                 "25 GBd",   "25.78125 GBd", "26.5625 GBd"};
-const std::array<const char*, 6> kBitRates = {"2.5 Gbps",  "10.3125 Gbps",  "20.625 Gbps",
-                                              "25 Gbps",   "25.78125 Gbps", "26.5625 Gbps"};
+const std::array<const char*, 6> kSymbolRates = {"2.5 GBd", "10.3125 GBd",  "20.625 GBd",
+                                                 "25 GBd",  "25.78125 GBd", "26.5625 GBd"};
+const std::array<const char*, 6> kBitRates = {"2.5 Gbps", "10.3125 Gbps",  "20.625 Gbps",
+                                              "25 Gbps",  "25.78125 Gbps", "26.5625 Gbps"};
 const std::array<double, 6> kRateGiga = {2.5, 10.3125, 20.625, 25, 25.78125, 26.5625};
 const std::array<const char*, 2> kModulations = {"PAM4", "NRZ"};
 

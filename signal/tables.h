@@ -46,8 +46,8 @@ constexpr uint8_t DeviceOfLane(int lane) { return lane >= 5 ? 1 : 0; }
 // The BER charts, in chart order (CH1 ... CH8).
 struct ChartInfo {
   const char* title;
-  int lane;          // DSP lane plotted
-  uint32_t colour;   // 0x00BBGGRR
+  int lane;         // DSP lane plotted
+  uint32_t colour;  // 0x00BBGGRR
   int Red() const { return colour & 0xFF; }
   int Green() const { return (colour >> 8) & 0xFF; }
   int Blue() const { return (colour >> 16) & 0xFF; }

@@ -123,8 +123,8 @@ TEST_F(MainWindowFixture, OpensWithCaptionTabsAndConnectedBoard) {
   EXPECT_EQ(window->StatusText(), "UsbHid Connected");
   EXPECT_EQ(window->Context().Device().OpenPath(), "emulated:board0");
   EXPECT_NE(window->findChild<QLabel*>("emulatedBadge"), nullptr);
-  const QFont font = window->findChild<QLabel*>(
-      QStringLiteral("id%1").arg(CLanewrightDlg::kIdStatusLine))->font();
+  const QFont font =
+      window->findChild<QLabel*>(QStringLiteral("id%1").arg(CLanewrightDlg::kIdStatusLine))->font();
   EXPECT_LE(QFontMetrics(font).height(), 24);
   EXPECT_GE(QFontMetrics(font).height(), 22);
   EXPECT_TRUE(font.bold());
@@ -275,8 +275,8 @@ std::vector<Logged>* g_logged = nullptr;
 TEST(CoreLog, LinesReachTheQtCategoryOfTheirLayer) {
   std::vector<Logged> logged;
   g_logged = &logged;
-  const QtMessageHandler before =
-      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  const QtMessageHandler before = qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
         if (g_logged) g_logged->push_back({type, context.category, text});
       });
   QLoggingCategory::setFilterRules("lanewright.board.debug=true");

@@ -52,21 +52,28 @@ TEST_F(BoardFixture, EveryCommandFramesItsReportsAsTheBoardExpects) {
         {0, 0xAA, 0xAA, 0x07, 1, 0x00, 0xA0, 0xE4, 28}}},
       {"module write 40 at page 10h 0x80",
        [](CDevice& d, uint8_t* b) { return d.WriteModule(1, 0xA0, 0x10, 0x80, b, 40); },
-       {{0, 0xAA, 0xAA, 0x06, 1, 0x10, 0xA0, 0x80, 32}, {0, 0xAA, 0xAA, 0x06, 1, 0x10, 0xA0, 0xA0, 8}}},
+       {{0, 0xAA, 0xAA, 0x06, 1, 0x10, 0xA0, 0x80, 32},
+        {0, 0xAA, 0xAA, 0x06, 1, 0x10, 0xA0, 0xA0, 8}}},
       {"module write exactly 32",
        [](CDevice& d, uint8_t* b) { return d.WriteModule(1, 0xA0, 0x10, 0x80, b, 32); },
        {{0, 0xAA, 0xAA, 0x06, 1, 0x10, 0xA0, 0x80, 32}}},
       {"DSP read 193",
        [](CDevice& d, uint8_t* b) { return d.SendCommand(0x11, 0, 0, b, 193); },
-       {{0, 0xAA, 0xAA, 0x11, 0, 0, 50}, {0, 0xAA, 0xAA, 0x11, 0, 50, 50},
-        {0, 0xAA, 0xAA, 0x11, 0, 100, 50}, {0, 0xAA, 0xAA, 0x11, 0, 150, 43}}},
+       {{0, 0xAA, 0xAA, 0x11, 0, 0, 50},
+        {0, 0xAA, 0xAA, 0x11, 0, 50, 50},
+        {0, 0xAA, 0xAA, 0x11, 0, 100, 50},
+        {0, 0xAA, 0xAA, 0x11, 0, 150, 43}}},
       {"DSP write 193",
        [](CDevice& d, uint8_t* b) { return d.SendCommand(0x10, 0, 0, b, 193); },
-       {{0, 0xAA, 0xAA, 0x10, 0, 0, 50}, {0, 0xAA, 0xAA, 0x10, 0, 50, 50},
-        {0, 0xAA, 0xAA, 0x10, 0, 100, 50}, {0, 0xAA, 0xAA, 0x10, 0, 150, 43}}},
-      {"DSP save", [](CDevice& d, uint8_t* b) { return d.SendCommand(0x0D, 0, 0, b, 0); },
+       {{0, 0xAA, 0xAA, 0x10, 0, 0, 50},
+        {0, 0xAA, 0xAA, 0x10, 0, 50, 50},
+        {0, 0xAA, 0xAA, 0x10, 0, 100, 50},
+        {0, 0xAA, 0xAA, 0x10, 0, 150, 43}}},
+      {"DSP save",
+       [](CDevice& d, uint8_t* b) { return d.SendCommand(0x0D, 0, 0, b, 0); },
        {{0, 0xAA, 0xAA, 0x0D, 0}}},
-      {"power read", [](CDevice& d, uint8_t* b) { return d.SendCommand(0x0A, 0, 0, b, 12); },
+      {"power read",
+       [](CDevice& d, uint8_t* b) { return d.SendCommand(0x0A, 0, 0, b, 12); },
        {{0, 0xAA, 0xAA, 0x0A, 0}}},
       {"checker status lane 6",
        [](CDevice& d, uint8_t* b) {
@@ -101,7 +108,8 @@ TEST_F(BoardFixture, EveryCommandFramesItsReportsAsTheBoardExpects) {
        [](CDevice& d, uint8_t* b) { return d.ReadMailbox(10, b, 60); },
        {{0, 0xAA, 0xAA, 0x16, 10, 50}, {0, 0xAA, 0xAA, 0x16, 60, 10}}},
       {"length 0 sends nothing",
-       [](CDevice& d, uint8_t* b) { return d.WriteModule(1, 0xA0, 0, 0, b, 0); }, {}},
+       [](CDevice& d, uint8_t* b) { return d.WriteModule(1, 0xA0, 0, 0, b, 0); },
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -111,7 +119,8 @@ TEST_F(BoardFixture, EveryCommandFramesItsReportsAsTheBoardExpects) {
     const auto sent = Requests();
     ASSERT_EQ(sent.size(), c.heads.size());
     for (size_t i = 0; i < sent.size(); ++i)
-      EXPECT_EQ(Bytes(sent[i], 0, static_cast<int>(c.heads[i].size())), c.heads[i]) << "report " << i;
+      EXPECT_EQ(Bytes(sent[i], 0, static_cast<int>(c.heads[i].size())), c.heads[i])
+          << "report " << i;
   }
 }
 
@@ -126,7 +135,8 @@ TEST_F(BoardFixture, WritesCarryOnlyTheCallersBytesAndReadsFillInOrder) {
 
   {
     auto lock = board->Lock();
-    for (int r = 0x80; r <= 0xFF; ++r) board->Module().Poke(0x02, r, static_cast<uint8_t>(r ^ 0x5A));
+    for (int r = 0x80; r <= 0xFF; ++r)
+      board->Module().Poke(0x02, r, static_cast<uint8_t>(r ^ 0x5A));
   }
   uint8_t read[128] = {};
   ASSERT_TRUE(device.ReadModule(1, 0xA0, 0x02, 0x80, read, 128));
@@ -143,7 +153,7 @@ TEST_F(BoardFixture, ReadTimesOutAfterTheLimitAndTheLinkStaysUsable) {
   const BoardResult r = device.SendCommand(0x14, 0, 0, status, 25);
   const auto took = Clock::now() - start;
   EXPECT_EQ(r.status, BoardStatus::kTimeout);
-  EXPECT_GE(took, milliseconds(65));   // 20 ms pause + 50 ms limit
+  EXPECT_GE(took, milliseconds(65));  // 20 ms pause + 50 ms limit
   EXPECT_LT(took, milliseconds(200));
   EXPECT_EQ(std::vector<uint8_t>(status, status + 25), std::vector<uint8_t>(25, 0));
   uint8_t byte = 0;
@@ -157,10 +167,11 @@ TEST_F(BoardFixture, ReadTimesOutAfterTheLimitAndTheLinkStaysUsable) {
 TEST_F(BoardFixture, ReportsAreLoggedAsHexAtTheBoardsDebugLevel) {
   std::vector<std::string> lines;
   std::mutex m;
-  const auto before = lwlog::SetLogSink([&](lwlog::Category c, lwlog::Level l, std::string_view line) {
-    std::lock_guard lock(m);
-    if (c == lwlog::Category::kBoard && l == lwlog::Level::kDebug) lines.emplace_back(line);
-  });
+  const auto before =
+      lwlog::SetLogSink([&](lwlog::Category c, lwlog::Level l, std::string_view line) {
+        std::lock_guard lock(m);
+        if (c == lwlog::Category::kBoard && l == lwlog::Level::kDebug) lines.emplace_back(line);
+      });
   const bool was_tracing = lwlog::Enabled(lwlog::Category::kBoard, lwlog::Level::kDebug);
   lwlog::SetThreshold(lwlog::Category::kBoard, lwlog::Level::kWarning);
   uint8_t byte = 0;
@@ -241,7 +252,8 @@ TEST(HidEnumeration, OnlyFullMatchesAreListedInEnumerationOrder) {
   board->AddDevice({"emulated:board1", 0x0483, 0x0211, 0x0200, "second board"});
   CDevice device(board);
   ASSERT_EQ(device.FindDevices(), 2);
-  EXPECT_EQ(device.Hid().DevicePaths(), (std::vector<std::string>{"emulated:board0", "emulated:board1"}));
+  EXPECT_EQ(device.Hid().DevicePaths(),
+            (std::vector<std::string>{"emulated:board0", "emulated:board1"}));
   EXPECT_EQ(device.Hid().FindDevicePath("EMULATED:BOARD1"), 1);
   EXPECT_EQ(device.Hid().FindDevicePath("emulated:mouse"), -1);
   EXPECT_FALSE(device.OpenBoard(-1));

@@ -35,7 +35,8 @@ TEST(BoardWorker, ADelayedJobWaitsItsTimeWhileLaterJobsRun) {
   EXPECT_GE(worker.Pending(), 3u) << "delayed jobs count as pending";
   worker.Drain();
   EXPECT_EQ(worker.Pending(), 0u);
-  EXPECT_EQ(order, (std::vector<std::string>{"now", "no delay", "soon", "soon, posted second", "late"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"now", "no delay", "soon", "soon, posted second", "late"}));
   ASSERT_EQ(at_ms.size(), 5u);
   EXPECT_LT(at_ms[1], 100.0) << "undelayed jobs do not wait for the delayed ones";
   EXPECT_GE(at_ms[2], 100.0);

@@ -31,7 +31,8 @@ TEST(EmulatedBoards, EachHasItsOwnPathAndModuleSerial) {
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(list[i]["path"], "emulated:board" + std::to_string(i));
     paths.insert(list[i]["path"]);
-    r = RunCliOn(nullptr, {"--emulate-boards", "4", "--board", std::to_string(i), "info", "--json"});
+    r = RunCliOn(nullptr,
+                 {"--emulate-boards", "4", "--board", std::to_string(i), "info", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto info = Json(r.out);
     const std::string serial = info["identity"]["serial_number"];
@@ -91,14 +92,16 @@ TEST(RunOnEachBoard, RunsOnEveryBoardAtOnceEachWithItsOwnDevice) {
   Rendezvous together(4);
   std::mutex mutex;
   std::vector<std::string> serials(4);
-  const auto outcomes = board::RunOnEachBoard(rack, [&](const board::BoardSlot& slot, CDevice& dev) {
-    EXPECT_EQ(dev.OpenPath(), slot.path);
-    uint8_t serial[16] = {};
-    if (!dev.ReadModule(1, 0xA0, 0x00, 166, serial, 16)) throw std::runtime_error("read failed");
-    EXPECT_TRUE(together.Arrive()) << "board " << slot.index << " ran alone";
-    std::lock_guard lock(mutex);
-    serials[slot.index].assign(reinterpret_cast<char*>(serial), 16);
-  });
+  const auto outcomes =
+      board::RunOnEachBoard(rack, [&](const board::BoardSlot& slot, CDevice& dev) {
+        EXPECT_EQ(dev.OpenPath(), slot.path);
+        uint8_t serial[16] = {};
+        if (!dev.ReadModule(1, 0xA0, 0x00, 166, serial, 16))
+          throw std::runtime_error("read failed");
+        EXPECT_TRUE(together.Arrive()) << "board " << slot.index << " ran alone";
+        std::lock_guard lock(mutex);
+        serials[slot.index].assign(reinterpret_cast<char*>(serial), 16);
+      });
   ASSERT_EQ(outcomes.size(), 4u);
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(outcomes[i].slot.index, i);
@@ -169,8 +172,8 @@ TEST(RunOnEachBoard, EachBoardGoesItsOwnWay) {
     EXPECT_EQ(slot.index, 1);
     holder.Release();
   };
-  const auto second = board::RunOnBoards(locked, {slots[1]}, [](const board::BoardSlot&, CDevice&) {},
-                                         options);
+  const auto second = board::RunOnBoards(
+      locked, {slots[1]}, [](const board::BoardSlot&, CDevice&) {}, options);
   EXPECT_EQ(told, 1);
   EXPECT_TRUE(second[0].opened) << second[0].opened.Text();
   std::filesystem::remove_all(locked->dir);
@@ -191,7 +194,8 @@ TEST(ContextRunOnBoards, AllOrTheChosenBoard) {
   ctx.all_boards = true;
   EXPECT_EQ(ctx.RunOnBoards(note).size(), 3u);
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{"emulated:board0", "emulated:board1", "emulated:board2"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"emulated:board0", "emulated:board1", "emulated:board2"}));
   seen.clear();
   ctx.all_boards = false;
   ctx.board_index = 2;

@@ -1,14 +1,12 @@
 // lanewright-cli's board commands against the emulated board, run in-process.
 #include <gtest/gtest.h>
 
-#include "tests/cli_test_support.h"
-
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cli/cli.h"
 #include "emulator/emulated_board.h"
+#include "tests/cli_test_support.h"
 
 namespace {
 
@@ -18,7 +16,8 @@ using cli_test::RunCli;
 TEST(CliBoard, ListsTheEmulatedBoard) {
   auto r = RunCli({"boards"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "0  emulated:board0  0483:0211:0200  Lanewright emulated test board  (emulated)\n");
+  EXPECT_EQ(r.out,
+            "0  emulated:board0  0483:0211:0200  Lanewright emulated test board  (emulated)\n");
   r = RunCli({"--json", "boards"});
   EXPECT_EQ(cli_test::Json(r.out)[0]["id"], "0483:0211:0200");
 }
@@ -92,7 +91,7 @@ TEST(CliBoard, WriteChangesTheModuleThroughTheProtocol) {
 
 TEST(CliBoard, UsageErrorsExitTwoAndSendNothing) {
   const std::vector<std::vector<std::string>> cases = {
-      {"read", "0x1000000"}, {"read", "0xA00080", "0"},   {"read", "0xA00080", "256"},
+      {"read", "0x1000000"}, {"read", "0xA00080", "0"},    {"read", "0xA00080", "256"},
       {"read", "zz"},        {"write", "0xA00080", "256"}, {"write", "0xA00080"},
       {"frobnicate"},        {"read", "--bogus", "1"},     {"--board"},
   };
@@ -143,8 +142,9 @@ TEST(CliBoard, HelpExplainsToolAndCommands) {
 // `--json` where it stood before, `--` ends the options, words that name a
 // command are arguments after the command.
 TEST(CliBoard, ParserKeepsTheCommandSurface) {
-  const std::vector<std::vector<std::string>> same = {
-      {"--json", "read", "0xA00080"}, {"read", "--json", "0xA00080"}, {"read", "0xA00080", "--json"}};
+  const std::vector<std::vector<std::string>> same = {{"--json", "read", "0xA00080"},
+                                                      {"read", "--json", "0xA00080"},
+                                                      {"read", "0xA00080", "--json"}};
   for (const auto& args : same) {
     auto r = RunCli(args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -168,13 +168,13 @@ TEST(CliBoard, ParserKeepsTheCommandSurface) {
 TEST(CliJson, StringsAreValidJsonWhateverTheBytes) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\"b\\\n\x01", "a\"b\\\n\x01"},
-      {"\xE5\x86\x99", "\xE5\x86\x99"},                    // valid UTF-8 stays
-      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},            // four bytes, U+1F600
-      {"V\xA9X\xE5", "V\xC2\xA9X\xC3\xA5"},                // stray bytes: U+00A9, U+00E5
-      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                    // overlong '/'
-      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},        // a surrogate, UTF-8 encoded
+      {"\xE5\x86\x99", "\xE5\x86\x99"},                          // valid UTF-8 stays
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // four bytes, U+1F600
+      {"V\xA9X\xE5", "V\xC2\xA9X\xC3\xA5"},                      // stray bytes: U+00A9, U+00E5
+      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                          // overlong '/'
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},              // a surrogate, UTF-8 encoded
       {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},  // above U+10FFFF
-      {"\xE2\x82", "\xC3\xA2\xC2\x82"},                    // cut short
+      {"\xE2\x82", "\xC3\xA2\xC2\x82"},                          // cut short
   };
   for (const auto& [bytes, text] : cases) {
     const std::string dumped = cli::DumpJson(cli::Json{{"name", bytes}, {bytes, 1}}, -1);

@@ -2,11 +2,11 @@
 // fault, output that cannot be written, CSV files that already exist.
 #include <gtest/gtest.h>
 
-#include "tests/cli_test_support.h"
-
 #include <filesystem>
 #include <fstream>
 #include <regex>
+
+#include "tests/cli_test_support.h"
 
 namespace {
 
@@ -115,14 +115,14 @@ TEST_F(Scratch, OutputThatCannotBeWrittenFails) {
   for (const char* command : {"info", "dump", "dsp read --json", "read 0xA00080 16", "ddm --json",
                               "boards", "--help", "--version"}) {
     SCOPED_TRACE(command);
-    const auto r = cli_test::RunShell(std::string("lanewright-cli --emulate ") + command +
-                                          " > /dev/full",
-                                      dir.string());
+    const auto r = cli_test::RunShell(
+        std::string("lanewright-cli --emulate ") + command + " > /dev/full", dir.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "lanewright-cli: cannot write the output: No space left on device\n");
   }
   // A CSV file on a full disk: the watch and the test stop at once.
-  for (const char* command : {"ddm --watch 0.2 --csv /dev/full", "ber --seconds 3 --csv /dev/full"}) {
+  for (const char* command :
+       {"ddm --watch 0.2 --csv /dev/full", "ber --seconds 3 --csv /dev/full"}) {
     SCOPED_TRACE(command);
     const auto r = cli_test::RunShell(std::string("lanewright-cli --emulate ") + command,
                                       dir.string(), 0, 10000);
@@ -147,22 +147,24 @@ TEST_F(Scratch, TraceShowsEveryReportOnStderr) {
   EXPECT_NE(r.err.find("\nhid < "), std::string::npos) << r.err;
   for (size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1)
     EXPECT_EQ(r.err.compare(at, 4, "hid "), 0) << r.err.substr(at, 40);
-  r = cli_test::RunShell("LANEWRIGHT_TRACE=0 lanewright-cli --emulate read 0xA00080 1", dir.string());
+  r = cli_test::RunShell("LANEWRIGHT_TRACE=0 lanewright-cli --emulate read 0xA00080 1",
+                         dir.string());
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
 }
 
 // A watch prints JSON Lines: one document per refresh, each on its line.
 TEST_F(Scratch, WatchPrintsJsonLines) {
-  const auto r = cli_test::RunShell("lanewright-cli --emulate ddm --watch 0.3 --json", dir.string(),
-                                    1000);
+  const auto r =
+      cli_test::RunShell("lanewright-cli --emulate ddm --watch 0.3 --json", dir.string(), 1000);
   ASSERT_EQ(r.status, 0) << r.err;
   std::istringstream lines(r.out);
   int count = 0;
   for (std::string line; std::getline(lines, line); ++count) {
     const auto doc = nlohmann::json::parse(line);
-    EXPECT_TRUE(std::regex_match(doc["time"].get<std::string>(),
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+    EXPECT_TRUE(
+        std::regex_match(doc["time"].get<std::string>(),
+                         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
     EXPECT_EQ(doc["lanes"].size(), 8u);
   }
   EXPECT_GE(count, 2);

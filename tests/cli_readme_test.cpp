@@ -3,15 +3,15 @@
 // for doing what the README says it does.
 #include <gtest/gtest.h>
 
-#include "module/module_dump.h"
-#include "tests/cli_test_support.h"
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
 #include <set>
+
+#include "module/module_dump.h"
+#include "tests/cli_test_support.h"
 
 namespace {
 
@@ -68,8 +68,9 @@ const std::vector<Example>& Examples() {
       {"lanewright-cli --help",
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
-         for (const char* command : {"boards", "read", "write", "info", "ddm", "flags",
-                                     "thresholds", "controls", "monitor", "set", "dump", "ber", "dsp", "power", "eeprom"})
+         for (const char* command :
+              {"boards", "read", "write", "info", "ddm", "flags", "thresholds", "controls",
+               "monitor", "set", "dump", "ber", "dsp", "power", "eeprom"})
            EXPECT_TRUE(Has(r.out, std::string("\n  ") + command)) << command;
        }},
       {"lanewright-cli read --help",
@@ -80,13 +81,15 @@ const std::vector<Example>& Examples() {
       {"lanewright-cli --version",
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
-         EXPECT_TRUE(std::regex_match(r.out, std::regex("lanewright-cli \\d+\\.\\d+.*\n"))) << r.out;
+         EXPECT_TRUE(std::regex_match(r.out, std::regex("lanewright-cli \\d+\\.\\d+.*\n")))
+             << r.out;
        }},
       {"lanewright-cli --emulate boards",
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
-         EXPECT_EQ(r.out,
-                   "0  emulated:board0  0483:0211:0200  Lanewright emulated test board  (emulated)\n");
+         EXPECT_EQ(
+             r.out,
+             "0  emulated:board0  0483:0211:0200  Lanewright emulated test board  (emulated)\n");
        }},
       {"lanewright-cli --emulate read 0xA00080 16",
        [](const CliResult& r, const fs::path&) {
@@ -113,8 +116,8 @@ const std::vector<Example>& Examples() {
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
          EXPECT_EQ(r.out.rfind("Module Identifier", 0), 0u) << r.out;
-         for (const char* section : {"\n== Applications\n", "\n== Revisions\n", "\n== Media\n",
-                                     "\n== Page checksums\n"})
+         for (const char* section :
+              {"\n== Applications\n", "\n== Revisions\n", "\n== Media\n", "\n== Page checksums\n"})
            EXPECT_TRUE(Has(r.out, section)) << section << r.out;
          EXPECT_TRUE(Has(r.out, "Max power      10.00 W\n")) << r.out;
        }},
@@ -162,8 +165,9 @@ const std::vector<Example>& Examples() {
       {"lanewright-cli --emulate set tx-disable 3 on",
        [](const CliResult& r, const fs::path&) {
          ExpectOk(r);
-         EXPECT_TRUE(std::regex_match(r.out, std::regex("tx-disable lane 3 = on: wrote 0x.. to page "
-                                                        "10h 0x82\n")))
+         EXPECT_TRUE(
+             std::regex_match(r.out, std::regex("tx-disable lane 3 = on: wrote 0x.. to page "
+                                                "10h 0x82\n")))
              << r.out;
        }},
       {"lanewright-cli --emulate dump --pages 00,01,02,10,11 module.txt",
@@ -219,7 +223,8 @@ const char* kDspWriteSave =
     "lanewright-cli --emulate=board.state dsp save";
 
 fs::path ScratchDir(const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() / ("lw-readme-" + std::to_string(getpid()) + "-" + name);
+  const fs::path dir =
+      fs::temp_directory_path() / ("lw-readme-" + std::to_string(getpid()) + "-" + name);
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;

@@ -9,12 +9,11 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
 #include "emulator/emulated_board.h"

@@ -115,16 +115,18 @@ TEST(FaultOption, AHighBerLaneOnOneBoardOnly) {
   using cli_test::Json;
   using cli_test::RunCliOn;
   for (int index : {0, 1}) {
-    const auto r = RunCliOn(nullptr, {"--emulate-boards", "2", "--emulate-fault", "high-ber=3@1",
-                                      "--board", std::to_string(index), "ber", "--seconds", "1",
-                                      "--json"});
+    const auto r =
+        RunCliOn(nullptr, {"--emulate-boards", "2", "--emulate-fault", "high-ber=3@1", "--board",
+                           std::to_string(index), "ber", "--seconds", "1", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto doc = Json(r.out);
     for (const auto& channel : doc["channels"]) {
       if (channel["lane"] != 3) continue;
       const double ber = channel["ber"];
-      if (index == 1) EXPECT_NEAR(ber, emu::kHighBer, emu::kHighBer / 2) << r.out;
-      else EXPECT_LT(ber, 1e-6) << r.out;
+      if (index == 1)
+        EXPECT_NEAR(ber, emu::kHighBer, emu::kHighBer / 2) << r.out;
+      else
+        EXPECT_LT(ber, 1e-6) << r.out;
     }
   }
   const auto r = RunCliOn(nullptr, {"--emulate-fault", "tx-los=2@1", "info"});

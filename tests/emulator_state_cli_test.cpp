@@ -261,7 +261,8 @@ TEST_F(StateFileCli, EmptyNamesAndFilesOfTheWrongKindAreRefused) {
 // starts the module at once: this ModuleReady capture with its low-power bit
 // set then powers down.
 TEST(DumpReplayCli, AReplayReadsAsCapturedUnlessLiveIsAsked) {
-  const std::string dump = std::string(LW_SOURCE_DIR) + "/tests/fixtures/module_dumps/ready_latched.txt";
+  const std::string dump =
+      std::string(LW_SOURCE_DIR) + "/tests/fixtures/module_dumps/ready_latched.txt";
   const auto run = [&](std::vector<std::string> args) {
     return cli_test::RunCli(std::move(args), std::make_shared<emu::EmulatedBoard>());
   };

@@ -1,7 +1,6 @@
 // The module dump format and the device watcher (the state file has tests of
 // its own).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -11,10 +10,10 @@
 #include <fstream>
 #include <thread>
 
-#include "module/module_dump.h"
 #include "board/device.h"
 #include "board/device_watcher.h"
 #include "emulator/emulated_board.h"
+#include "module/module_dump.h"
 
 namespace fs = std::filesystem;
 
@@ -72,10 +71,13 @@ TEST(DeviceWatcher, ReportsArrivalAndRemovalOfTheBoard) {
   auto board = std::make_shared<emu::EmulatedBoard>();
   std::mutex m;
   std::vector<std::string> events;
-  DeviceWatcher watcher(board, [&](DeviceWatcher::Event e, const std::string& path) {
-    std::lock_guard lock(m);
-    events.push_back((e == DeviceWatcher::Event::kArrival ? "+" : "-") + path);
-  }, 20);
+  DeviceWatcher watcher(
+      board,
+      [&](DeviceWatcher::Event e, const std::string& path) {
+        std::lock_guard lock(m);
+        events.push_back((e == DeviceWatcher::Event::kArrival ? "+" : "-") + path);
+      },
+      20);
   ASSERT_TRUE(watcher.Start());
   board->SetPlugged(false);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));

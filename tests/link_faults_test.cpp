@@ -1,6 +1,7 @@
 // The board link under faults: a late, dropped or corrupted answer, a failed
 // write or an unplug must never show as a good value.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <random>
 #include <thread>
-
-#include <unistd.h>
 
 #include "board/device.h"
 #include "board/process_lock.h"
@@ -164,7 +163,8 @@ TEST(BoardLock, ABoardHeldElsewhereIsBusyUntilReleased) {
     std::this_thread::sleep_for(milliseconds(300));
     first.CloseBoard();
   });
-  EXPECT_EQ(waiter.Wait(path, false, [&](long) { ++told; }, nullptr, 20),
+  EXPECT_EQ(waiter.Wait(
+                path, false, [&](long) { ++told; }, nullptr, 20),
             ProcessLock::State::kHeld);
   release.join();
   EXPECT_EQ(told, 1);

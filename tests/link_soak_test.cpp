@@ -46,11 +46,20 @@ TEST(LinkSoak, EveryGoodResultIsTheBoardsBytes) {
   auto fault = [&] {
     auto lock = board.Lock();
     switch (std::uniform_int_distribution<int>(0, 5)(rng)) {
-      case 0: board.DropAnswers(1); break;
-      case 1: board.AnswerLate(1, std::uniform_int_distribution<int>(55, 150)(rng)); break;
-      case 2: board.CorruptNextHeader(1); break;
-      case 3: board.FailNextWrite(1); break;
-      default: break;  // an unplug, below
+      case 0:
+        board.DropAnswers(1);
+        break;
+      case 1:
+        board.AnswerLate(1, std::uniform_int_distribution<int>(55, 150)(rng));
+        break;
+      case 2:
+        board.CorruptNextHeader(1);
+        break;
+      case 3:
+        board.FailNextWrite(1);
+        break;
+      default:
+        break;  // an unplug, below
     }
   };
   int good = 0, failed = 0, unplugs = 0;
@@ -74,13 +83,13 @@ TEST(LinkSoak, EveryGoodResultIsTheBoardsBytes) {
     switch (op % 4) {
       case 0: {  // a module read of changed bytes
         const uint8_t page = op % 8 < 4 ? 0x10 : 0x11;
-        const uint8_t reg = static_cast<uint8_t>(0x80 + std::uniform_int_distribution<int>(0, 60)(rng));
+        const uint8_t reg =
+            static_cast<uint8_t>(0x80 + std::uniform_int_distribution<int>(0, 60)(rng));
         const uint8_t length = static_cast<uint8_t>(std::uniform_int_distribution<int>(1, 60)(rng));
         {
           auto lock = board.Lock();
           for (int i = 0; i < length; ++i)
-            board.Module().Poke(page, static_cast<uint8_t>(reg + i),
-                                static_cast<uint8_t>(rng()));
+            board.Module().Poke(page, static_cast<uint8_t>(reg + i), static_cast<uint8_t>(rng()));
         }
         uint8_t bytes[64];
         r = device.ReadModule(1, 0xA0, page, reg, bytes, length);

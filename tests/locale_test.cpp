@@ -5,13 +5,13 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QRegularExpression>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QTimerEvent>
 #include <clocale>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "emulator/emulated_board.h"
@@ -28,7 +28,8 @@ struct GermanLocale : ::testing::Test {
     const char* time = std::setlocale(LC_TIME, nullptr);
     if (!time || std::string(time) != "de_DE.UTF-8")
       GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (make deps generates it); "
-                      "the C library runs in \"" << (time ? time : "?") << "\"";
+                      "the C library runs in \""
+                   << (time ? time : "?") << "\"";
   }
 };
 

@@ -1,8 +1,5 @@
 // lanewright-cli's module commands against the emulated board, run in-process.
 #include <gtest/gtest.h>
-
-#include "module/module_dump.h"
-#include "tests/cli_test_support.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +13,8 @@
 #include "cli/cli.h"
 #include "emulator/emulated_board.h"
 #include "module/controls.h"
+#include "module/module_dump.h"
+#include "tests/cli_test_support.h"
 #include "tests/module_test_support.h"
 
 namespace {
@@ -91,11 +90,13 @@ TEST(CliModule, InfoDecodesEdgeValues) {
            {"Device Technology", "Reserved"},
            {"Module Type", "Reserved"},
        })
-    EXPECT_NE(std::find(rows.begin(), rows.end(), row), rows.end()) << row.first << "\nin:\n" << r.out;
+    EXPECT_NE(std::find(rows.begin(), rows.end(), row), rows.end()) << row.first << "\nin:\n"
+                                                                    << r.out;
   // The byte 0xA9 the module gave, as the character of that value.
   board->Module().Poke(0x00, 131, 'R');
   r = RunCli({"--json", "info"}, board);
-  EXPECT_EQ(cli_test::Json(r.out)["rows"][3]["value"], "VOR\u00A9ANIX" + std::string(8, ' ')) << r.out;
+  EXPECT_EQ(cli_test::Json(r.out)["rows"][3]["value"], "VOR\u00A9ANIX" + std::string(8, ' '))
+      << r.out;
 }
 
 TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
@@ -103,18 +104,19 @@ TEST(CliModule, DdmShowsValuesUnitsAndFlagMarks) {
   board->Module().Poke(0x10, 0x82, 0x04);  // lane 3 Tx disabled
   auto r = RunCli({"ddm"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "TEMP  38.50 \u2103\n"
-            "VCC   3.29 V\n"
-            "Channel  BIAS (mA)                      TX_PWR (dBm)                     RX_PWR (dBm)\n"
-            "1        6.52                           -0.80                            -2.10\n"
-            "2        6.61                           -1.10                            -2.50\n"
-            "3        0.00 [low alarm, low warning]  -40.00 [low alarm, low warning]  -1.90\n"
-            "4        6.70                           -1.30                            -2.80\n"
-            "5        6.55                           -0.90                            -2.20\n"
-            "6        6.63                           -0.70                            -2.40\n"
-            "7        6.44                           -1.20                            -2.00\n"
-            "8        6.58                           -1.00                            -2.60\n");
+  EXPECT_EQ(
+      r.out,
+      "TEMP  38.50 \u2103\n"
+      "VCC   3.29 V\n"
+      "Channel  BIAS (mA)                      TX_PWR (dBm)                     RX_PWR (dBm)\n"
+      "1        6.52                           -0.80                            -2.10\n"
+      "2        6.61                           -1.10                            -2.50\n"
+      "3        0.00 [low alarm, low warning]  -40.00 [low alarm, low warning]  -1.90\n"
+      "4        6.70                           -1.30                            -2.80\n"
+      "5        6.55                           -0.90                            -2.20\n"
+      "6        6.63                           -0.70                            -2.40\n"
+      "7        6.44                           -1.20                            -2.00\n"
+      "8        6.58                           -1.00                            -2.60\n");
   r = RunCli({"ddm", "--json"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lane3 = cli_test::Json(r.out)["lanes"][2];
@@ -219,10 +221,12 @@ TEST(CliModule, FlagsShowsStatesFlagsAndConfigurationStatus) {
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = cli_test::Json(r.out);
   EXPECT_EQ(doc["module_state"], nlohmann::json::parse(R"({"code": 3, "text": "011 ModReady"})"));
-  EXPECT_EQ(doc["rx_los"], nlohmann::json::parse("[true, false, false, false, false, false, false, true]"));
+  EXPECT_EQ(doc["rx_los"],
+            nlohmann::json::parse("[true, false, false, false, false, false, false, true]"));
   EXPECT_EQ(doc["data_path_state"][7], nlohmann::json::parse(R"({"code": 13, "text": null})"));
   for (const auto& [key, value] : doc.items())
-    EXPECT_EQ(key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos) << key;
+    EXPECT_EQ(key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos)
+        << key;
 }
 
 TEST(CliModule, ThresholdsInEngineeringUnits) {
@@ -404,8 +408,8 @@ TEST(CliModule, SetUsageErrorsWriteNothing) {
       {"set", "low-power", "2"},
       {"set", "soft-reset", "1"},
       {"set", "low-power", "1", "on"},
-      {"set", "rx-amplitude", "4", "5"},     // lanes 4 and 8 list 0-3
-      {"set", "rx-amplitude", "all", "5"},   // so not on every lane
+      {"set", "rx-amplitude", "4", "5"},        // lanes 4 and 8 list 0-3
+      {"set", "rx-amplitude", "all", "5"},      // so not on every lane
       {"set", "adaptive-eq-recall", "1", "3"},  // the list holds 0-2
       {"set", "tx-disable", "3", "onn"},
   };
@@ -489,7 +493,8 @@ TEST(CliModule, DumpRoundTripsThroughTheEmulatedModule) {
 }
 
 TEST(CliModule, BoardFailuresExitOne) {
-  for (const char* command : {"info", "ddm", "flags", "thresholds", "dump", "controls", "monitor"}) {
+  for (const char* command :
+       {"info", "ddm", "flags", "thresholds", "dump", "controls", "monitor"}) {
     auto board = QuietBoard();
     board->SetPlugged(false);
     auto r = RunCli({command}, board);
@@ -595,8 +600,7 @@ TEST(CliModule, FlatMemoryValuesAreNotApplicable) {
   EXPECT_NE(r.out.find("1        n/a        n/a           n/a\n"), std::string::npos) << r.out;
   r = RunCli({"--json", "thresholds"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const auto& row : cli_test::Json(r.out))
-    EXPECT_TRUE(row["low_alarm"].is_null()) << row;
+  for (const auto& row : cli_test::Json(r.out)) EXPECT_TRUE(row["low_alarm"].is_null()) << row;
   r = RunCli({"thresholds"}, board);
   EXPECT_EQ(r.out.find("-40.00"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("n/a"), std::string::npos) << r.out;
@@ -609,7 +613,8 @@ TEST(CliModule, ControlsShowTheControlPage) {
   auto r = RunCli({"--json", "controls"}, board);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = cli_test::Json(r.out);
-  EXPECT_EQ(doc["tx_disable"], nlohmann::json::parse("[false,false,true,false,false,false,false,false]"));
+  EXPECT_EQ(doc["tx_disable"],
+            nlohmann::json::parse("[false,false,true,false,false,false,false,false]"));
   EXPECT_EQ(doc["dp_deinit"][7], true);
   EXPECT_EQ(doc["low_power"], false);
   EXPECT_TRUE(doc["squelch_method"].contains("text"));
@@ -637,8 +642,9 @@ TEST(CliModule, MonitorReportsALatchedFlagOnce) {
       ++set;
       EXPECT_EQ(last["lane"], 3);
       EXPECT_EQ(last["count"], 1);
-      EXPECT_TRUE(std::regex_match(last["time"].get<std::string>(),
-                                   std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+      EXPECT_TRUE(
+          std::regex_match(last["time"].get<std::string>(),
+                           std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
     }
   }
   EXPECT_EQ(set, 1) << r.out;
@@ -704,8 +710,8 @@ TEST(CliModule, LabDumpsInfoDecode) {
        true, -1},
       {"juniper_740-079871.txt", "3.0", "0.0", "1.1", "8.00 W", 1, "100GBASE-LR4 (Clause 88)", 1,
        "CS optical connector", "not defined", 10, "average", true, -1},
-      {"juniper_740-157132_400zr.txt", "5.0", "2.3", "1.0", "20.00 W", 3, "400ZR, DWDM, amplified", 1,
-       "LC(Lucent Connector)", "not defined", 40, "average", true, 78},
+      {"juniper_740-157132_400zr.txt", "5.0", "2.3", "1.0", "20.00 W", 3, "400ZR, DWDM, amplified",
+       1, "LC(Lucent Connector)", "not defined", 40, "average", true, 78},
       {"juniper_740-174932_osfp800g_dr8.txt", "5.1", "0.13", "1.2", "16.50 W", 10,
        "400GBASE-DR4 (Clause 124)", 5, "MPO 1X16", "not defined", 0.5, "average", true, -1},
       {"mellanox_mcp1660-w00ae30_dac.txt", "3.0", "0.0", nullptr, "0.25 W", 8, "Copper cable", 0,

@@ -29,7 +29,8 @@ struct Cmis : ModuleFixture {
   // Application descriptor `app_sel` (1-15): lower memory for 1-8, page 01h for 9-15.
   void PokeApp(int app_sel, uint8_t host, uint8_t media, uint8_t lanes, uint8_t options) {
     const uint8_t page = app_sel <= 8 ? 0x00 : 0x01;
-    const auto reg = static_cast<uint8_t>(app_sel <= 8 ? 86 + 4 * (app_sel - 1) : 223 + 4 * (app_sel - 9));
+    const auto reg =
+        static_cast<uint8_t>(app_sel <= 8 ? 86 + 4 * (app_sel - 1) : 223 + 4 * (app_sel - 9));
     const uint8_t bytes[] = {host, media, lanes, options};
     for (int i = 0; i < 4; ++i) Poke(page, static_cast<uint8_t>(reg + i), bytes[i]);
   }
@@ -82,9 +83,9 @@ TEST_F(Cmis, TheAdvertisementIsReadOncePerModuleIdentity) {
   // Asked again for the same module, it checks the identity and re-reads
   // only the firmware revision, fault cause and active control set.
   ASSERT_TRUE(module.ReadAdvertisement());
-  EXPECT_EQ(Exchanges(), (std::vector<Exchange>{Read(0, 0x00, 3), Read(0, 0x80, 50),
-                                                Read(0, 0xB2, 50), Read(0, 0xE4, 28),
-                                                Read(0, 39, 3), Read(0x11, 206, 8)}));
+  EXPECT_EQ(Exchanges(),
+            (std::vector<Exchange>{Read(0, 0x00, 3), Read(0, 0x80, 50), Read(0, 0xB2, 50),
+                                   Read(0, 0xE4, 28), Read(0, 39, 3), Read(0x11, 206, 8)}));
   // Another module (another serial number): everything again, and the
   // images of the one before are forgotten.
   Poke(0x00, 170, 'X');
@@ -173,7 +174,8 @@ TEST_F(Cmis, AdvertisedPagesMonitorsAndLanes) {
   a = cmis::DecodeAdvertisement(images);
   EXPECT_EQ(a.banks, 2);
   EXPECT_TRUE(a.tunable);
-  for (uint8_t page : {0x03, 0x04, 0x05, 0x12, 0x13, 0x14, 0x20, 0x2F}) EXPECT_TRUE(a.HasPage(page)) << int(page);
+  for (uint8_t page : {0x03, 0x04, 0x05, 0x12, 0x13, 0x14, 0x20, 0x2F})
+    EXPECT_TRUE(a.HasPage(page)) << int(page);
   EXPECT_FALSE(a.HasPage(0x16));
   EXPECT_EQ(a.media_lanes, 8);
   const DdmReadings ddm = DecodeDdm(images);
@@ -201,8 +203,8 @@ TEST_F(Cmis, AdvertisedPagesMonitorsAndLanes) {
 // ---- The Tx bias multiplier ----
 
 TEST_F(Cmis, TxBiasMonitorAndThresholdsTakeTheAdvertisedMultiplier) {
-  PokeWord(0x11, 0xAA, 3000);           // lane 1 bias: 6 mA at x1
-  PokeWord(0x02, 0xB8, 6500);           // bias high alarm: 13 mA at x1
+  PokeWord(0x11, 0xAA, 3000);  // lane 1 bias: 6 mA at x1
+  PokeWord(0x02, 0xB8, 6500);  // bias high alarm: 13 mA at x1
   const struct {
     uint8_t page01_byte160;
     std::optional<int> multiplier;
@@ -295,10 +297,10 @@ TEST_F(Cmis, InterruptFlagSummaryAndOutputStatus) {
 // ---- Full precision ----
 
 TEST_F(Cmis, IdentificationAtFullPrecisionWhileTheInfoRowsStay) {
-  Poke(0x00, 201, 41);           // 10.25 W
-  PokeWord(0x01, 138, 26024);    // 1301.20 nm
-  PokeWord(0x01, 140, 7301);     // 36.505 nm
-  PokeWord(0x02, 0x8C, 34650);   // Vcc high warning 3.465 V
+  Poke(0x00, 201, 41);          // 10.25 W
+  PokeWord(0x01, 138, 26024);   // 1301.20 nm
+  PokeWord(0x01, 140, 7301);    // 36.505 nm
+  PokeWord(0x02, 0x8C, 34650);  // Vcc high warning 3.465 V
   const ModuleImages images = ReadAll();
   const cmis::Identity id = cmis::DecodeIdentity(images);
   ASSERT_TRUE(id.available);
@@ -374,9 +376,9 @@ TEST_F(Cmis, RevisionsFlagsAndFaultCause) {
   Poke(0x01, 129, 11);
   Poke(0x01, 130, 1);
   Poke(0x01, 131, 2);
-  Poke(0, 8, 0x07);    // state changed, module and data path firmware errors
-  Poke(0, 9, 0x21);    // temperature high alarm, Vcc low alarm
-  Poke(0, 41, 0x01);   // TEC runaway
+  Poke(0, 8, 0x07);       // state changed, module and data path firmware errors
+  Poke(0, 9, 0x21);       // temperature high alarm, Vcc low alarm
+  Poke(0, 41, 0x01);      // TEC runaway
   Poke(0x11, 139, 0x04);  // Tx power high alarm, lane 3
   Poke(0x11, 149, 0x80);  // Rx power high alarm, lane 8
   const ModuleImages images = ReadAll();
@@ -392,10 +394,10 @@ TEST_F(Cmis, RevisionsFlagsAndFaultCause) {
     for (const cmis::FlagValue& v : *group)
       if (v.set.value_or(false))
         set.push_back(std::string(v.flag->key) + (v.lane ? ":" + std::to_string(v.lane) : ""));
-  EXPECT_EQ(set, (std::vector<std::string>{"module-state-changed", "module-firmware-error",
-                                           "data-path-firmware-error", "temp-high-alarm",
-                                           "vcc-low-alarm", "tx-power-high-alarm:3",
-                                           "rx-power-high-alarm:8"}));
+  EXPECT_EQ(
+      set, (std::vector<std::string>{"module-state-changed", "module-firmware-error",
+                                     "data-path-firmware-error", "temp-high-alarm", "vcc-low-alarm",
+                                     "tx-power-high-alarm:3", "rx-power-high-alarm:8"}));
   EXPECT_EQ(f.fault_cause, 1);
   EXPECT_EQ(f.fault_cause_name, "TEC runaway");
 
@@ -411,18 +413,18 @@ TEST_F(Cmis, RevisionsFlagsAndFaultCause) {
 }
 
 TEST_F(Cmis, MediaCableReachAndAuxMonitors) {
-  Poke(0x00, 202, 0x85);   // 5 x 10 m
-  Poke(0x00, 203, 0x07);   // LC
-  Poke(0x01, 132, 0x4A);   // SMF 10 x 1 km
-  Poke(0x01, 134, 50);     // OM4 100 m
-  Poke(0x01, 151, 0x10);   // Rx power measured as average
-  Poke(0x01, 146, 0x46);   // case 70 degC
-  Poke(0x01, 147, 0xFB);   // down to -5 degC
-  Poke(0x01, 145, 0x85);   // cooled; Aux 1 TEC current, Aux 2 laser temperature, Aux 3 Vcc2
-  Poke(0x01, 159, 0x1F);   // temperature, Vcc, Aux 1-3
-  PokeWord(0, 18, 16384);  // half the maximum TEC current
-  PokeWord(0, 20, 0x4180); // 65.5 degC
-  PokeWord(0, 22, 18000);  // 1.8 V
+  Poke(0x00, 202, 0x85);    // 5 x 10 m
+  Poke(0x00, 203, 0x07);    // LC
+  Poke(0x01, 132, 0x4A);    // SMF 10 x 1 km
+  Poke(0x01, 134, 50);      // OM4 100 m
+  Poke(0x01, 151, 0x10);    // Rx power measured as average
+  Poke(0x01, 146, 0x46);    // case 70 degC
+  Poke(0x01, 147, 0xFB);    // down to -5 degC
+  Poke(0x01, 145, 0x85);    // cooled; Aux 1 TEC current, Aux 2 laser temperature, Aux 3 Vcc2
+  Poke(0x01, 159, 0x1F);    // temperature, Vcc, Aux 1-3
+  PokeWord(0, 18, 16384);   // half the maximum TEC current
+  PokeWord(0, 20, 0x4180);  // 65.5 degC
+  PokeWord(0, 22, 18000);   // 1.8 V
   const cmis::MediaInfo m = cmis::DecodeMedia(ReadAll());
   ASSERT_TRUE(m.available);
   EXPECT_EQ(m.media_type_name, "Optical interfaces: multimode fibre (MMF)");
@@ -451,11 +453,11 @@ TEST_F(Cmis, MediaCableReachAndAuxMonitors) {
 }
 
 TEST_F(Cmis, ControlsAsTheControlImageHoldsThem) {
-  Poke(0, 0x1A, 0x50);      // LowPwr, ForceLowPwr
-  Poke(0x10, 0x80, 0x01);   // DataPathDeinit lane 1
-  Poke(0x10, 0x82, 0x80);   // Tx disable lane 8
-  Poke(0x10, 0x89, 0x02);   // Rx polarity flip lane 2
-  Poke(0x10, 0x84, 0x04);   // Tx force squelch lane 3
+  Poke(0, 0x1A, 0x50);     // LowPwr, ForceLowPwr
+  Poke(0x10, 0x80, 0x01);  // DataPathDeinit lane 1
+  Poke(0x10, 0x82, 0x80);  // Tx disable lane 8
+  Poke(0x10, 0x89, 0x02);  // Rx polarity flip lane 2
+  Poke(0x10, 0x84, 0x04);  // Tx force squelch lane 3
   const auto rows = cmis::DecodeControls(ReadAll());
   auto row = [&rows](const char* key) {
     for (const auto& r : rows)
@@ -481,10 +483,11 @@ TEST_F(Cmis, ControlsAsTheControlImageHoldsThem) {
 TEST_F(Cmis, PageChecksumsExpectedAgainstComputed) {
   // Give the pages right checksums (whatever the emulated module holds),
   // then spoil page 00h.
-  for (const auto& [page, first, last, at] :
-       std::vector<std::array<int, 4>>{{0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}}) {
+  for (const auto& [page, first, last, at] : std::vector<std::array<int, 4>>{
+           {0x00, 128, 221, 222}, {0x01, 130, 254, 255}, {0x02, 128, 254, 255}}) {
     unsigned sum = 0;
-    for (int reg = first; reg <= last; ++reg) sum += Peek(static_cast<uint8_t>(page), static_cast<uint8_t>(reg));
+    for (int reg = first; reg <= last; ++reg)
+      sum += Peek(static_cast<uint8_t>(page), static_cast<uint8_t>(reg));
     Poke(static_cast<uint8_t>(page), static_cast<uint8_t>(at), static_cast<uint8_t>(sum));
   }
   std::vector<cmis::PageChecksum> sums = cmis::VerifyChecksums(ReadAll());

@@ -83,8 +83,8 @@ TEST(Fit, IllConditionedPointsAreFittedOrRefusedNeverMadeUp) {
   };
   for (const auto& c : refused) {
     double coefficients[5] = {7, 7, 7, 7, 7};
-    EXPECT_FALSE(FitPolynomial(c.x.data(), c.y.data(), static_cast<int>(c.x.size()), c.degree,
-                               coefficients))
+    EXPECT_FALSE(
+        FitPolynomial(c.x.data(), c.y.data(), static_cast<int>(c.x.size()), c.degree, coefficients))
         << c.what;
     EXPECT_EQ(coefficients[0], 7) << c.what << ": untouched";
   }

@@ -4,11 +4,11 @@
 #include <fstream>
 #include <set>
 
-#include "module/module_dump.h"
+#include "emulator/module_model.h"
 #include "module/conversions.h"
+#include "module/module_dump.h"
 #include "module/names.h"
 #include "module/register_map.h"
-#include "emulator/module_model.h"
 #include "tests/module_test_support.h"
 
 namespace {
@@ -260,8 +260,8 @@ TEST_F(LiveModule, EveryLabDumpReplaysItsCapturedBytes) {
       for (const auto& [number, page] : image.pages) {
         ASSERT_TRUE(device.ReadModule(1, 0xA0, number, 0x80, got, 128)) << name;
         for (int i = 0; i < 128; ++i)
-          EXPECT_EQ(got[i], page[i]) << name << ": page " << int(number) << " byte "
-                                     << 0x80 + i << ", pass " << pass;
+          EXPECT_EQ(got[i], page[i])
+              << name << ": page " << int(number) << " byte " << 0x80 + i << ", pass " << pass;
       }
       Elapse(5000);
     }
@@ -294,7 +294,8 @@ TEST_F(LiveModule, ReplayStaysAsCapturedUntilAWriteOrALiveRequest) {
       EXPECT_EQ(flags[1], 0x01);
     }
     if (by_write) {
-      ASSERT_TRUE(SetControl(module, "tx-disable", 3, 0));  // any write, even one that changes nothing
+      ASSERT_TRUE(
+          SetControl(module, "tx-disable", 3, 0));  // any write, even one that changes nothing
     } else {
       auto lock = board->Lock();
       board->Module().StartLive();

@@ -71,9 +71,9 @@ TEST_F(Flags, EveryRefreshThatReadsALatchedByteFeedsTheReader) {
   // The status refresh reads lower 8 and page 11h 134-138 and 147-148;
   // the alarm refresh lower 9-11 and page 11h 139-146 and 149-152.
   ASSERT_TRUE(SetControl(module, "low-power", 0, 1));  // the module state changes: flag latched
-  Poke(0x11, 0x93, 0x20);            // Rx LOS lane 6
-  Poke(0x11, 0x96, 0x80);            // Rx power low alarm lane 8
-  Poke(0, 0x0A, 0x10);               // Aux 2 high alarm
+  Poke(0x11, 0x93, 0x20);                              // Rx LOS lane 6
+  Poke(0x11, 0x96, 0x80);                              // Rx power low alarm lane 8
+  Poke(0, 0x0A, 0x10);                                 // Aux 2 high alarm
   ASSERT_TRUE(module.ReadStatusImage());
   ASSERT_TRUE(module.ReadAlarmImage());
   EXPECT_EQ(module.Flags().Find("module-state-changed")->count, 1);

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "module/module_dump.h"
 #include "emulator/module_model.h"
+#include "module/module_dump.h"
 #include "tests/cli_test_support.h"
 #include "tests/module_test_support.h"
 
@@ -26,7 +26,9 @@ Json RunJson(const std::string& dump, const std::string& command) {
   return r.status == 0 ? Json::parse(r.out) : Json();
 }
 
-int Word(const emu::ModuleModel::Page& page, int offset) { return page[offset] << 8 | page[offset + 1]; }
+int Word(const emu::ModuleModel::Page& page, int offset) {
+  return page[offset] << 8 | page[offset + 1];
+}
 
 TEST(LabReplays, CommandsShowTheCapturedValues) {
   const auto dir = module_test::FixtureDir();

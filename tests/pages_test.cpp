@@ -275,7 +275,8 @@ TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
   EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[1])->currentIndex(), -1);
   EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[2])->currentText(), "7 DPInitialized");
   EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kDataPathState[3])->currentText(), "4 DPActivated");
-  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(), "Tx Squelch reduces OMA");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(),
+            "Tx Squelch reduces OMA");
   EXPECT_TRUE(Find<QCheckBox>(page, ctrl_ids::kTxDisable[2])->isChecked());
   EXPECT_FALSE(Find<QCheckBox>(page, ctrl_ids::kTxDisable[1])->isChecked());
   EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kTxEqStore[3])->currentText(), "10 Loc2");
@@ -287,7 +288,8 @@ TEST_F(PagesTest, CtrlRefreshFollowsTheModuleWithoutWritingBack) {
   QCheckBox* tx3 = Find<QCheckBox>(page, ctrl_ids::kTxDisable[2]);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !tx3->isChecked(); }, CCtrl::kRefreshMs + 500));
   EXPECT_FALSE(Find<QCheckBox>(page, ctrl_ids::kLowPwr)->isChecked());
-  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(), "Tx Squelch reduces Pave");
+  EXPECT_EQ(Find<QComboBox>(page, ctrl_ids::kSquelchMethod)->currentText(),
+            "Tx Squelch reduces Pave");
   EXPECT_EQ(ModuleWrites(), 0u);
 }
 
@@ -319,7 +321,7 @@ TEST_F(PagesTest, CtrlFailuresAreShownAndTheControlFollowsTheModule) {
   Refresh(page);
   EXPECT_TRUE(IsStale(tx3));
   EXPECT_TRUE(IsStale(Find<QComboBox>(page, ctrl_ids::kModuleState)));  // the module state too
-  EXPECT_FALSE(tx3->isChecked());                     // the last value the module gave
+  EXPECT_FALSE(tx3->isChecked());  // the last value the module gave
   Refresh(page);
   EXPECT_FALSE(IsStale(tx3));
   EXPECT_FALSE(IsStale(Find<QComboBox>(page, ctrl_ids::kModuleState)));
@@ -371,8 +373,11 @@ TEST_F(PagesTest, Set0AllLanesBoxesWriteTheEightLanesInOrder) {
     std::vector<int> lane_ids;
   };
   const Case cases[] = {
-      {set0_ids::kApplyDpInitAllLanes, 0x8F, {std::begin(set0_ids::kApplyDpInit), std::end(set0_ids::kApplyDpInit)}},
-      {set0_ids::kApplyImmediateAllLanes, 0x90,
+      {set0_ids::kApplyDpInitAllLanes,
+       0x8F,
+       {std::begin(set0_ids::kApplyDpInit), std::end(set0_ids::kApplyDpInit)}},
+      {set0_ids::kApplyImmediateAllLanes,
+       0x90,
        {std::begin(set0_ids::kApplyImmediate), std::end(set0_ids::kApplyImmediate)}},
   };
   auto* page = Show<CStagedCtrlSet0>();
@@ -457,9 +462,9 @@ TEST_F(PagesTest, FlagPageDecodesTheStatusImage) {
   const auto& config_ids = flag_ids::kConfigStatus;
   for (int lane = 0; lane < 8; ++lane)
     EXPECT_EQ(Find<QComboBox>(page, config_ids[lane])->currentText(), statuses[lane]) << lane + 1;
-  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kTxLos[5])->isChecked());   // Tx Los lane 6
-  EXPECT_FALSE(Find<QCheckBox>(page, flag_ids::kTxLos[4])->isChecked());  // Tx Los lane 5
-  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kRxCdrLol[7])->isChecked());   // Rx CDR LOL lane 8
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kTxLos[5])->isChecked());     // Tx Los lane 6
+  EXPECT_FALSE(Find<QCheckBox>(page, flag_ids::kTxLos[4])->isChecked());    // Tx Los lane 5
+  EXPECT_TRUE(Find<QCheckBox>(page, flag_ids::kRxCdrLol[7])->isChecked());  // Rx CDR LOL lane 8
   EXPECT_EQ(Find<QCheckBox>(page, flag_ids::kBank0LaneFlag[0])->text(), "  Ln1");
 
   // The boxes show; clicking one changes nothing, in the box or the module.
@@ -638,11 +643,11 @@ TEST_F(PagesTest, InfoPanelDecodesTheModuleUnderTheRowsAndGreysWhenNotRead) {
   Settle();
   QPlainTextEdit* panel = page->Panel();
   const QString text = panel->toPlainText();
-  for (const char* part : {"CMIS 5.0, firmware", "Applications (media type", "  1: ",
-                           "Active application per lane: 1:1", "Fault cause: ",
-                           "Output status (1 valid) Rx ", "Media ",
-                           "Checksums: page 00h ok, page 01h ok, page 02h ok",
-                           "Tuning: not a tunable transmitter"})
+  for (const char* part :
+       {"CMIS 5.0, firmware", "Applications (media type",
+        "  1: ", "Active application per lane: 1:1", "Fault cause: ", "Output status (1 valid) Rx ",
+        "Media ", "Checksums: page 00h ok, page 01h ok, page 02h ok",
+        "Tuning: not a tunable transmitter"})
     EXPECT_TRUE(text.contains(part)) << part << "\n" << text.toStdString();
   EXPECT_FALSE(IsStale(panel));
   EXPECT_GE(panel->geometry().top(), 14 * InfoPage::kRowPitch);

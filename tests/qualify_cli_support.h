@@ -7,11 +7,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "emulator/emulated_board.h"
 #include "emulator/faults.h"
@@ -39,7 +38,9 @@ struct QualifyCli : ::testing::Test {
     for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, 0);  // --emulate-ber 0
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
-  static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  static void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+  }
   void Fault(const std::string& text) {
     emu::FaultSpec spec;
     std::string why;

@@ -58,7 +58,8 @@ TEST_F(QualifyCli, TheExamplePlanPassesAndItsRecordIsStored) {
   EXPECT_FALSE(StepOf(run, "ddm").samples.empty());
   // Disabling Tx raised flags on purpose: recorded, said so, not a failure.
   bool provoked = false;
-  for (const auto& f : run.flag_events) provoked = provoked || f.event.find("(by tx-disable)") != std::string::npos;
+  for (const auto& f : run.flag_events)
+    provoked = provoked || f.event.find("(by tx-disable)") != std::string::npos;
   EXPECT_TRUE(provoked);
 
   // history finds it by the module's serial.
@@ -68,9 +69,9 @@ TEST_F(QualifyCli, TheExamplePlanPassesAndItsRecordIsStored) {
 }
 
 TEST_F(QualifyCli, AModuleWithFaultsFailsTheStepsThatSeeThem) {
-  Fault("high-ber=5");   // a lane with a high BER
-  Fault("tx-stuck=3");   // a lane whose bias stays up when disabled
-  Fault("temp-high");    // a latched temperature alarm
+  Fault("high-ber=5");  // a lane with a high BER
+  Fault("tx-stuck=3");  // a lane whose bias stays up when disabled
+  Fault("temp-high");   // a latched temperature alarm
   const std::string reports = (dir / "reports").string();
   const auto r = RunCli({"qualify", plan, "--db", db, "--report", reports}, board);
   ASSERT_EQ(r.status, 3) << r.out << r.err;
@@ -92,7 +93,8 @@ TEST_F(QualifyCli, AModuleWithFaultsFailsTheStepsThatSeeThem) {
   EXPECT_TRUE(Failed(StepOf(run, "ddm"), "temperature", 0));
   // The finally steps ran, and the report is there.
   EXPECT_EQ(StepOf(run, "tx-enable").outcome, Outcome::kPass);
-  EXPECT_TRUE(std::filesystem::exists(reports + "/run-" + std::to_string(id) + "-LWX2612090042.html"));
+  EXPECT_TRUE(
+      std::filesystem::exists(reports + "/run-" + std::to_string(id) + "-LWX2612090042.html"));
 }
 
 TEST_F(QualifyCli, ABadPlanIsRefusedBeforeAnyBoardTraffic) {

@@ -39,20 +39,24 @@ TEST(QualifyPlan, InvalidPlansAreRefusedWithTheirPlace) {
       {"[[step]]\nkind = \"ddm\"\nsamples = 0\n", 3, 11, "samples must be from 1"},
       {"[[step]]\nkind = \"ber\"\n", 1, 1, "needs \"target\""},
       {"[[step]]\nkind = \"application\"\n", 1, 1, "needs \"application\""},
-      {"[[step]]\nkind = \"eeprom-check\"\npage_file = \"/no/such/file\"\n", 1, 1, "not a readable file"},
+      {"[[step]]\nkind = \"eeprom-check\"\npage_file = \"/no/such/file\"\n", 1, 1,
+       "not a readable file"},
       {"[[step]]\nkind = \"ber\"\ntarget = 2\n", 3, 10, "between 0 and 1"},
-      {"[[step]]\nkind = \"ber\"\ntarget = 1e-9\npattern = \"PRBS8\"\n", 4, 11, "not a PRBS pattern"},
+      {"[[step]]\nkind = \"ber\"\ntarget = 1e-9\npattern = \"PRBS8\"\n", 4, 11,
+       "not a PRBS pattern"},
       {"[[step]]\nkind = \"tx-disable\"\nlanes = [1, 9]\n", 3, 13, "a lane must be from 1 to 8"},
       {"[[step]]\nkind = \"tx-disable\"\nlanes = [2, 2]\n", 3, 13, "listed twice"},
       {"[[step]]\nkind = \"identify\"\nstop_on_fail = 1\n", 3, 16, "true or false"},
       {"[[step]]\nkind = 'identify'\n[profile.a]\nmatch = \"X*\"\nlimits.bias = [9, 3]\n", 5, 15,
        "low > high"},
-      {"[[step]]\nkind = 'identify'\n[profile.a]\nmatch = \"X*\"\nlimits.bias = { low = 9, high = 3 }\n", 5,
-       15, "low > high"},
+      {"[[step]]\nkind = 'identify'\n[profile.a]\nmatch = \"X*\"\nlimits.bias = { low = 9, high = "
+       "3 }\n",
+       5, 15, "low > high"},
       {"[[step]]\nkind = 'identify'\n[profile.a]\nmatch = \"X*\"\nlimits.bais = [1, 3]\n", 5, 8,
        "unknown key \"bais\""},
       {"[[step]]\nkind = 'identify'\n[profile.a]\nlimits.bias = [1, 3]\n", 3, 1, "needs \"match\""},
-      {"[[step]]\nkind = 'identify'\n[profile.default]\nmatch = \"*\"\n", 4, 9, "takes no \"match\""},
+      {"[[step]]\nkind = 'identify'\n[profile.default]\nmatch = \"*\"\n", 4, 9,
+       "takes no \"match\""},
       {"[[step]]\nkind = 'identify'\n[profile.a]\nmatch = 'X'\nexpected.colour = 'red'\n", 5, 10,
        "unknown key \"colour\""},
       {"[[finally]]\nkind = \"tx-enable\"\n", 1, 1, "no steps"},
@@ -69,9 +73,10 @@ TEST(QualifyPlan, InvalidPlansAreRefusedWithTheirPlace) {
       EXPECT_EQ(e.line, c.line) << e.what();
       EXPECT_EQ(e.column, c.column) << e.what();
       EXPECT_NE(e.reason.find(c.reason), std::string::npos) << e.what();
-      EXPECT_EQ(std::string(e.what()).rfind("plan.toml:" + std::to_string(c.line) + ":" +
-                                                std::to_string(c.column) + ": ", 0),
-                0u)
+      EXPECT_EQ(
+          std::string(e.what()).rfind(
+              "plan.toml:" + std::to_string(c.line) + ":" + std::to_string(c.column) + ": ", 0),
+          0u)
           << e.what();
     }
   }
@@ -97,8 +102,10 @@ TEST(QualifyPlan, ProfilesAreChosenByTheFirstMatchingGlobElseTheDefault) {
 }
 
 TEST(QualifyPlan, Sha256MatchesTheStandardVectors) {
-  EXPECT_EQ(qualify::Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(qualify::Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(qualify::Sha256Hex(""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(qualify::Sha256Hex("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // 56 bytes: the length no longer fits the first padded block.
   EXPECT_EQ(qualify::Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
@@ -130,7 +137,8 @@ struct QualifyRun : ::testing::Test {
     auto lock = board->Lock();
     for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, 0);
   }
-  records::RunRecord Run(const std::string& text, std::function<void(const qualify::RunEvent&)> also = {}) {
+  records::RunRecord Run(const std::string& text,
+                         std::function<void(const qualify::RunEvent&)> also = {}) {
     const auto plan = ParsePlan(text, "plan.toml");
     qualify::RunOptions options;
     options.tool_version = "test";
@@ -162,7 +170,8 @@ TEST_F(QualifyRun, StopOnFailSkipsTheRestAndTheFinallyStepsStillRun) {
   const auto run = Run(plan);
   EXPECT_EQ(run.verdict, Outcome::kFail);
   EXPECT_EQ(run.steps[0].outcome, Outcome::kFail);
-  for (size_t i = 1; i < 7; ++i) EXPECT_EQ(run.steps[i].outcome, Outcome::kSkip) << run.steps[i].name;
+  for (size_t i = 1; i < 7; ++i)
+    EXPECT_EQ(run.steps[i].outcome, Outcome::kSkip) << run.steps[i].name;
   EXPECT_EQ(run.steps[7].kind, "tx-enable");
   EXPECT_EQ(run.steps[7].outcome, Outcome::kPass);
   EXPECT_EQ(run.steps[8].outcome, Outcome::kPass);
@@ -171,7 +180,8 @@ TEST_F(QualifyRun, StopOnFailSkipsTheRestAndTheFinallyStepsStillRun) {
 TEST_F(QualifyRun, AStopEndsTheRunAsErrorWithTheBoardLeftAsTheFinallyStepsSay) {
   // Stopped in the middle of tx-disable, while a lane is dark.
   const auto run = Run(QuickPlan(), [&](const qualify::RunEvent& e) {
-    if (e.kind == qualify::RunEvent::Kind::kProgress && e.step_name == "tx-disable" && e.text == "lane 4") {
+    if (e.kind == qualify::RunEvent::Kind::kProgress && e.step_name == "tx-disable" &&
+        e.text == "lane 4") {
       auto lock = board->Lock();
       board->Module().Poke(0x10, 0x82, 0x08);  // as if the step had just disabled lane 4
       stop = true;
@@ -186,11 +196,12 @@ TEST_F(QualifyRun, AStopEndsTheRunAsErrorWithTheBoardLeftAsTheFinallyStepsSay) {
 }
 
 TEST_F(QualifyRun, ABoardThatFailsMakesTheStepAnErrorNotAFail) {
-  const auto run = Run("[[step]]\nkind = 'identify'\n[[step]]\nkind = 'thresholds'\n",
-                       [&](const qualify::RunEvent& e) {
-                         if (e.kind == qualify::RunEvent::Kind::kStepStarted && e.step_name == "thresholds")
-                           board->DropAnswers(1000);
-                       });
+  const auto run =
+      Run("[[step]]\nkind = 'identify'\n[[step]]\nkind = 'thresholds'\n",
+          [&](const qualify::RunEvent& e) {
+            if (e.kind == qualify::RunEvent::Kind::kStepStarted && e.step_name == "thresholds")
+              board->DropAnswers(1000);
+          });
   EXPECT_EQ(run.verdict, Outcome::kError);
   EXPECT_EQ(run.steps[0].outcome, Outcome::kPass);
   EXPECT_EQ(run.steps[1].outcome, Outcome::kError);

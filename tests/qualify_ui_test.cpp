@@ -67,16 +67,18 @@ struct QualifyTab : ::testing::Test {
 };
 
 TEST_F(QualifyTab, RunsAPlanToItsVerdictStoresItAndOpensReportAndHistory) {
-  page->SetPlanPath(Plan("name = \"tiny\"\n"
-                         "[[step]]\nkind = \"identify\"\n"
-                         "[[step]]\nkind = \"thresholds\"\n"
-                         "[[finally]]\nkind = \"tx-enable\"\n"));
+  page->SetPlanPath(
+      Plan("name = \"tiny\"\n"
+           "[[step]]\nkind = \"identify\"\n"
+           "[[step]]\nkind = \"thresholds\"\n"
+           "[[finally]]\nkind = \"tx-enable\"\n"));
   std::vector<Outcome> finished;
   QObject::connect(page.get(), &CQualify::RunFinished, [&](Outcome v) { finished.push_back(v); });
   ASSERT_TRUE(page->Run());
   EXPECT_TRUE(page->Running());
   EXPECT_FALSE(page->Run());  // one run at a time
-  EXPECT_EQ(Column(CQualify::kColStep), QStringList({"identify", "thresholds", "finally: tx-enable"}));
+  EXPECT_EQ(Column(CQualify::kColStep),
+            QStringList({"identify", "thresholds", "finally: tx-enable"}));
   ASSERT_TRUE(WaitForEnd());
 
   EXPECT_EQ(Column(CQualify::kColOutcome), QStringList({"PASS", "PASS", "PASS"}));
@@ -116,16 +118,17 @@ TEST_F(QualifyTab, RunsAPlanToItsVerdictStoresItAndOpensReportAndHistory) {
 }
 
 TEST_F(QualifyTab, StopEndsTheRunEarlyAndTheFinallyStepsStillRun) {
-  page->SetPlanPath(Plan("[[step]]\nkind = \"identify\"\n"
-                         "[[step]]\nkind = \"ddm\"\nsamples = 2\nseconds = 60\n"
-                         "[[step]]\nkind = \"thresholds\"\n"
-                         "[[finally]]\nkind = \"tx-enable\"\n"));
+  page->SetPlanPath(
+      Plan("[[step]]\nkind = \"identify\"\n"
+           "[[step]]\nkind = \"ddm\"\nsamples = 2\nseconds = 60\n"
+           "[[step]]\nkind = \"thresholds\"\n"
+           "[[finally]]\nkind = \"tx-enable\"\n"));
   // Run returns at once: the run is on the board worker, not on this thread.
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(page->Run());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  ASSERT_TRUE(QTest::qWaitFor([this] { return Column(CQualify::kColOutcome).value(1) == "running"; },
-                              20000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [this] { return Column(CQualify::kColOutcome).value(1) == "running"; }, 20000));
   page->Stop();
   ASSERT_TRUE(WaitForEnd(20000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));

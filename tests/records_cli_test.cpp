@@ -27,12 +27,15 @@ TEST(RecordsCli, ExportWritesOneQuotedRowPerMeasurement) {
   auto r = RunCli({"export", std::to_string(id), "--csv", "--out", csv, "--db", db});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string n = std::to_string(id);
-  EXPECT_EQ(ReadFile(csv),
-            "run_id,step,kind,step_outcome,name,lane,value,text,unit,low,high,expected,outcome,note\r\n" +
-                n + ",identify,identify,PASS,vendor,0,,\"ACME, \"\"Optics\"\"\n\xe5\x85\x89\",,,,ACME*,PASS,\r\n" +
-                n + ",\"ddm, 10 samples\",ddm,FAIL,bias,3,9.125,,mA,2,8,,FAIL,above 8 mA\r\n" +
-                n + ",\"ddm, 10 samples\",ddm,FAIL,tx power,1,0,,dBm,,4,,PASS,\r\n" +
-                n + ",\"ddm, 10 samples\",ddm,FAIL,rx power,8,n/a,,dBm,,,,SKIP,lane not in use\r\n");
+  EXPECT_EQ(
+      ReadFile(csv),
+      "run_id,step,kind,step_outcome,name,lane,value,text,unit,low,high,expected,outcome,note\r\n" +
+          n +
+          ",identify,identify,PASS,vendor,0,,\"ACME, "
+          "\"\"Optics\"\"\n\xe5\x85\x89\",,,,ACME*,PASS,\r\n" +
+          n + ",\"ddm, 10 samples\",ddm,FAIL,bias,3,9.125,,mA,2,8,,FAIL,above 8 mA\r\n" + n +
+          ",\"ddm, 10 samples\",ddm,FAIL,tx power,1,0,,dBm,,4,,PASS,\r\n" + n +
+          ",\"ddm, 10 samples\",ddm,FAIL,rx power,8,n/a,,dBm,,,,SKIP,lane not in use\r\n");
   EXPECT_EQ(r.out, "wrote 4 measurement(s) of run " + n + " to " + csv + "\n");
   // The same to stdout.
   r = RunCli({"export", n, "--csv", "--db", db});
@@ -112,7 +115,8 @@ TEST(RecordsCli, BadArgumentsExit2AndStoreFailuresExit1) {
       // Reading commands never create the database they were pointed at.
       {{"history", "SN1", "--db", dir.File("none/results.db")}, 1, "no records database at"},
       {{"report", "1", "--db", dir.File("none/results.db")}, 1, "no records database at"},
-      {{"runs", "--db", "postgresql://qa:s3cret@/lw?host=" + dir.path.string()}, 1,
+      {{"runs", "--db", "postgresql://qa:s3cret@/lw?host=" + dir.path.string()},
+       1,
        "cannot open the records database postgresql://qa@/lw"},
   };
   for (const Case& c : cases) {

@@ -1,11 +1,11 @@
 // The records store on a real PostgreSQL server (the ctest fixture of the
 // tests labelled db, tests/pg_server.sh): the same round trip as on SQLite,
 // no migration but by `db migrate`, and no writes across schema versions.
+#include <glob.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <glob.h>
 
 #include "records/soci_session.h"
 #include "records/store.h"
@@ -30,7 +30,8 @@ class RecordsPg : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* base = std::getenv("LW_TEST_PG_URL");
-    if (!base || !*base) GTEST_SKIP() << "LW_TEST_PG_URL is not set: run the db tests through ctest";
+    if (!base || !*base)
+      GTEST_SKIP() << "LW_TEST_PG_URL is not set: run the db tests through ctest";
     if (!ServerBinariesInstalled())
       GTEST_SKIP() << "the PostgreSQL server binaries are not installed (Debian's postgresql)";
     base_ = base;

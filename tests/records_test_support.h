@@ -1,9 +1,8 @@
 // A full run record for the store tests, and a scratch folder.
 #pragma once
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -19,7 +18,8 @@ using records::Outcome;
 
 // Every field set, texts with quotes, commas, line breaks and non-ASCII
 // characters, absent values and one-sided limits.
-inline records::RunRecord FullRun(const std::string& serial = "SN\"0042\"", int64_t started_ms = 1765354013589) {
+inline records::RunRecord FullRun(const std::string& serial = "SN\"0042\"",
+                                  int64_t started_ms = 1765354013589) {
   records::RunRecord run;
   run.host = "line-3 \xc2\xb5station";
   run.user = "o'brien";
@@ -73,7 +73,7 @@ inline records::RunRecord FullRun(const std::string& serial = "SN\"0042\"", int6
   zero.lane = 1;
   zero.unit = "dBm";
   zero.value = 0.0;
-  zero.high = 4.0;  // one-sided
+  zero.high = 4.0;              // one-sided
   records::Measurement absent;  // no value, no limits
   absent.name = "rx power";
   absent.lane = 8;
@@ -81,7 +81,8 @@ inline records::RunRecord FullRun(const std::string& serial = "SN\"0042\"", int6
   absent.outcome = Outcome::kSkip;
   absent.note = "lane not in use";
   ddm.measurements = {bias, zero, absent};
-  ddm.samples = {{"temperature", 0, 0.5, 41.25}, {"bias", 3, 0.5, 9.125}, {"temperature", 0, 1.5, -0.0625}};
+  ddm.samples = {
+      {"temperature", 0, 0.5, 41.25}, {"bias", 3, 0.5, 9.125}, {"temperature", 0, 1.5, -0.0625}};
   run.steps.push_back(ddm);
 
   records::StepRecord ber;  // a step without measurements

@@ -1,7 +1,6 @@
 // `report`: a stored run to an HTML file, written whole, under its default
 // name or the one given, or to stdout; a missing run is status 1.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>

@@ -1,6 +1,8 @@
 // The HTML report: texts from the module and the plan escaped everywhere,
 // nothing fetched from elsewhere, absent values as n/a, and a file that stays
 // small however many samples the run kept.
+#include "records/report.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +10,6 @@
 #include <cmath>
 #include <limits>
 #include <string>
-
-#include "records/report.h"
 
 namespace {
 
@@ -89,13 +89,20 @@ TEST(Report, EveryTextFromTheModuleOrThePlanIsEscaped) {
   };
   RunRecord run;
   std::vector<std::pair<std::string, std::string*>> fields = {
-      {"host", &run.host},           {"user", &run.user},
-      {"board_path", &run.board_path}, {"board_serial", &run.board_serial},
-      {"vendor", &run.vendor},       {"part_number", &run.part_number},
-      {"serial", &run.serial},       {"revision", &run.revision},
-      {"firmware", &run.firmware},   {"plan_name", &run.plan_name},
-      {"plan_text", &run.plan_text}, {"plan_hash", &run.plan_hash},
-      {"profile", &run.profile},     {"verdict_message", &run.verdict_message},
+      {"host", &run.host},
+      {"user", &run.user},
+      {"board_path", &run.board_path},
+      {"board_serial", &run.board_serial},
+      {"vendor", &run.vendor},
+      {"part_number", &run.part_number},
+      {"serial", &run.serial},
+      {"revision", &run.revision},
+      {"firmware", &run.firmware},
+      {"plan_name", &run.plan_name},
+      {"plan_text", &run.plan_text},
+      {"plan_hash", &run.plan_hash},
+      {"profile", &run.profile},
+      {"verdict_message", &run.verdict_message},
       {"tool_version", &run.tool_version}};
   for (auto& [name, field] : fields) *field = hostile(name);
   run.verdict = Outcome::kFail;
@@ -118,11 +125,13 @@ TEST(Report, EveryTextFromTheModuleOrThePlanIsEscaped) {
   run.flag_events.push_back({1.5, hostile("flag"), 3, hostile("event")});
 
   const std::string html = RenderHtmlReport(run);
-  for (const char* name : {"host", "user", "board_path", "board_serial", "vendor", "part_number",
-                           "serial", "revision", "firmware", "plan_name", "plan_text", "plan_hash",
-                           "profile", "verdict_message", "tool_version", "step_name", "step_kind",
-                           "step_message", "m_name", "m_unit", "m_expected", "m_note", "m_text",
-                           "series", "flag", "event"})
+  for (const char* name :
+       {"host",        "user",      "board_path",   "board_serial",    "vendor",
+        "part_number", "serial",    "revision",     "firmware",        "plan_name",
+        "plan_text",   "plan_hash", "profile",      "verdict_message", "tool_version",
+        "step_name",   "step_kind", "step_message", "m_name",          "m_unit",
+        "m_expected",  "m_note",    "m_text",       "series",          "flag",
+        "event"})
     EXPECT_NE(html.find(escaped(name)), std::string::npos) << name;
   EXPECT_EQ(html.find("<b id="), std::string::npos);
   EXPECT_EQ(html.find("'</b>"), std::string::npos);
@@ -165,7 +174,8 @@ TEST(Report, AbsentAndInvalidValuesAreNeverShownAsZero) {
   StepRecord& step = run.steps.front();
   step.measurements.push_back(Number("rx power", 4, "dBm", std::nullopt));
   step.measurements.push_back(Number("vcc", 0, "V", std::numeric_limits<double>::quiet_NaN()));
-  step.measurements.push_back(Number("tx power", 2, "dBm", -std::numeric_limits<double>::infinity()));
+  step.measurements.push_back(
+      Number("tx power", 2, "dBm", -std::numeric_limits<double>::infinity()));
   step.measurements.push_back(Number("errors", 2, "", 0.0));
   run.flag_events.push_back({std::numeric_limits<double>::quiet_NaN(), "Rx LOS", 4, "raised"});
   const std::string html = RenderHtmlReport(run);
@@ -177,7 +187,8 @@ TEST(Report, AbsentAndInvalidValuesAreNeverShownAsZero) {
   EXPECT_NE(RowOf(html, "vcc").find(">NaN V<"), std::string::npos) << RowOf(html, "vcc");
   EXPECT_NE(RowOf(html, "tx power").find(">-inf dBm<"), std::string::npos);
   EXPECT_NE(RowOf(html, "errors").find(">0<"), std::string::npos);  // a real zero stays 0
-  EXPECT_NE(html.find("<dt>Firmware</dt><dd><span class=\"na\">n/a</span></dd>"), std::string::npos);
+  EXPECT_NE(html.find("<dt>Firmware</dt><dd><span class=\"na\">n/a</span></dd>"),
+            std::string::npos);
 }
 
 // Coordinates in the charts are plain numbers, whatever the samples held.
@@ -187,7 +198,8 @@ void ExpectCleanPoints(const std::string& html) {
        at = html.find("points=\"", at + 1), ++lines) {
     const size_t end = html.find('"', at + 8);
     const std::string points = html.substr(at + 8, end - at - 8);
-    EXPECT_EQ(points.find_first_not_of("0123456789.,- "), std::string::npos) << points.substr(0, 80);
+    EXPECT_EQ(points.find_first_not_of("0123456789.,- "), std::string::npos)
+        << points.substr(0, 80);
   }
   EXPECT_GT(lines, 0u);
   EXPECT_EQ(Lower(html).find("nan,"), std::string::npos);

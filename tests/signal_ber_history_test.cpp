@@ -1,8 +1,8 @@
 // What a lane can claim (the compact line of each channel group and its
 // tooltip) and the diagram's history: columns that keep every minimum and
 // maximum, and the CSV export with bounds, verdicts and true values.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -42,17 +42,22 @@ TEST(LaneSummaryLine, SaysWhatTheLaneCanClaim) {
   } cases[] = {
       {"before the first tick", Facts(0, true, {}), rule, ""},
       {"never locked", Facts(3, false, {false, 3, 0, 0, 0, 0}), rule, "no lock"},
-      {"no lock by the timeout", Facts(10, false, {false, 10, 0, 0, 0, 0}), rule, "FAIL: no lock within 10 s"},
+      {"no lock by the timeout", Facts(10, false, {false, 10, 0, 0, 0, 0}), rule,
+       "FAIL: no lock within 10 s"},
       {"first second of lock", Facts(2, true, {true, 2, 0, 0, 0, 5e10}), rule, "just locked"},
-      {"counting", Facts(31, true, {true, 31, 0, 0, n / 2, 5e10}), rule, "< 2.0e-12 \xC2\xB7 RUNNING 30 s"},
-      {"hours to go", Facts(100, true, {true, 100, 0, 0, 1e12, 1e8}), rule, "< 3.0e-12 \xC2\xB7 RUNNING 5.5 h"},
+      {"counting", Facts(31, true, {true, 31, 0, 0, n / 2, 5e10}), rule,
+       "< 2.0e-12 \xC2\xB7 RUNNING 30 s"},
+      {"hours to go", Facts(100, true, {true, 100, 0, 0, 1e12, 1e8}), rule,
+       "< 3.0e-12 \xC2\xB7 RUNNING 5.5 h"},
       {"errors within the allowed", Facts(80, true, {true, 80, 0, 1, n2 / 2, 5e10}), two,
        "< 1.5e-12 \xC2\xB7 RUNNING 63 s"},
       {"passed", Facts(60, true, {true, 60, 0, 0, n, 5e10}), rule, "PASS < 1.0e-12"},
       {"errors", Facts(5, true, {true, 5, 0, 113, 1e10, 5e10}), rule, "FAIL: 113 errors"},
       {"one error, now unlocked", Facts(5, false, {true, 5, 0, 1, 1e10, 0}), rule, "FAIL: 1 error"},
-      {"lost lock, locked again", Facts(60, true, {true, 60, 1, 0, n * 2, 5e10}), rule, "FAIL: lost lock 1 time"},
-      {"lost lock, still out", Facts(60, false, {true, 60, 2, 0, n / 3, 0}), rule, "FAIL: lost lock 2 times"},
+      {"lost lock, locked again", Facts(60, true, {true, 60, 1, 0, n * 2, 5e10}), rule,
+       "FAIL: lost lock 1 time"},
+      {"lost lock, still out", Facts(60, false, {true, 60, 2, 0, n / 3, 0}), rule,
+       "FAIL: lost lock 2 times"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -89,7 +94,8 @@ TEST(LaneSummaryDetails, TooltipKeepsRelockErrorsApartAndGivesTheBounds) {
   EXPECT_EQ(SummariseLane(FactsOf(check, 1), rule).line, "FAIL: 1 error");
   const std::string details = LaneDetails(FactsOf(check, 1), rule);
   EXPECT_THAT(details, HasSubstr("Verdict: FAIL"));
-  EXPECT_THAT(details, HasSubstr("BER while locked: above 1.7e-11, below 1.6e-09, each one-sided at 95 %"));
+  EXPECT_THAT(details,
+              HasSubstr("BER while locked: above 1.7e-11, below 1.6e-09, each one-sided at 95 %"));
   EXPECT_THAT(details, HasSubstr("Errors while locked: 1 in 3e+09 bits"));
   EXPECT_THAT(details, HasSubstr("Errors around relocks: 12 in 2e+09 bits"));
   EXPECT_THAT(details, HasSubstr("Lock losses: 1"));
@@ -199,9 +205,12 @@ TEST(BerHistoryColumns, LeaveOutOnlyWhatLiesOnTheLineAnyway) {
   const auto& all = exact.bound;
   const auto& kept = drawn.bound;
   EXPECT_LT(kept.keys.size(), all.keys.size() / 4);
-  auto breaks = [](const BerHistory::Trace& t) { return std::count_if(t.values.begin(), t.values.end(), [](double v) { return std::isnan(v); }); };
+  auto breaks = [](const BerHistory::Trace& t) {
+    return std::count_if(t.values.begin(), t.values.end(), [](double v) { return std::isnan(v); });
+  };
   EXPECT_EQ(breaks(kept), breaks(all));
-  EXPECT_EQ(*std::max_element(kept.values.begin(), kept.values.end()), static_cast<float>(1e-6));  // the spike stays
+  EXPECT_EQ(*std::max_element(kept.values.begin(), kept.values.end()),
+            static_cast<float>(1e-6));  // the spike stays
   for (size_t i = 0; i < all.keys.size(); ++i) {
     if (std::isnan(all.values[i])) continue;
     const double k = all.keys[i];
@@ -229,7 +238,7 @@ TEST(BerHistoryCsv, BoundsVerdictsAndTrueValuesWhateverTheScale) {
   LineCheck check;
   BerHistory history;
   const VerdictRule rule;
-  check.SetDivideByTen();  // the page's fields only
+  check.SetDivideByTen();          // the page's fields only
   Tick(check, {{5, 1000000000}});  // acquisition
   RecordTick(history, check, rule);
   Tick(check, {{2, 1000000000}});

@@ -3,8 +3,8 @@
 // history on the emulated board.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -23,12 +23,18 @@ TEST(BerBounds, PoissonMeansMatchIndependentValues) {
     uint64_t k;
     double cl, upper, lower;
   } rows[] = {
-      {0, 0.90, 2.30258509299, 0},          {1, 0.90, 3.88972016987, 0.105360515658},
-      {10, 0.90, 15.406641172, 6.22130460523}, {1000, 0.90, 1041.75456908, 959.693932729},
-      {0, 0.95, 2.99573227355, 0},          {1, 0.95, 4.74386451839, 0.0512932943876},
-      {10, 0.95, 16.9622192357, 5.42540569709}, {1000, 0.95, 1053.60312213, 948.559849384},
-      {0, 0.99, 4.60517018599, 0},          {1, 0.99, 6.63835206799, 0.0100503358535},
-      {10, 0.99, 20.1446802188, 4.13019916627}, {1000, 0.99, 1076.06960744, 927.908159797},
+      {0, 0.90, 2.30258509299, 0},
+      {1, 0.90, 3.88972016987, 0.105360515658},
+      {10, 0.90, 15.406641172, 6.22130460523},
+      {1000, 0.90, 1041.75456908, 959.693932729},
+      {0, 0.95, 2.99573227355, 0},
+      {1, 0.95, 4.74386451839, 0.0512932943876},
+      {10, 0.95, 16.9622192357, 5.42540569709},
+      {1000, 0.95, 1053.60312213, 948.559849384},
+      {0, 0.99, 4.60517018599, 0},
+      {1, 0.99, 6.63835206799, 0.0100503358535},
+      {10, 0.99, 20.1446802188, 4.13019916627},
+      {1000, 0.99, 1076.06960744, 927.908159797},
       // Large counts (a lane at 1e-6 for minutes to a day) take the closed form.
       {10000, 0.95, 10166.0601361271, 9836.08511085519},
       {1000000, 0.90, 1001282.7661404, 998718.66274998},
@@ -42,7 +48,8 @@ TEST(BerBounds, PoissonMeansMatchIndependentValues) {
     // As bounds on a ratio, for counts from a second to a day at 53 Gb/s.
     for (double bits : {5.3125e10, 3.0e12, 4.59e15}) {
       EXPECT_NEAR(BerUpperBound(r.k, bits, r.cl), r.upper / bits, r.upper / bits * tolerance);
-      EXPECT_NEAR(BerLowerBound(r.k, bits, r.cl), r.lower / bits, r.lower / bits * tolerance + 1e-30);
+      EXPECT_NEAR(BerLowerBound(r.k, bits, r.cl), r.lower / bits,
+                  r.lower / bits * tolerance + 1e-30);
     }
   }
   EXPECT_EQ(BerUpperBound(0, 0, 0.95), 1.0);  // nothing counted: nothing claimed
@@ -64,9 +71,14 @@ TEST(BerVerdict, FixedLengthRuleFromRunningToPassOrFail) {
       {"never locked", {false, 10, 0, 0, 0, 0}, Verdict::kFail, "no lock within 10 s"},
       {"counting", {true, 20, 0, 0, n / 2, 5e10}, Verdict::kRunning, "counting"},
       {"enough bits, clean", {true, 60, 0, 0, n, 5e10}, Verdict::kPass, ""},
-      {"one error", {true, 5, 0, 1, 1e10, 5e10}, Verdict::kFail, "1 errors, more than the 0 allowed"},
+      {"one error",
+       {true, 5, 0, 1, 1e10, 5e10},
+       Verdict::kFail,
+       "1 errors, more than the 0 allowed"},
       {"lost lock once", {true, 60, 1, 0, n * 2, 5e10}, Verdict::kFail, "lost lock 1 time"},
-      {"a lost status answer", {true, 60, 0, 0, n * 2, 5e10, 1}, Verdict::kRunning,
+      {"a lost status answer",
+       {true, 60, 0, 0, n * 2, 5e10, 1},
+       Verdict::kRunning,
        "the board lost 1 status answer: no verdict"},
   };
   for (const auto& c : cases) {
@@ -118,7 +130,7 @@ TEST(BerLockHistory, LossesAndRelockErrorsAreCountedApart) {
     s[0] = {true, BoardResult::Ok(), lane1_locked ? Locked(errors, 1000) : StatusRecord{}};
     check.ApplyTick(s);
   };
-  tick(true, 5);   // the first locked second: acquisition
+  tick(true, 5);  // the first locked second: acquisition
   tick(true, 0);
   tick(true, 1);
   tick(false, 0);  // lock lost

@@ -1,20 +1,19 @@
 // lanewright-cli's ber, dsp and power commands against the emulated board.
 #include <gtest/gtest.h>
 
-#include "tests/cli_test_support.h"
-
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
-#include <chrono>
 
 #include "board/protocol.h"
 #include "cli/cli.h"
 #include "emulator/emulated_board.h"
 #include "signal/dsp_block.h"
+#include "tests/cli_test_support.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ TEST(CliBer, MeasuresALaneAtOneInAMillionWithinStatisticalBounds) {
   {
     auto lock = board->Lock();
     for (int lane = 1; lane <= 8; ++lane) board->Prbs().SetLaneBer(lane, 0);
-    board->Prbs().SetLaneBer(2, 1e-6);  // shown as Channel 8
+    board->Prbs().SetLaneBer(2, 1e-6);   // shown as Channel 8
     board->Prbs().SetNoSignal(5, true);  // Channel 5
   }
   const std::string csv = TempPath("ber.csv");
@@ -78,7 +77,8 @@ TEST(CliBer, MeasuresALaneAtOneInAMillionWithinStatisticalBounds) {
             "ber_upper_bound,lock_losses,verdict");
   unsigned long long t, ch, lane, locked, de, db, e, b;
   ASSERT_EQ(std::sscanf(rows[16].c_str(), "%llu,%llu,%llu,%llu,%llu,%llu,%llu,%llu", &t, &ch, &lane,
-                        &locked, &de, &db, &e, &b), 8);
+                        &locked, &de, &db, &e, &b),
+            8);
   EXPECT_EQ(t, 2u);
   EXPECT_EQ(ch, 8u);
   EXPECT_EQ(lane, 2u);
@@ -133,20 +133,27 @@ TEST(CliBer, VerdictRunsEndWithTheVerdictAsExitStatus) {
   } cases[] = {
       {"clean lanes pass",
        {"--emulate-ber", "0", "--json", "ber", "--target", "1e-6", "--until-verdict"},
-       nullptr, 0, "\"verdict\":\"PASS\""},
+       nullptr,
+       0,
+       "\"verdict\":\"PASS\""},
       {"a lane with errors fails",
        {"--emulate-ber", "0,1e-4,0,0,0,0,0,0", "ber", "--target", "1e-6", "--until-verdict"},
-       nullptr, 3, "FAIL: "},
+       nullptr,
+       3,
+       "FAIL: "},
       {"a lane that never locks keeps the run open",
        {"--emulate-ber", "0", "ber", "--target", "1e-6", "--seconds", "2"},
-       [](emu::EmulatedBoard& b) { b.Prbs().SetNoSignal(5, true); }, 4, "UNDECIDED"},
+       [](emu::EmulatedBoard& b) { b.Prbs().SetNoSignal(5, true); },
+       4,
+       "UNDECIDED"},
       {"a lost status answer is the board's failure",
        {"--emulate-ber", "0", "ber", "--target", "1e-6", "--seconds", "2"},
        [](emu::EmulatedBoard& b) {
          b.Prbs().SetLaneBer(1, 0);
          b.DropAnswers(0);
        },
-       1, "status exchange(s) failed"},
+       1,
+       "status exchange(s) failed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -179,11 +186,16 @@ TEST(CliDsp, WriteChangesNamedFieldsOnlyAndBadFilesSendNothing) {
   ASSERT_EQ(r.status, 0) << r.err;
   const auto after = board->Dsp().Current();
   for (int i = 0; i < 193; ++i) {
-    if (i == 61) EXPECT_EQ(after[i], 4);
-    else if (i == 43) EXPECT_EQ(after[i], before[i] | 0x20);
-    else if (i == 161) EXPECT_EQ(after[i], 1);
-    else if (i == 164) EXPECT_EQ(after[i], 5);
-    else EXPECT_EQ(after[i], before[i]) << i;
+    if (i == 61)
+      EXPECT_EQ(after[i], 4);
+    else if (i == 43)
+      EXPECT_EQ(after[i], before[i] | 0x20);
+    else if (i == 161)
+      EXPECT_EQ(after[i], 1);
+    else if (i == 164)
+      EXPECT_EQ(after[i], 5);
+    else
+      EXPECT_EQ(after[i], before[i]) << i;
   }
   // What `dsp read --json` prints is what `dsp write` takes.
   r = RunCli({"dsp", "read", "--json"}, board);
@@ -264,15 +276,36 @@ TEST(CliDsp, WriteChangesWhatTheFileNamesOrFails) {
     std::vector<std::pair<int, uint8_t>> changed;  // block offset, new value
     const char* says;
   } cases[] = {
-      {"a rate the board does not hold", nullptr, R"({"tx":{"lane3":{"pre":4}},"rate":0})", 2, {},
+      {"a rate the board does not hold",
+       nullptr,
+       R"({"tx":{"lane3":{"pre":4}},"rate":0})",
+       2,
+       {},
        "rate: give"},
-      {"a swing beyond the list", nullptr, R"({"tx":{"lane1":{"swing":9}}})", 2, {},
+      {"a swing beyond the list",
+       nullptr,
+       R"({"tx":{"lane1":{"swing":9}}})",
+       2,
+       {},
        "tx.lane1.swing: 9 is out of range (0-6); nothing written"},
-      {"rate code 7 read back", [](emu::DspModel& d) { d.Current()[164] = 7; }, read_back, 0, {},
+      {"rate code 7 read back",
+       [](emu::DspModel& d) { d.Current()[164] = 7; },
+       read_back,
+       0,
+       {},
        nullptr},
-      {"swing 9 read back", [](emu::DspModel& d) { d.Current()[49] = 9; }, read_back, 0, {}, nullptr},
-      {"a field and the code the board holds", [](emu::DspModel& d) { d.Current()[164] = 7; },
-       R"({"tx":{"lane3":{"pre":4}},"rate":7})", 0, {{61, 4}}, nullptr},
+      {"swing 9 read back",
+       [](emu::DspModel& d) { d.Current()[49] = 9; },
+       read_back,
+       0,
+       {},
+       nullptr},
+      {"a field and the code the board holds",
+       [](emu::DspModel& d) { d.Current()[164] = 7; },
+       R"({"tx":{"lane3":{"pre":4}},"rate":7})",
+       0,
+       {{61, 4}},
+       nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -304,11 +337,12 @@ TEST(CliDsp, WriteChangesWhatTheFileNamesOrFails) {
   // A board that does not take a field: exit 1, naming it.
   auto board = std::make_shared<emu::EmulatedBoard>();
   std::ofstream(file) << R"({"tx":{"lane3":{"pre":4,"main":170}}})";
-  auto r = cli_test::RunCliOn(board, {"dsp", "write", file},
-                              std::make_shared<LossyDspLink>(board, 61));
+  auto r =
+      cli_test::RunCliOn(board, {"dsp", "write", file}, std::make_shared<LossyDspLink>(board, 61));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "lanewright-cli: DSP write: the board did not take tx.lane3.pre "
-                   "(read back other values)\n");
+  EXPECT_EQ(r.err,
+            "lanewright-cli: DSP write: the board did not take tx.lane3.pre "
+            "(read back other values)\n");
   EXPECT_EQ(r.out, "");
   std::remove(file.c_str());
 }

@@ -48,12 +48,12 @@ TEST(DspBlockTable, FieldsSitWhereTheBoardKeepsThem) {
       {DspSection::kTx, "swing", 7, 56, 0x46, 6},
       {DspSection::kTx, "pre", 0, 57, 0x07, 7},
       {DspSection::kTx, "outer_eye", 7, 135, 0x2C, 0x2C},
-      {DspSection::kTx, "lut_mode", 8, 137, 0x13, 3},   // first (Monclk) row
+      {DspSection::kTx, "lut_mode", 8, 137, 0x13, 3},  // first (Monclk) row
       {DspSection::kTx, "gray_map", 9, 138, 0x10, 1},
-      {DspSection::kTx, "pre", 9, 141, 0x09, 9},        // 139, 141
+      {DspSection::kTx, "pre", 9, 141, 0x09, 9},  // 139, 141
       {DspSection::kTx, "main", 8, 143, 0xA8, 0xA8},
       {DspSection::kTx, "outer_eye", 9, 157, 0x01, 1},
-      {DspSection::kTx, "swing", 9, 160, 0x46, 0x46},   // the whole byte
+      {DspSection::kTx, "swing", 9, 160, 0x46, 0x46},  // the whole byte
   };
   for (const auto& c : cases) {
     b.fill(0);
@@ -85,17 +85,21 @@ TEST(DspWrite, KeepsEveryBitItDoesNotOwn) {
   const auto& controls = DspControls();
   size_t invert = 0;
   for (size_t i = 0; i < controls.size(); ++i)
-    if (std::string(controls[i].field->key) == "invert" && controls[i].field->section == DspSection::kTx &&
-        controls[i].entry == 1)
+    if (std::string(controls[i].field->key) == "invert" &&
+        controls[i].field->section == DspSection::kTx && controls[i].entry == 1)
       invert = i;
   values[invert].checked = !values[invert].checked;
   ASSERT_FALSE(page.PrepareWrite(values, 1).has_value());
   const DspBlock& written = page.Block();
   for (int i = 0; i < kDspBlockSize; ++i) {
-    if (i == 42) EXPECT_EQ(written[i], read[i] ^ 0x20) << i;
-    else if (i == kDspWriteMarker) EXPECT_EQ(written[i], 1);
-    else if (i == kDspRateCode) EXPECT_EQ(written[i], 5);
-    else EXPECT_EQ(written[i], read[i]) << "byte " << i;  // kept bits, bytes 165-192
+    if (i == 42)
+      EXPECT_EQ(written[i], read[i] ^ 0x20) << i;
+    else if (i == kDspWriteMarker)
+      EXPECT_EQ(written[i], 1);
+    else if (i == kDspRateCode)
+      EXPECT_EQ(written[i], 5);
+    else
+      EXPECT_EQ(written[i], read[i]) << "byte " << i;  // kept bits, bytes 165-192
   }
   EXPECT_EQ(page.ResendFlag(), 1);
 
@@ -107,9 +111,9 @@ TEST(DspWrite, KeepsEveryBitItDoesNotOwn) {
 }
 
 TEST(DspWrite, BadSixteenBitFieldNamesItAndChangesNothing) {
-  const std::pair<const char*, bool> texts[] = {
-      {"0", true}, {"65535", true}, {"65536", false}, {"-1", false},
-      {"12a", false}, {"", false}, {" 7", false}, {"0x10", false}};
+  const std::pair<const char*, bool> texts[] = {{"0", true},   {"65535", true}, {"65536", false},
+                                                {"-1", false}, {"12a", false},  {"", false},
+                                                {" 7", false}, {"0x10", false}};
   const auto& controls = DspControls();
   size_t pre = 0;
   for (size_t i = 0; i < controls.size(); ++i)
@@ -141,7 +145,7 @@ TEST(DspModeReports, RateCodeRules) {
   struct Case {
     int signalling, rate, stored, code;
   } cases[] = {
-      {0, 0, 0, 4}, {0, 1, 0, 5}, {0, -1, 0, 5}, {1, 0, 5, 4},
+      {0, 0, 0, 4}, {0, 1, 0, 5},  {0, -1, 0, 5}, {1, 0, 5, 4},
       {1, 1, 4, 5}, {1, -1, 3, 3}, {-1, 0, 2, 2},
   };
   for (const auto& c : cases) {
@@ -229,7 +233,8 @@ TEST(DspJson, RoundTripsAndRefusesWhatItDoesNotKnow) {
   // Every field, onto a block of zeros.
   DspBlock source = Patterned();
   for (const auto& c : DspControls())
-    if (GetDsp(source, *c.field, c.entry) > DspMaxValue(*c.field, c.entry)) SetDsp(source, *c.field, c.entry, 1);
+    if (GetDsp(source, *c.field, c.entry) > DspMaxValue(*c.field, c.entry))
+      SetDsp(source, *c.field, c.entry, 1);
   source[kDspRateCode] = 5;
   DspBlock target{};
   std::string error;
@@ -308,7 +313,8 @@ TEST(DspJson, ReadsStrictJson) {
   EXPECT_FALSE(ParseDspJson(R"({"op_mode": "\ud83d\ude00"})", &edit, &error));
   EXPECT_EQ(error, "op_mode: \"\xF0\x9F\x98\x80\" is not an entry of the list");
   // Whole numbers in any JSON spelling.
-  ASSERT_TRUE(ParseDspJson(R"({"tx": {"lane3": {"pre": 4.0, "main": 1e2, "post": 0}}})", &edit, &error))
+  ASSERT_TRUE(
+      ParseDspJson(R"({"tx": {"lane3": {"pre": 4.0, "main": 1e2, "post": 0}}})", &edit, &error))
       << error;
   ASSERT_EQ(edit.size(), 3u);
   EXPECT_EQ(edit[0].path, "tx.lane3.pre");
@@ -320,10 +326,10 @@ TEST(DspJson, DifferencesNameTheFieldsAsTheFileDoes) {
   const DspBlock a = Patterned();
   DspBlock b = a;
   EXPECT_TRUE(DspDifferences(a, b).empty());
-  b[61] ^= 1;     // TX block lane 3 pre
-  b[0] ^= 0x04;   // op_mode
-  b[164] ^= 1;    // rate code
-  b[170] ^= 1;    // firmware bytes: no field
+  b[61] ^= 1;    // TX block lane 3 pre
+  b[0] ^= 0x04;  // op_mode
+  b[164] ^= 1;   // rate code
+  b[170] ^= 1;   // firmware bytes: no field
   b[kDspWriteMarker] ^= 1;
   EXPECT_EQ(DspDifferences(a, b), (std::vector<std::string>{"op_mode", "rate", "tx.lane3.pre"}));
 }

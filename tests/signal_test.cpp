@@ -77,7 +77,8 @@ TEST_F(SignalFixture, FirstStartAddressesEveryLaneAndStopThenStartContinues) {
   EXPECT_GT(check.Lane(1).bits, bits);
 }
 
-LaneStatus Answer(bool locked, uint32_t errors, uint64_t bits, uint8_t pattern = 8, bool alarm = false) {
+LaneStatus Answer(bool locked, uint32_t errors, uint64_t bits, uint8_t pattern = 8,
+                  bool alarm = false) {
   LaneStatus s;
   s.ok = true;
   s.bytes[status::kLock] = locked;
@@ -132,8 +133,11 @@ TEST(LineCheckTick, CountsBerAndTimeAsTheChannelsShowThem) {
 }
 
 TEST(LineCheckTick, TimeHasUnboundedHoursAndTablesShowQuestionMarks) {
-  const std::pair<uint32_t, const char*> times[] = {
-      {0, "00:00:00"}, {59, "00:00:59"}, {3661, "01:01:01"}, {86400, "24:00:00"}, {360000, "100:00:00"}};
+  const std::pair<uint32_t, const char*> times[] = {{0, "00:00:00"},
+                                                    {59, "00:00:59"},
+                                                    {3661, "01:01:01"},
+                                                    {86400, "24:00:00"},
+                                                    {360000, "100:00:00"}};
   for (const auto& [seconds, text] : times) EXPECT_EQ(LineCheck::TimeText(seconds), text);
 
   LineCheck check;
@@ -205,7 +209,8 @@ TEST_F(SignalFixture, GeneratorButtonSendsEightRecordsThenTheOppositeState) {
   auto sent = Sent(board::kGeneratorConfig, 26);
   ASSERT_EQ(sent.size(), 8u);
   for (int i = 0; i < 8; ++i) {
-    std::vector<uint8_t> expected = {static_cast<uint8_t>(i >= 4), static_cast<uint8_t>(i + 1), 1, 0, 1, 3, 5};
+    std::vector<uint8_t> expected = {
+        static_cast<uint8_t>(i >= 4), static_cast<uint8_t>(i + 1), 1, 0, 1, 3, 5};
     EXPECT_EQ(std::vector<uint8_t>(sent[i].begin(), sent[i].begin() + 7), expected) << i;
   }
   EXPECT_EQ(sent[0][8], 0x33);  // lane 1 carries its tail

@@ -1,6 +1,7 @@
 // The Checker and Dsp pages, the configuration dialog and the BER diagram on
 // the offscreen platform, driving the emulated board through the board worker.
 #include <gtest/gtest.h>
+#include <qcustomplot.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-#include <qcustomplot.h>
 
 #include "board/protocol.h"
 #include "emulator/emulated_board.h"
@@ -132,8 +132,11 @@ TEST_F(PageFixture, CheckerRunsTheTestFromAModeReport) {
   EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldType)->text(), "PRBS31");
   EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->text(), "0.00e+00");
   EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldTime)->text(), "00:00:01");
-  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->palette().color(QPalette::Text), QColor(0, 155, 0));
-  EXPECT_EQ(Find<QLabel>(&page, CLineCheck::kIdGroup + 10 + CLineCheck::kFieldLamp)->property("lamp").toInt(),
+  EXPECT_EQ(Field(&page, 2, CLineCheck::kFieldBer)->palette().color(QPalette::Text),
+            QColor(0, 155, 0));
+  EXPECT_EQ(Find<QLabel>(&page, CLineCheck::kIdGroup + 10 + CLineCheck::kFieldLamp)
+                ->property("lamp")
+                .toInt(),
             static_cast<int>(sigtest::LineCheck::Lamp::kGreen));
 
   // The scale is shown once turned on.
@@ -193,8 +196,8 @@ TEST_F(PageFixture, DoubleClickOnBerOpensTheCharts) {
 }
 
 QLabel* VerdictLine(QWidget* page, int channel) {
-  return page->findChild<QLabel*>(
-      QStringLiteral("id%1").arg(CLineCheck::kIdGroup + 10 * (channel - 1) + CLineCheck::kFieldVerdict));
+  return page->findChild<QLabel*>(QStringLiteral("id%1").arg(
+      CLineCheck::kIdGroup + 10 * (channel - 1) + CLineCheck::kFieldVerdict));
 }
 
 // A clean lane (channel 1), a lane with errors (channel 2) and one without
@@ -225,7 +228,8 @@ TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan
   const QString clean = VerdictLine(&page, 1)->text();
   EXPECT_TRUE(clean.startsWith("< ") && clean.contains("RUNNING")) << clean.toStdString();
   EXPECT_TRUE(VerdictLine(&page, 1)->toolTip().contains("Lock losses: 0"));
-  EXPECT_TRUE(VerdictLine(&page, 2)->text().startsWith("FAIL: ")) << VerdictLine(&page, 2)->text().toStdString();
+  EXPECT_TRUE(VerdictLine(&page, 2)->text().startsWith("FAIL: "))
+      << VerdictLine(&page, 2)->text().toStdString();
   EXPECT_EQ(VerdictLine(&page, 3)->text(), "no lock");
   EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldType)->text(), "Unlock");
   EXPECT_EQ(Field(&page, 3, CLineCheck::kFieldBer)->text(), "");  // never locked: no BER
@@ -262,7 +266,8 @@ TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan
   EXPECT_EQ(last[1], "1");
   EXPECT_EQ(last[4], "measured");
   const auto& h = page.Engine().History(1);
-  EXPECT_NEAR(last[3].toDouble(), static_cast<double>(h.steady_errors) / h.steady_bits, 1e-5 * last[3].toDouble());
+  EXPECT_NEAR(last[3].toDouble(), static_cast<double>(h.steady_errors) / h.steady_bits,
+              1e-5 * last[3].toDouble());
   EXPECT_EQ(last[8], "FAIL");
   QFile::remove(csv);
 
@@ -272,7 +277,8 @@ TEST_F(PageFixture, HistoryGrowsWithTheDiagramClosedAndLanesClaimOnlyWhatTheyCan
   Find<QLineEdit>(page.RuleDialog(), CVerdictRule::kIdTarget)->setText("1e-6");
   page.RuleDialog()->accept();
   EXPECT_DOUBLE_EQ(page.Rule().target, 1e-6);
-  EXPECT_TRUE(VerdictLine(&page, 1)->text().startsWith("PASS < ")) << VerdictLine(&page, 1)->text().toStdString();
+  EXPECT_TRUE(VerdictLine(&page, 1)->text().startsWith("PASS < "))
+      << VerdictLine(&page, 1)->text().toStdString();
   EXPECT_EQ(Find<QToolButton>(&page, CLineCheck::kIdRule)->text(), "1e-06 \u00B7 95%");
   page.StopIfRunning();
   Settle();
@@ -284,10 +290,11 @@ TEST(DiagramAxis, ReachesPastEveryValueDrawn) {
   sigtest::BerHistory history;
   const sigtest::VerdictRule rule;
   for (uint32_t s = 1; s <= 50; ++s) {
-    sigtest::BerHistory::Point clean{s, sigtest::BerHistory::Kind::kBound, sigtest::Verdict::kPass, 0,
-                                     3.0 / (s * 2e15)};
+    sigtest::BerHistory::Point clean{s, sigtest::BerHistory::Kind::kBound, sigtest::Verdict::kPass,
+                                     0, 3.0 / (s * 2e15)};
     history.Add(0, clean, rule);
-    sigtest::BerHistory::Point noisy{s, sigtest::BerHistory::Kind::kMeasured, sigtest::Verdict::kFail, 3e-3, 4e-3};
+    sigtest::BerHistory::Point noisy{s, sigtest::BerHistory::Kind::kMeasured,
+                                     sigtest::Verdict::kFail, 3e-3, 4e-3};
     history.Add(1, noisy, rule);
   }
   CDiagram diagram(history);
@@ -358,7 +365,8 @@ TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   const auto& controls = sigtest::DspControls();
   auto index = [&](sigtest::DspSection s, const char* key, int entry) {
     for (size_t i = 0; i < controls.size(); ++i)
-      if (controls[i].field->section == s && std::string(controls[i].field->key) == key && controls[i].entry == entry)
+      if (controls[i].field->section == s && std::string(controls[i].field->key) == key &&
+          controls[i].entry == entry)
         return i;
     return controls.size();
   };
@@ -368,7 +376,8 @@ TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   EXPECT_EQ(page.RateList()->currentText(), "25.78125GBd");
 
   const auto before = board->Dsp().Current();
-  static_cast<QCheckBox*>(page.Control(index(sigtest::DspSection::kRx, "invert", 6)))->setChecked(true);
+  static_cast<QCheckBox*>(page.Control(index(sigtest::DspSection::kRx, "invert", 6)))
+      ->setChecked(true);
   EXPECT_TRUE(page.Write());
   Settle();
   const auto after = board->Dsp().Current();
@@ -387,7 +396,8 @@ TEST_F(PageFixture, DspPageReadsWritesAndRefusesABadField) {
   EXPECT_FALSE(page.Write());
   Settle();
   EXPECT_EQ(board->RequestCount(), 0u);
-  EXPECT_TRUE(page.LastMessage().contains("Line TX row 3 Post")) << page.LastMessage().toStdString();
+  EXPECT_TRUE(page.LastMessage().contains("Line TX row 3 Post"))
+      << page.LastMessage().toStdString();
 
   page.Save();
   Settle();

@@ -1,7 +1,7 @@
 // The status line's composition rules.
-#include <gtest/gtest.h>
-
 #include "app/status_line.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

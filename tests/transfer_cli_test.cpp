@@ -1,8 +1,6 @@
 // `lanewright-cli eeprom load|check` run in-process against the emulated board,
 // with the real 20 ms command pause: exit status, log lines, the state file.
 #include <gtest/gtest.h>
-
-#include "tests/cli_test_support.h"
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 
 #include "cli/cli.h"
 #include "emulator/emulated_board.h"
+#include "tests/cli_test_support.h"
 
 namespace {
 

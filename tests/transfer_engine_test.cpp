@@ -579,8 +579,8 @@ TEST_F(TransferTest, TheChecksServeWaitLeavesTheWorkerToOtherJobs) {
       });
   };
   EXPECT_EQ(Run(Job::kCheck).outcome, Outcome::kDone);
-  EXPECT_EQ(Ops(), (Lines{"w05=A0", "r05", "w06=20 00 00 00 +0", "w05=A5", "cmd07", "r05",
-                          "r0A:32"}));
+  EXPECT_EQ(Ops(),
+            (Lines{"w05=A0", "r05", "w06=20 00 00 00 +0", "w05=A5", "cmd07", "r05", "r0A:32"}));
   std::lock_guard lock(m);
   ASSERT_EQ(sent.size(), 7u);
   EXPECT_LT(sent[4] - sent[3], std::chrono::milliseconds(50)) << "the poll ran during the wait";

@@ -116,7 +116,9 @@ TEST(PageFile, BlanksSeparateWholeGroupsAndNeverShiftTheData) {
 TEST(PageFile, AFileWithoutDataSaysWhyInPlainWords) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "the file is empty"},
-      {"\x1A" "12345678\n", "the file is empty"},
+      {"\x1A"
+       "12345678\n",
+       "the file is empty"},
       {"/ a comment\n/ another\n", "the file holds only comment lines, no data"},
       {"\n \t\r\n", "the file holds only empty lines, no data"},
       {"/ a comment\n\n", "the file holds only comment lines and empty lines, no data"},

@@ -419,8 +419,8 @@ TransferEngine::Next TransferEngine::LoadStep(Transfer& t) {
       WriteByte(kEndAbort, kAbort);
       Log(texts::kLoadFailed);
       std::string cause = "the board did not confirm the end of the load";
-      return End({Outcome::kBoardFailure,
-                  t.poll_failure.empty() ? cause : cause + ": " + t.poll_failure});
+      return End(
+          {Outcome::kBoardFailure, t.poll_failure.empty() ? cause : cause + ": " + t.poll_failure});
     }
     case Step::kAbort:
       if (!Stopping(Job::kLoad)) WriteByte(kHandshake, kAbort);

@@ -142,19 +142,19 @@ class TransferEngine {
  private:
   enum class Step : uint8_t {
     kBegin,
-    kEnter,     // 0xA0 to the handshake
-    kPoll,      // one read of the handshake before a block
-    kBlock,     // load: the block header and data
-    kStore,     // load: 0xAA to the handshake
-    kEndPoll,   // load: one read for the end confirmation, 1 ms pause
-    kLeave,     // load: 0x00 to the handshake
-    kEndAbort,  // load: 0xFF to mailbox 0x85
-    kHeader,    // check: the block header
-    kServe,     // check: 0xA5 to the handshake, then the serve wait
-    kServePoll, // check: one read for the data-ready, 1 ms pause
-    kRead,      // check: the block data
-    kCompare,   // check: no board traffic
-    kAbort,     // after a failure: 0xFF to the handshake
+    kEnter,      // 0xA0 to the handshake
+    kPoll,       // one read of the handshake before a block
+    kBlock,      // load: the block header and data
+    kStore,      // load: 0xAA to the handshake
+    kEndPoll,    // load: one read for the end confirmation, 1 ms pause
+    kLeave,      // load: 0x00 to the handshake
+    kEndAbort,   // load: 0xFF to mailbox 0x85
+    kHeader,     // check: the block header
+    kServe,      // check: 0xA5 to the handshake, then the serve wait
+    kServePoll,  // check: one read for the data-ready, 1 ms pause
+    kRead,       // check: the block data
+    kCompare,    // check: no board traffic
+    kAbort,      // after a failure: 0xFF to the handshake
   };
   // Where a load or check stands between two steps. Only the step in flight
   // touches it.
@@ -162,8 +162,8 @@ class TransferEngine {
     Step step = Step::kBegin;
     size_t offset = 0;
     int retries = 0, end_polls = 0;
-    std::string poll_failure;  // why the last poll failed; empty when the board answered
-    Result failure;            // kAbort: how the job ends once the board was told
+    std::string poll_failure;   // why the last poll failed; empty when the board answered
+    Result failure;             // kAbort: how the job ends once the board was told
     std::vector<uint8_t> back;  // check: the bytes read back so far
   };
   // What a step asks for: the next step, after `delay_ms`, or the end.

@@ -1,8 +1,8 @@
 #include "transfer/transfer_texts.h"
 
-#include "board/text_format.h"
-
 #include <cstdio>
+
+#include "board/text_format.h"
 
 namespace transfer::texts {
 
@@ -16,8 +16,8 @@ std::string PageFileInvalid(const std::string& where_and_what) {
 
 std::string LoadBlock(size_t offset, size_t size, bool last) {
   return Sprintf(last ? "写入数据块数据  Address:%x    DataSize:%d"
-                     : "写入数据块数据  Address:0x%x    DataSize:%d",
-                static_cast<unsigned>(offset), static_cast<int>(size));
+                      : "写入数据块数据  Address:0x%x    DataSize:%d",
+                 static_cast<unsigned>(offset), static_cast<int>(size));
 }
 
 std::string CheckBlock(size_t offset, size_t size, bool last) {

@@ -9,7 +9,9 @@ namespace {
 
 QString S(const std::string& s) { return QString::fromStdString(s); }
 
-QString Hex(unsigned v) { return QStringLiteral("%1h").arg(QString::number(v, 16).rightJustified(2, '0').toUpper()); }
+QString Hex(unsigned v) {
+  return QStringLiteral("%1h").arg(QString::number(v, 16).rightJustified(2, '0').toUpper());
+}
 
 // "11110000" for lanes 1-8; "-" where a lane is not read or not in use.
 QString LaneBitsText(const cmis::LaneBits& bits) {
@@ -36,9 +38,9 @@ void Applications(const ModuleImages& m, QStringList& out) {
   bool any = false;
   for (int lane = 1; lane <= kLanes; ++lane) {
     const auto& c = apps.active[lane - 1];
-    active += QStringLiteral(" %1:%2").arg(lane).arg(c ? (c->app_sel ? QString::number(c->app_sel)
-                                                                       : QStringLiteral("none"))
-                                                       : QStringLiteral("?"));
+    active += QStringLiteral(" %1:%2").arg(lane).arg(
+        c ? (c->app_sel ? QString::number(c->app_sel) : QStringLiteral("none"))
+          : QStringLiteral("?"));
     any = any || c.has_value();
   }
   out << (any ? active : QStringLiteral("Active application per lane: not read"));
@@ -59,13 +61,16 @@ void Flags(const ModuleImages& m, QStringList& out) {
     for (const cmis::FlagValue& v : *list) {
       read = read || v.set.has_value();
       if (v.set && *v.set)
-        raised << (v.lane ? QStringLiteral("%1 lane %2").arg(QString::fromUtf8(v.flag->name)).arg(v.lane)
-                          : QString::fromUtf8(v.flag->name));
+        raised
+            << (v.lane
+                    ? QStringLiteral("%1 lane %2").arg(QString::fromUtf8(v.flag->name)).arg(v.lane)
+                    : QString::fromUtf8(v.flag->name));
     }
   if (!read)
     out << "Flags at the last read: not read";
   else
-    out << "Flags at the last read: " + (raised.isEmpty() ? QStringLiteral("none") : raised.join(", "));
+    out << "Flags at the last read: " +
+               (raised.isEmpty() ? QStringLiteral("none") : raised.join(", "));
   out << "Fault cause: " + (f.fault_cause ? S(f.fault_cause_name) : QStringLiteral("not read"));
   out << QStringLiteral("Output status (1 valid) Rx %1  Tx %2")
              .arg(LaneBitsText(f.outputs.rx), LaneBitsText(f.outputs.tx));
@@ -77,7 +82,8 @@ void Media(const ModuleImages& m, QStringList& out) {
     out << "Media: not read";
     return;
   }
-  QString line = QStringLiteral("Media %1, connector %2").arg(S(md.media_type_name), S(md.connector_name));
+  QString line =
+      QStringLiteral("Media %1, connector %2").arg(S(md.media_type_name), S(md.connector_name));
   if (md.cable_length_m) line += ", cable " + S(md.cable_length_text);
   out << line;
   QStringList reach;
@@ -89,9 +95,10 @@ void Media(const ModuleImages& m, QStringList& out) {
   add(md.reach.om4_m, "m", "OM4");
   add(md.reach.om3_m, "m", "OM3");
   add(md.reach.om2_m, "m", "OM2");
-  QString temp = md.case_temp_min_c && md.case_temp_max_c
-                     ? QStringLiteral("%1 to %2 degC").arg(*md.case_temp_min_c).arg(*md.case_temp_max_c)
-                     : QStringLiteral("not specified");
+  QString temp =
+      md.case_temp_min_c && md.case_temp_max_c
+          ? QStringLiteral("%1 to %2 degC").arg(*md.case_temp_min_c).arg(*md.case_temp_max_c)
+          : QStringLiteral("not specified");
   out << QStringLiteral("Reach %1; case temperature %2")
              .arg(reach.isEmpty() ? QStringLiteral("not given") : reach.join(", "), temp);
 }
@@ -126,7 +133,8 @@ void Tuning(const ModuleImages& m, QStringList& out) {
   QStringList lanes;
   for (const cmis::LaneTuning& l : t.lanes) {
     const auto f = l.current_frequency_thz ? l.current_frequency_thz : l.frequency_thz;
-    lanes << QStringLiteral("%1: %2 THz%3").arg(l.lane)
+    lanes << QStringLiteral("%1: %2 THz%3")
+                 .arg(l.lane)
                  .arg(f ? QString::number(*f, 'f', 4) : QStringLiteral("?"))
                  .arg(l.wavelength_unlocked ? QStringLiteral(" unlocked") : QString());
   }

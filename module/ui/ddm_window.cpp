@@ -57,7 +57,8 @@ std::vector<const char*> FlagKeys(const char* value_name) {
   const std::string_view name(value_name);
   if (name == "TEMP")
     return {"temp-high-alarm", "temp-low-alarm", "temp-high-warning", "temp-low-warning"};
-  if (name == "VCC") return {"vcc-high-alarm", "vcc-low-alarm", "vcc-high-warning", "vcc-low-warning"};
+  if (name == "VCC")
+    return {"vcc-high-alarm", "vcc-low-alarm", "vcc-high-warning", "vcc-low-warning"};
   if (name == "BIAS")
     return {"tx-bias-high-alarm", "tx-bias-low-alarm", "tx-bias-high-warning",
             "tx-bias-low-warning"};

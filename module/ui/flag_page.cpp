@@ -1,10 +1,10 @@
 #include "module/ui/flag_page.h"
 
 #include <QGridLayout>
-#include <string_view>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <string_view>
 
 #include "gui/app_context.h"
 #include "module/sfp_base.h"

@@ -1,8 +1,8 @@
 #include "module/ui/info_page.h"
 
 #include <QPainter>
-#include <algorithm>
 #include <QPlainTextEdit>
+#include <algorithm>
 
 #include "gui/app_context.h"
 #include "gui/log.h"

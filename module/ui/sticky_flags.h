@@ -21,7 +21,8 @@ struct StickyMark {
 
 // The sticky records of the flags named by `keys` for `lane` (0: a
 // module-wide flag).
-StickyMark Sticky(const FlagReader::Snapshot& flags, const std::vector<const char*>& keys, int lane);
+StickyMark Sticky(const FlagReader::Snapshot& flags, const std::vector<const char*>& keys,
+                  int lane);
 // Every sticky record; the tooltip names the lanes.
 StickyMark StickyAll(const FlagReader::Snapshot& flags);
 

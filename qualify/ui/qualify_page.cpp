@@ -19,8 +19,8 @@
 
 #include "board/device.h"
 #include "gui/app_context.h"
-#include "gui/log.h"
 #include "gui/control_id.h"
+#include "gui/log.h"
 #include "qualify/runner.h"
 #include "records/report.h"
 #include "records/store.h"
@@ -36,10 +36,14 @@ constexpr const char* kSettingsPlan = "qualify/plan";
 
 QColor OutcomeColour(Outcome outcome) {
   switch (outcome) {
-    case Outcome::kPass: return QColor(0, 155, 0);
-    case Outcome::kFail: return QColor(220, 0, 0);
-    case Outcome::kSkip: return QColor(110, 110, 110);
-    case Outcome::kError: return QColor(200, 100, 0);
+    case Outcome::kPass:
+      return QColor(0, 155, 0);
+    case Outcome::kFail:
+      return QColor(220, 0, 0);
+    case Outcome::kSkip:
+      return QColor(110, 110, 110);
+    case Outcome::kError:
+      return QColor(200, 100, 0);
   }
   return QColor(Qt::black);
 }
@@ -61,8 +65,9 @@ QString DataDirectory() {
 QString SafeName(const std::string& text) {
   QString out;
   for (char c : text)
-    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? QChar(c)
-                                                                                         : QChar('_');
+    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.'
+               ? QChar(c)
+               : QChar('_');
   return out.isEmpty() ? QStringLiteral("unknown") : out;
 }
 
@@ -78,8 +83,8 @@ CHistory::CHistory(AppContext& app, const QString& serial, QWidget* parent) : QD
   caption_ = new QLabel(tr("Reading the records of %1 ...").arg(serial), this);
   runs_ = new QTreeWidget(this);
   runs_->setRootIsDecorated(false);
-  runs_->setHeaderLabels({tr("Run"), tr("Verdict"), tr("Started (UTC)"), tr("Ended (UTC)"),
-                          tr("Plan"), tr("Host")});
+  runs_->setHeaderLabels(
+      {tr("Run"), tr("Verdict"), tr("Started (UTC)"), tr("Ended (UTC)"), tr("Plan"), tr("Host")});
   auto* close = new QPushButton(tr("Close"), this);
   connect(close, &QPushButton::clicked, this, &QDialog::close);
   layout->addWidget(caption_);
@@ -104,10 +109,12 @@ CHistory::CHistory(AppContext& app, const QString& serial, QWidget* parent) : QD
       [this, serial](const Answer& a) {
         loaded_ = true;
         if (!a.error.empty()) {
-          caption_->setText(tr("The records could not be read: %1").arg(QString::fromStdString(a.error)));
+          caption_->setText(
+              tr("The records could not be read: %1").arg(QString::fromStdString(a.error)));
           return;
         }
-        caption_->setText(tr("%n run(s) of module %1, newest first", nullptr, int(a.runs.size())).arg(serial));
+        caption_->setText(
+            tr("%n run(s) of module %1, newest first", nullptr, int(a.runs.size())).arg(serial));
         for (const records::RunSummary& r : a.runs) {
           auto* item = new QTreeWidgetItem(
               runs_, {QString::number(r.id), records::OutcomeName(r.verdict), Utc(r.started_ms),
@@ -122,7 +129,9 @@ CHistory::CHistory(AppContext& app, const QString& serial, QWidget* parent) : QD
 }  // namespace qualify_ui
 
 CQualify::CQualify(AppContext& app, QWidget* parent)
-    : QWidget(parent), app_(app), open_url_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+    : QWidget(parent),
+      app_(app),
+      open_url_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   using gui::Tag;
   auto* layout = new QVBoxLayout(this);
 
@@ -201,7 +210,8 @@ QString CQualify::Message() const { return message_->text(); }
 
 void CQualify::ChoosePlan() {
   QSettings settings("lanewright", "lanewright");
-  const QString last = plan_->text().isEmpty() ? settings.value(kSettingsPlan).toString() : plan_->text();
+  const QString last =
+      plan_->text().isEmpty() ? settings.value(kSettingsPlan).toString() : plan_->text();
   const QString path = QFileDialog::getOpenFileName(this, tr("Choose a qualification plan"),
                                                     last.isEmpty() ? QDir::homePath() : last,
                                                     tr("Plans (*.toml);;All files (*)"));
@@ -237,7 +247,8 @@ void CQualify::FillSteps(const qualify::Plan& plan) {
   steps_->clear();
   auto add = [this](const qualify::Step& step, bool is_finally) {
     const QString name = QString::fromStdString(step.name);
-    auto* item = new QTreeWidgetItem(steps_, {is_finally ? tr("finally: %1").arg(name) : name, QString(), QString()});
+    auto* item = new QTreeWidgetItem(
+        steps_, {is_finally ? tr("finally: %1").arg(name) : name, QString(), QString()});
     item->setToolTip(kColStep, QString::fromStdString(qualify::StepKindName(step.kind)));
   };
   for (const auto& step : plan.steps) add(step, false);
@@ -260,9 +271,10 @@ bool CQualify::Run() {
     return false;
   }
   FillSteps(plan);
-  SetMessage(tr("Plan \"%1\" (sha256 %2)")
-                 .arg(QString::fromStdString(plan.name), QString::fromStdString(plan.hash.substr(0, 12))),
-             false);
+  SetMessage(
+      tr("Plan \"%1\" (sha256 %2)")
+          .arg(QString::fromStdString(plan.name), QString::fromStdString(plan.hash.substr(0, 12))),
+      false);
   ShowVerdict(tr("RUNNING"), QColor(90, 90, 90));
   details_->clear();
 
@@ -274,10 +286,12 @@ bool CQualify::Run() {
 
   QString version = QCoreApplication::applicationName();
   if (version.isEmpty()) version = "lanewright";
-  if (!QCoreApplication::applicationVersion().isEmpty()) version += " " + QCoreApplication::applicationVersion();
+  if (!QCoreApplication::applicationVersion().isEmpty())
+    version += " " + QCoreApplication::applicationVersion();
   qCInfo(lcGuiQualify).noquote() << "run" << path;
   CDevice* device = &app_.Device();
-  app_.Link().Run([device, plan = std::move(plan), channel = channel_, version = version.toStdString()] {
+  app_.Link().Run([device, plan = std::move(plan), channel = channel_,
+                   version = version.toStdString()] {
     RunResult result;
     // Without a board there is no module to qualify, and nothing to record.
     const std::string board_path = device->OpenPath();
@@ -292,7 +306,8 @@ bool CQualify::Run() {
     try {
       store = records::Store::Open(records::ResolveLocation(""));
     } catch (const records::StoreError& e) {
-      result.error = QCoreApplication::translate("CQualify", "The records database: %1").arg(e.what());
+      result.error =
+          QCoreApplication::translate("CQualify", "The records database: %1").arg(e.what());
       emit channel->Finished(result);
       return;
     }
@@ -304,11 +319,18 @@ bool CQualify::Run() {
       using Kind = qualify::RunEvent::Kind;
       StepEvent ev;
       switch (e.kind) {
-        case Kind::kStepStarted: ev.kind = StepEvent::Kind::kStarted; break;
-        case Kind::kProgress: ev.kind = StepEvent::Kind::kProgress; break;
-        case Kind::kStepFinished: ev.kind = StepEvent::Kind::kFinished; break;
+        case Kind::kStepStarted:
+          ev.kind = StepEvent::Kind::kStarted;
+          break;
+        case Kind::kProgress:
+          ev.kind = StepEvent::Kind::kProgress;
+          break;
+        case Kind::kStepFinished:
+          ev.kind = StepEvent::Kind::kFinished;
+          break;
         case Kind::kRunStarted:
-        case Kind::kRunFinished: return;  // the page follows the steps, then the result
+        case Kind::kRunFinished:
+          return;  // the page follows the steps, then the result
       }
       ev.row = e.step_index;
       ev.outcome = e.outcome;
@@ -370,13 +392,15 @@ void CQualify::OnFinished(const RunResult& r) {
   ShowVerdict(records::OutcomeName(run.verdict), OutcomeColour(run.verdict));
   QStringList lines;
   if (!run.verdict_message.empty()) lines << QString::fromStdString(run.verdict_message);
-  lines << tr("module %1").arg(run.serial.empty() ? tr("unknown") : QString::fromStdString(run.serial));
+  lines << tr("module %1")
+               .arg(run.serial.empty() ? tr("unknown") : QString::fromStdString(run.serial));
   if (!run.part_number.empty()) lines << QString::fromStdString(run.part_number);
   if (run.id) lines << tr("record %1").arg(run.id);
   details_->setText(lines.join("\n"));
   if (!r.store_error.isEmpty())
     SetMessage(tr("The run's record was not stored: %1").arg(r.store_error), true);
-  qCInfo(lcGuiQualify).noquote() << "verdict" << records::OutcomeName(run.verdict) << "record" << run.id;
+  qCInfo(lcGuiQualify).noquote() << "verdict" << records::OutcomeName(run.verdict) << "record"
+                                 << run.id;
   UpdateButtons();
   emit RunFinished(run.verdict);
 }
@@ -395,7 +419,8 @@ QString CQualify::OpenReport() {
   QSaveFile file(path);
   const std::string html = records::RenderHtmlReport(*last_run_);
   if (!file.open(QIODevice::WriteOnly) ||
-      file.write(html.data(), static_cast<qint64>(html.size())) != static_cast<qint64>(html.size()) ||
+      file.write(html.data(), static_cast<qint64>(html.size())) !=
+          static_cast<qint64>(html.size()) ||
       !file.commit()) {
     SetMessage(tr("%1: cannot write the report").arg(path), true);
     return {};

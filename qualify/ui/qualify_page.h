@@ -40,8 +40,8 @@ struct StepEvent {
 // How a run ended: its record (stored when `stored`), or why it did not run.
 struct RunResult {
   bool ran = false;
-  QString error;         // the run did not start: the store could not be opened
-  QString store_error;   // the run's record could not be stored
+  QString error;        // the run did not start: the store could not be opened
+  QString store_error;  // the run's record could not be stored
   records::RunRecord run;
 };
 
@@ -81,8 +81,16 @@ class CQualify : public QWidget {
  public:
   // Control ids.
   enum Id {
-    kIdPlan = 2601, kIdChoose, kIdRun, kIdStop, kIdSteps, kIdVerdict, kIdDetails, kIdReport,
-    kIdHistory, kIdMessage,
+    kIdPlan = 2601,
+    kIdChoose,
+    kIdRun,
+    kIdStop,
+    kIdSteps,
+    kIdVerdict,
+    kIdDetails,
+    kIdReport,
+    kIdHistory,
+    kIdMessage,
   };
   // Columns of the step list.
   enum Column { kColStep, kColOutcome, kColDetails };

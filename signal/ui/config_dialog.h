@@ -19,15 +19,26 @@ class CConfigCheck : public QDialog {
  public:
   // Control ids of the dialog.
   enum Id {
-    kIdCheckerLsb = 1201, kIdCheckerMsb, kIdErrorThreshold, kIdCycleThreshold, kIdInvert,
-    kIdCombined, kIdMsbLsb, kIdAuto, kIdGeneratorLsb, kIdGeneratorMsb, kIdGeneratorCombined,
-    kIdGeneratorMsbLsb, kIdGeneratorStart, kIdClose,
+    kIdCheckerLsb = 1201,
+    kIdCheckerMsb,
+    kIdErrorThreshold,
+    kIdCycleThreshold,
+    kIdInvert,
+    kIdCombined,
+    kIdMsbLsb,
+    kIdAuto,
+    kIdGeneratorLsb,
+    kIdGeneratorMsb,
+    kIdGeneratorCombined,
+    kIdGeneratorMsbLsb,
+    kIdGeneratorStart,
+    kIdClose,
   };
 
   // The manual mode (the automatic mode runs sigtest::ConfigCheck alone).
   CConfigCheck(AppContext& app, sigtest::CheckerRecord& checker,
-               std::array<sigtest::GeneratorRecord, sigtest::kLanes>& generators,
-               uint8_t all_lanes, QWidget* parent = nullptr);
+               std::array<sigtest::GeneratorRecord, sigtest::kLanes>& generators, uint8_t all_lanes,
+               QWidget* parent = nullptr);
   ~CConfigCheck() override;
 
   sigtest::ConfigCheck& Logic() { return *logic_; }

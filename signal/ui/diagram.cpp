@@ -1,5 +1,7 @@
 #include "signal/ui/diagram.h"
 
+#include <qcustomplot.h>
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -11,7 +13,6 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <fstream>
-#include <qcustomplot.h>
 
 #include "gui/dlu.h"
 #include "signal/ui/widgets.h"
@@ -50,9 +51,12 @@ QVector<double> ToQt(const std::vector<double>& v) { return QVector<double>(v.be
 
 QColor VerdictColour(sigtest::Verdict v) {
   switch (v) {
-    case sigtest::Verdict::kPass: return sigui::GoodColour();
-    case sigtest::Verdict::kFail: return sigui::BadColour();
-    case sigtest::Verdict::kRunning: break;
+    case sigtest::Verdict::kPass:
+      return sigui::GoodColour();
+    case sigtest::Verdict::kFail:
+      return sigui::BadColour();
+    case sigtest::Verdict::kRunning:
+      break;
   }
   return QColor(70, 70, 70);
 }
@@ -165,12 +169,14 @@ CDiagram::CDiagram(const sigtest::BerHistory& history, QWidget* parent)
   layout->addLayout(buttons);
 
   connect(png, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export the charts"), "ber.png", "PNG (*.png)");
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Export the charts"), "ber.png", "PNG (*.png)");
     if (!path.isEmpty() && !SavePng(path))
       QMessageBox::warning(this, windowTitle(), tr("Cannot write %1").arg(path));
   });
   connect(csv, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export the points"), "ber.csv", "CSV (*.csv)");
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Export the points"), "ber.csv", "CSV (*.csv)");
     if (!path.isEmpty() && !SaveCsv(path))
       QMessageBox::warning(this, windowTitle(), tr("Cannot write %1").arg(path));
   });
@@ -183,7 +189,8 @@ void CDiagram::ShowLane(int) {
   raise();
 }
 
-void CDiagram::Refresh(const std::array<sigtest::LaneSummary, sigtest::kLanes>& by_chart, double target) {
+void CDiagram::Refresh(const std::array<sigtest::LaneSummary, sigtest::kLanes>& by_chart,
+                       double target) {
   target_ = target;
   for (int i = 0; i < sigtest::kLanes; ++i) {
     charts_[i].verdict->setText(QString::fromStdString(by_chart[i].line));
@@ -225,15 +232,18 @@ void CDiagram::RedrawAll(bool immediate) {
     c.target->point1->setCoords(0, target_);
     c.target->point2->setCoords(1, target_);
     c.target_label->position->setCoords(0.01, target_);
-    c.target_label->setText(QStringLiteral("target %1").arg(QString::fromStdString(sigtest::BerText(target_))));
+    c.target_label->setText(
+        QStringLiteral("target %1").arg(QString::fromStdString(sigtest::BerText(target_))));
     // "< bound" at the bound's latest column while the lane is still clean.
     c.bound_label->setVisible(false);
     const size_t points = history_.Size(i);
-    const bool clean_now = points > 0 && history_.At(i, points - 1).kind == BerHistory::Kind::kBound;
+    const bool clean_now =
+        points > 0 && history_.At(i, points - 1).kind == BerHistory::Kind::kBound;
     for (size_t k = d.bound.values.size(); clean_now && k-- > 0;) {
       if (std::isnan(d.bound.values[k])) continue;
       c.bound_label->position->setCoords(d.bound.keys[k], d.bound.values[k]);
-      c.bound_label->setText(QStringLiteral("< %1").arg(QString::fromStdString(sigtest::BerText(d.bound.values[k]))));
+      c.bound_label->setText(
+          QStringLiteral("< %1").arg(QString::fromStdString(sigtest::BerText(d.bound.values[k]))));
       c.bound_label->setVisible(true);
       break;
     }
@@ -274,10 +284,13 @@ bool CDiagram::eventFilter(QObject* watched, QEvent* event) {
     stale_ = true;
     if (isVisible() && !rebuild_queued_) {
       rebuild_queued_ = true;
-      QMetaObject::invokeMethod(this, [this] {
-        rebuild_queued_ = false;
-        RedrawAll(true);
-      }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            rebuild_queued_ = false;
+            RedrawAll(true);
+          },
+          Qt::QueuedConnection);
     }
   }
   return QWidget::eventFilter(watched, event);

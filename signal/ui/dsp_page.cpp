@@ -87,7 +87,8 @@ CDsp::CDsp(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
   rate_ = Tag(new QComboBox(this), kIdRate);
   pattern_ = Tag(new QComboBox(this), kIdPattern);
   for (const char* name : kPatternListNames) pattern_->addItem(name);
-  for (auto [row, label, list] : {std::tuple{mode_row, "Rate:", rate_}, {divider_row, "Pat Sel:", pattern_}}) {
+  for (auto [row, label, list] :
+       {std::tuple{mode_row, "Rate:", rate_}, {divider_row, "Pat Sel:", pattern_}}) {
     row->addStretch();
     row->addWidget(new QLabel(label, this));
     row->addWidget(list);
@@ -190,14 +191,21 @@ void CDsp::FillRates(int signalling, int selection) {
 
 void CDsp::ShowBlock() {
   std::vector<std::unique_ptr<QSignalBlocker>> blockers;
-  for (QWidget* w : findChildren<QWidget*>()) blockers.push_back(std::make_unique<QSignalBlocker>(w));
+  for (QWidget* w : findChildren<QWidget*>())
+    blockers.push_back(std::make_unique<QSignalBlocker>(w));
   const auto values = model_.Values();
   for (size_t i = 0; i < controls_.size(); ++i) {
     const DspValue& v = values[i];
     switch (DspControls()[i].field->control) {
-      case DspControl::kList: static_cast<QComboBox*>(controls_[i])->setCurrentIndex(v.selection); break;
-      case DspControl::kCheck: static_cast<QCheckBox*>(controls_[i])->setChecked(v.checked); break;
-      case DspControl::kNumber: static_cast<QLineEdit*>(controls_[i])->setText(QString::fromStdString(v.text)); break;
+      case DspControl::kList:
+        static_cast<QComboBox*>(controls_[i])->setCurrentIndex(v.selection);
+        break;
+      case DspControl::kCheck:
+        static_cast<QCheckBox*>(controls_[i])->setChecked(v.checked);
+        break;
+      case DspControl::kNumber:
+        static_cast<QLineEdit*>(controls_[i])->setText(QString::fromStdString(v.text));
+        break;
     }
   }
   FillRates(model_.Signalling(), model_.RateSelection());
@@ -219,9 +227,15 @@ std::vector<DspValue> CDsp::Values() const {
   std::vector<DspValue> values(controls_.size());
   for (size_t i = 0; i < controls_.size(); ++i) {
     switch (DspControls()[i].field->control) {
-      case DspControl::kList: values[i].selection = static_cast<QComboBox*>(controls_[i])->currentIndex(); break;
-      case DspControl::kCheck: values[i].checked = static_cast<QCheckBox*>(controls_[i])->isChecked(); break;
-      case DspControl::kNumber: values[i].text = static_cast<QLineEdit*>(controls_[i])->text().toStdString(); break;
+      case DspControl::kList:
+        values[i].selection = static_cast<QComboBox*>(controls_[i])->currentIndex();
+        break;
+      case DspControl::kCheck:
+        values[i].checked = static_cast<QCheckBox*>(controls_[i])->isChecked();
+        break;
+      case DspControl::kNumber:
+        values[i].text = static_cast<QLineEdit*>(controls_[i])->text().toStdString();
+        break;
     }
   }
   return values;
@@ -299,7 +313,9 @@ void CDsp::Save() {
         const auto r = SaveDsp(*device);
         return Result{r.ok(), r.ok() ? std::string() : r.Text()};
       },
-      [this](const Result& r) { Message(QString::fromStdString(SaveMessage(r.sent, r.reason)), !r.sent); });
+      [this](const Result& r) {
+        Message(QString::fromStdString(SaveMessage(r.sent, r.reason)), !r.sent);
+      });
 }
 
 void CDsp::Refresh() {
@@ -331,21 +347,20 @@ void CDsp::ReportFromSelections() {
                                          Selection("signalling")));
 }
 
-void CDsp::SendReport(const ModeReport& report) {
-  emit ModeReported(report);
-}
+void CDsp::SendReport(const ModeReport& report) { emit ModeReported(report); }
 
 void CDsp::Message(const QString& text, bool warning) {
   last_message_ = text;
   // Not modal to the event loop: the page goes on while the box is up.
-  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, "Dsp", text,
-                              QMessageBox::Ok, this);
+  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, "Dsp",
+                              text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
 
 void CDsp::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+      event->key() == Qt::Key_Enter) {
     event->accept();
     return;
   }

@@ -24,7 +24,14 @@ class CDsp : public QWidget {
   // Control ids: the table's controls are kIdTable + their index in
   // sigtest::DspControls().
   enum Id {
-    kIdRead = 1901, kIdWrite, kIdSave, kIdRate, kIdPattern, kIdVolts, kIdAmps, kIdWatts,
+    kIdRead = 1901,
+    kIdWrite,
+    kIdSave,
+    kIdRate,
+    kIdPattern,
+    kIdVolts,
+    kIdAmps,
+    kIdWatts,
     kIdTable = 2000,
   };
 

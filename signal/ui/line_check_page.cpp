@@ -28,8 +28,7 @@ constexpr int kGroupLeft = 238, kGroupWidth = 170, kGroupHeight = 86, kGroupGap 
 const char* const kFieldLabels[] = {"Type", "BER", "Errors", "Time"};
 }  // namespace
 
-CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
-    : QWidget(parent), app_(app) {
+CLineCheck::CLineCheck(AppContext& app, QWidget* parent) : QWidget(parent), app_(app) {
   // Top row: Config, Start, Clear, Relock, and the hidden clock selector.
   int x = kGroupLeft;
   auto button = [&](const char* caption, int id) {
@@ -62,13 +61,16 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
   rule_button_->setGeometry(Dlu(x - 2), Dlu(4), rule_button_->width(), Dlu(16));
   connect(rule_button_, &QToolButton::clicked, this, &CLineCheck::OpenRuleDialog);
   scale_ = Tag(new QLabel(tr("Errors and BER shown \u00F710"), this), kIdScale);
-  scale_->setStyleSheet("QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; }");
+  scale_->setStyleSheet(
+      "QLabel { color: #8a5300; background: #fff3cd; border: 1px solid #e0b050; padding: 1px 4px; "
+      "}");
   scale_->setFont(small);  // beside the rule, within the page's width
   scale_->move(rule_button_->geometry().right() + Dlu(2), Dlu(5));
   scale_->setMinimumHeight(Dlu(14));
   scale_->adjustSize();  // the whole text, whatever the font
-  scale_->setToolTip(tr("The scale turned on by a double click on the title bar: the counts\n"
-                        "keep their true values; the page shows them divided by ten."));
+  scale_->setToolTip(
+      tr("The scale turned on by a double click on the title bar: the counts\n"
+         "keep their true values; the page shows them divided by ten."));
   scale_->hide();
 
   // Channel groups: 1-4 on the left column, 5-8 on the right.
@@ -78,7 +80,8 @@ CLineCheck::CLineCheck(AppContext& app, QWidget* parent)
     const int column = (channel - 1) / 4, row = (channel - 1) % 4;
     auto* box = Tag(new QGroupBox(QStringLiteral("Channel %1").arg(channel), this), base);
     box->setGeometry(Dlu(kGroupLeft + column * (kGroupWidth + kGroupGap)),
-                     Dlu(kTop + row * (kGroupHeight + kGroupGap)), Dlu(kGroupWidth), Dlu(kGroupHeight));
+                     Dlu(kTop + row * (kGroupHeight + kGroupGap)), Dlu(kGroupWidth),
+                     Dlu(kGroupHeight));
     Group& g = groups_[lane - 1];
     g.lamp = Tag(new QLabel(box), base + kFieldLamp);
     g.lamp->setGeometry(Dlu(6), Dlu(12), Dlu(16), Dlu(16));
@@ -245,7 +248,8 @@ void CLineCheck::OpenRuleDialog() {
 
 void CLineCheck::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  menu.addAction(tr("Verdict rule (%1)...").arg(RuleCaption(rule_)), this, &CLineCheck::OpenRuleDialog);
+  menu.addAction(tr("Verdict rule (%1)...").arg(RuleCaption(rule_)), this,
+                 &CLineCheck::OpenRuleDialog);
   menu.exec(event->globalPos());
 }
 
@@ -258,20 +262,28 @@ void CLineCheck::Render() {
     g.type->setText(QString::fromStdString(shown.type));
     // A lane that has not locked since Clear has no BER to show (the kept
     // 1.0 only means that no bit was counted).
-    g.ber->setText(engine_.History(lane).ever_locked ? QString::fromStdString(shown.ber) : QString());
+    g.ber->setText(engine_.History(lane).ever_locked ? QString::fromStdString(shown.ber)
+                                                     : QString());
     g.errors->setText(QString::fromStdString(shown.errors));
     g.time->setText(QString::fromStdString(shown.time));
     const QColor colour = engine_.TextTone(lane) == sigtest::LineCheck::Tone::kGreen
-                              ? sigui::GoodColour() : sigui::BadColour();
+                              ? sigui::GoodColour()
+                              : sigui::BadColour();
     for (QLineEdit* e : {g.type, g.ber, g.errors}) {
       QPalette p = e->palette();
       p.setColor(QPalette::Text, colour);
       e->setPalette(p);
     }
     switch (shown.lamp) {
-      case sigtest::LineCheck::Lamp::kNone: g.lamp->clear(); break;
-      case sigtest::LineCheck::Lamp::kGreen: g.lamp->setPixmap(green.pixmap(Dlu(16), Dlu(16))); break;
-      case sigtest::LineCheck::Lamp::kRed: g.lamp->setPixmap(red.pixmap(Dlu(16), Dlu(16))); break;
+      case sigtest::LineCheck::Lamp::kNone:
+        g.lamp->clear();
+        break;
+      case sigtest::LineCheck::Lamp::kGreen:
+        g.lamp->setPixmap(green.pixmap(Dlu(16), Dlu(16)));
+        break;
+      case sigtest::LineCheck::Lamp::kRed:
+        g.lamp->setPixmap(red.pixmap(Dlu(16), Dlu(16)));
+        break;
     }
     g.lamp->setProperty("lamp", static_cast<int>(shown.lamp));
 
@@ -280,12 +292,13 @@ void CLineCheck::Render() {
     sigtest::LaneSummary summary = sigtest::SummariseLane(facts, rule_);
     g.verdict->setText(QString::fromStdString(summary.line));
     QPalette p = g.verdict->palette();
-    p.setColor(QPalette::WindowText, summary.verdict.verdict == sigtest::Verdict::kPass   ? sigui::GoodColour()
-                                     : summary.verdict.verdict == sigtest::Verdict::kFail ? sigui::BadColour()
-                                                                                          : QColor(70, 70, 70));
+    p.setColor(QPalette::WindowText,
+               summary.verdict.verdict == sigtest::Verdict::kPass   ? sigui::GoodColour()
+               : summary.verdict.verdict == sigtest::Verdict::kFail ? sigui::BadColour()
+                                                                    : QColor(70, 70, 70));
     g.verdict->setPalette(p);
-    const QString details = facts.seconds == 0 ? QString()
-                                               : QString::fromStdString(sigtest::LaneDetails(facts, rule_));
+    const QString details =
+        facts.seconds == 0 ? QString() : QString::fromStdString(sigtest::LaneDetails(facts, rule_));
     g.verdict->setToolTip(details);
     g.ber->setToolTip(details);
     by_chart[sigtest::ChannelOfLane(lane) - 1] = std::move(summary);
@@ -314,7 +327,8 @@ bool CLineCheck::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CLineCheck::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+      event->key() == Qt::Key_Enter) {
     event->accept();  // a page neither closes nor presses anything on these
     return;
   }

@@ -29,9 +29,20 @@ class CLineCheck : public QWidget {
  public:
   // Control ids. Channel group n (1-8): base + 10 (n - 1) + field.
   enum Id {
-    kIdConfig = 1001, kIdStart, kIdClear, kIdRelock, kIdClock, kIdClockLabel, kIdScale, kIdRule,
+    kIdConfig = 1001,
+    kIdStart,
+    kIdClear,
+    kIdRelock,
+    kIdClock,
+    kIdClockLabel,
+    kIdScale,
+    kIdRule,
     kIdGroup = 1100,  // + 10 (n - 1): the group box
-    kFieldLamp = 1, kFieldType, kFieldBer, kFieldErrors, kFieldTime,
+    kFieldLamp = 1,
+    kFieldType,
+    kFieldBer,
+    kFieldErrors,
+    kFieldTime,
     kFieldVerdict,  // the compact verdict line in the group's caption row
   };
 

@@ -152,7 +152,8 @@ void CTransferFile::ShowActivity(const transfer::Activity& activity) {
 void CTransferFile::ShowMessage(const QString& text) {
   QWidget* owner = app_.MainWindow() ? app_.MainWindow() : this;
   // Window-modal without a nested event loop: engine events keep flowing.
-  auto* box = new QMessageBox(QMessageBox::Warning, owner->windowTitle(), text, QMessageBox::Ok, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, owner->windowTitle(), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
