@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "board/text_format.h"
 #include "records/soci_session.h"
 
 // The backends' factories, without their headers (which want libpq's and
@@ -188,36 +189,9 @@ std::optional<double> Opt(double v, soci::indicator ind) {
 // part of valid UTF-8 becomes the character of its value (0xFF as U+00FF, as
 // the command line shows module text) and a NUL becomes U+2400, so a run is
 // never lost for its texts and reads the same from either database.
-size_t Utf8Length(const std::string& text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char c = at(0);
-  if (c < 0x80) return c == 0 ? 0 : 1;
-  size_t n = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF)
-    n = 2;
-  else if (c == 0xE0)
-    n = 3, low = 0xA0;
-  else if (c == 0xED)
-    n = 3, high = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF)
-    n = 3;
-  else if (c == 0xF0)
-    n = 4, low = 0x90;
-  else if (c == 0xF4)
-    n = 4, high = 0x8F;
-  else if (c >= 0xF1 && c <= 0xF3)
-    n = 4;
-  if (n == 0 || i + n > text.size()) return 0;
-  if (at(1) < low || at(1) > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((at(k) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
 void CleanText(std::string& text) {
   size_t i = 0;
-  while (i < text.size()) {
+  while (i < text.size() && text[i] != 0) {
     const size_t n = Utf8Length(text, i);
     if (n == 0) break;
     i += n;
@@ -225,18 +199,16 @@ void CleanText(std::string& text) {
   if (i == text.size()) return;
   std::string out = text.substr(0, i);
   while (i < text.size()) {
-    if (const size_t n = Utf8Length(text, i)) {
+    const size_t n = text[i] == 0 ? 0 : Utf8Length(text, i);
+    if (n) {
       out.append(text, i, n);
       i += n;
-      continue;
-    }
-    const auto c = static_cast<unsigned char>(text[i++]);
-    if (c == 0) {
+    } else if (text[i] == 0) {
       out += "\xe2\x90\x80";  // U+2400
-      continue;
+      ++i;
+    } else {
+      AppendLatin1(out, static_cast<unsigned char>(text[i++]));
     }
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
   }
   text = std::move(out);
 }
