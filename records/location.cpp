@@ -87,7 +87,7 @@ std::string WithoutPassword(const std::string& uri, const std::string& scheme) {
 
 std::string DefaultDatabasePath() {
   std::string base = Env("XDG_DATA_HOME");
-  // The base directory specification ignores a relative XDG_DATA_HOME.
+  // The XDG base directory rules ignore a relative XDG_DATA_HOME.
   if (base.empty() || base[0] != '/') {
     const std::string home = Env("HOME");
     if (home.empty())

@@ -42,10 +42,10 @@ struct QualifyCli : ::testing::Test {
     std::ofstream(path) << text;
   }
   void Fault(const std::string& text) {
-    emu::FaultSpec spec;
+    emu::FaultSpec fault;
     std::string why;
-    ASSERT_TRUE(emu::ParseFault(text, &spec, &why)) << why;
-    emu::ApplyFault(*board, spec);
+    ASSERT_TRUE(emu::ParseFault(text, &fault, &why)) << why;
+    emu::ApplyFault(*board, fault);
   }
   // The JSON Lines events of a --json run.
   static std::vector<nlohmann::json> Events(const std::string& out) {
