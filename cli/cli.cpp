@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -201,6 +202,30 @@ void MakeValid(Json& value) {
   }
 }
 }  // namespace
+
+// Writes `text` to `path` whole or not at all: into a file of its own beside
+// it, flushed to the disk, then renamed over it. A reader never sees half a
+// report, and a report there before stays when writing fails.
+void WriteWhole(const std::string& path, const std::string& text, const std::string& command) {
+  const std::string temp = path + "." + std::to_string(::getpid()) + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int error = fd < 0 ? errno : 0;
+  for (size_t done = 0; !error && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      error = n < 0 ? errno : EIO;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (!error && ::fsync(fd) != 0) error = errno;
+  if (fd >= 0 && ::close(fd) != 0 && !error) error = errno;
+  if (!error && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    if (fd >= 0) ::unlink(temp.c_str());
+    throw FileError(command + ": cannot write " + path + ": " + std::strerror(error));
+  }
+}
 
 std::string DumpJson(const Json& doc, int indent) {
   Json copy = doc;

@@ -187,6 +187,11 @@ std::vector<CommandOption> CsvOptions(const std::string& csv_help);
 // overwritten file and an empty appended one. Throws FileError when the file
 // cannot be opened or the header not written.
 std::ofstream OpenCsv(Context& ctx, const std::string& path, const std::string& header);
+// Writes `text` to `path` whole or not at all: into a file of its own beside
+// it, flushed to the disk, then renamed over it, so a reader never sees half
+// a file and one there before stays when writing fails. Throws FileError
+// ("COMMAND: cannot write PATH: reason").
+void WriteWhole(const std::string& path, const std::string& text, const std::string& command);
 // Throws FileError ("FILE: write failed: ...") when `file` has failed.
 void CheckWritten(std::ostream& file, const std::string& path);
 

@@ -168,10 +168,11 @@ int QualifyOne(Shared& shared, CDevice& device, int board, const std::string& pa
     report_path = (fs::path(shared.report_dir) /
                    ("run-" + std::to_string(run.id) + "-" + SafeName(run.serial) + ".html"))
                       .string();
-    std::ofstream out(report_path, std::ios::binary | std::ios::trunc);
-    if (out) out << records::RenderHtmlReport(run);
-    out.close();
-    if (!out) report_error = report_path + ": cannot write the report";
+    try {
+      WriteWhole(report_path, records::RenderHtmlReport(run), "qualify");
+    } catch (const FileError& e) {
+      report_error = e.what();
+    }
   }
 
   if (ctx.json) {

@@ -226,20 +226,7 @@ int Export(Context& ctx, std::vector<std::string>& args) {
     ctx.out << text;
     return kOk;
   }
-  // The whole file or none: written beside it, then renamed over it.
-  const std::string temp = path + ".part";
-  errno = 0;
-  std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-  if (file) {
-    file << text;
-    file.close();
-  }
-  if (!file || std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    std::remove(temp.c_str());
-    throw FileError("export: cannot write " + path +
-                    (error ? std::string(": ") + std::strerror(error) : std::string()));
-  }
+  WriteWhole(path, text, "export");
   if (ctx.json)
     ctx.PrintJson({{"run_id", id}, {"file", path}, {"rows", rows}});
   else

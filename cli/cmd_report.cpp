@@ -14,30 +14,6 @@
 namespace cli {
 namespace {
 
-// Writes `text` to `path` whole or not at all: into a file of its own beside
-// it, flushed to the disk, then renamed over it. A reader never sees half a
-// report, and a report there before stays when writing fails.
-void WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temp = path + "." + std::to_string(::getpid()) + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  int error = fd < 0 ? errno : 0;
-  for (size_t done = 0; !error && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      error = n < 0 ? errno : EIO;
-    else
-      done += static_cast<size_t>(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (fd >= 0 && ::close(fd) != 0 && !error) error = errno;
-  if (!error && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error) {
-    if (fd >= 0) ::unlink(temp.c_str());
-    throw FileError("report: cannot write " + path + ": " + std::strerror(error));
-  }
-}
-
 int Report(Context& ctx, std::vector<std::string>& args) {
   if (args.size() != 1) throw UsageError("usage: report RUN_ID [--out FILE.html]");
   const int64_t id = static_cast<int64_t>(ParseNumber(args[0], INT64_MAX, "RUN_ID"));
@@ -57,7 +33,7 @@ int Report(Context& ctx, std::vector<std::string>& args) {
     ctx.out << html;
     return kOk;
   }
-  WriteWhole(path, html);
+  WriteWhole(path, html, "report");
   if (ctx.json)
     ctx.PrintJson({{"run_id", id}, {"file", path}, {"bytes", html.size()}});
   else
