@@ -222,11 +222,7 @@ int Ber(Context& ctx, std::vector<std::string>& args) {
           std::min<Clock::duration>(std::chrono::milliseconds(50), due - Clock::now()));
     if (g_interrupted) break;
     const TickSample sample = ReadTick(board);
-    for (const auto& lane : sample)
-      if (!lane.ok) {
-        ++failed;
-        failure = lane.result.Text();
-      }
+    failed += FailedExchanges(sample, &failure);
     check.ApplyTick(sample);
     ++done;
     if (csv.is_open()) {

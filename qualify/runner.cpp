@@ -1035,11 +1035,7 @@ void Runner::Ber(const Step& step, StepRecord& rec) {
     const auto due = start + std::chrono::seconds(done + 1);
     if (!Sleep(std::chrono::duration<double>(due - Clock::now()).count())) break;
     const TickSample sample = ReadTick(device_);
-    for (const auto& lane : sample)
-      if (!lane.ok) {
-        ++failed;
-        failure = lane.result.Text();
-      }
+    failed += FailedExchanges(sample, &failure);
     check.ApplyTick(sample);
     ++done;
     const double t = SinceStart();

@@ -41,4 +41,14 @@ TickSample ReadTick(CDevice& device) {
   return sample;
 }
 
+int FailedExchanges(const TickSample& sample, std::string* last) {
+  int failed = 0;
+  for (const LaneStatus& lane : sample)
+    if (!lane.ok) {
+      ++failed;
+      *last = lane.result.Text();
+    }
+  return failed;
+}
+
 }  // namespace sigtest

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "board/board_result.h"
@@ -47,5 +48,8 @@ using TickSample = std::array<LaneStatus, kLanes>;
 LaneStatus ReadLaneStatus(CDevice& device, int lane);
 // The eight status exchanges of one tick, lanes 1 to 8 in order.
 TickSample ReadTick(CDevice& device);
+// How many of a tick's exchanges failed; the last failure's text goes to
+// `last` (left alone when none failed).
+int FailedExchanges(const TickSample& sample, std::string* last);
 
 }  // namespace sigtest
