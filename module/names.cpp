@@ -78,7 +78,7 @@ const List& Identifiers() {
       "DSFP Dual Small Form Factor Pluggable Transceiver",
       "X4 MiniLink/OcuLink",
       "X8 MiniLink",
-      "QSFP+ or later with Common Management Interface Specification(CMIS)",
+      "QSFP+ or later with Common Management Interface (CMIS)",
       "",
   };
   return list;

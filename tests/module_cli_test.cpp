@@ -541,7 +541,7 @@ TEST(CliModule, LabDumpsDecode) {
   r = RunCli({"--emulate-module", (dir / "hisense_def8504-2c02-mb3.txt").string(), "info"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Module Identifier  QSFP+ or later with Common Management Interface "
-                       "Specification(CMIS)\n"),
+                       "(CMIS)\n"),
             std::string::npos);
   EXPECT_NE(r.out.find("Vendor OUI(Hex)    0xAC4AFE\n"), std::string::npos);
   EXPECT_NE(r.out.find("Module Type        No separable connector\n"), std::string::npos);
