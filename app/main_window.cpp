@@ -276,11 +276,6 @@ void CLanewrightDlg::SetBoardState(const QString& text) {
   RefreshStatusLabel();
 }
 
-void CLanewrightDlg::ComposeStatus(const QString& left, const QString& right) {
-  status_.ComposeStatus(left.toStdString(), right.toStdString());
-  RefreshStatusLabel();
-}
-
 void CLanewrightDlg::OnTabChanged(int index) {
   if (index == kChecker) {
     if (dsp_ && dsp_->ResendFlag() && line_check_)

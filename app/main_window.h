@@ -65,7 +65,6 @@ class CLanewrightDlg : public QDialog {
   void CreatePages();
   void DestroyPages();
   void SetBoardState(const QString& text);
-  void ComposeStatus(const QString& left, const QString& right);
   void ShowDdm(bool show);
 
  signals:

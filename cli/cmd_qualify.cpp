@@ -225,6 +225,7 @@ int Qualify(Context& ctx, std::vector<std::string>& args) {
     return kUsage;
   }
   std::unique_ptr<records::Store> store = OpenStore(ctx);
+  store->CheckWritable();  // a record it could not keep is no run to start
   Shared shared{plan, *store, {}, {}, {ctx, {}, ctx.all_boards}};
   ctx.Option("--report", &shared.report_dir);
 

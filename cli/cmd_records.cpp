@@ -240,7 +240,8 @@ int Db(Context& ctx, std::vector<std::string>& args) {
   std::string option;
   if (ctx.Option("--db", &option) && option.empty()) throw UsageError("--db: empty URL");
   const records::Location where = records::ResolveLocation(option);
-  auto store = records::Store::Open(where);
+  // `version` only looks; `migrate` may create an SQLite file.
+  auto store = OpenStore(ctx, args[0] == "version" ? StoreUse::kRead : StoreUse::kWrite);
   const int program = records::Store::ProgramSchemaVersion();
   if (args[0] == "version") {
     const int database = store->SchemaVersion();

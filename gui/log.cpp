@@ -41,7 +41,10 @@ bool TraceAsked() {
 
 void RouteCoreLog() {
   const auto& categories = CoreCategories();
-  if (TraceAsked()) categories[static_cast<int>(Category::kBoard)]->setEnabled(QtDebugMsg, true);
+  if (TraceAsked()) {
+    categories[static_cast<int>(Category::kBoard)]->setEnabled(QtDebugMsg, true);
+    categories[static_cast<int>(Category::kBoard)]->setEnabled(QtInfoMsg, true);
+  }
   for (int i = 0; i < lwlog::kCategoryCount; ++i) {
     const QLoggingCategory& c = *categories[i];
     const Level lowest = c.isDebugEnabled()     ? Level::kDebug

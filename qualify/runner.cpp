@@ -120,6 +120,11 @@ void Judge(Measurement& m) {
   }
 }
 
+// A monitor reading as a measurement's value: NaN (no reading) is absent.
+std::optional<double> Reading(double value) {
+  return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
 Measurement Numeric(const std::string& name, int lane, const std::string& unit,
                     std::optional<double> value, std::optional<double> low,
                     std::optional<double> high) {
@@ -481,6 +486,11 @@ StepRecord Runner::RunStep(const Step& step) {
   } catch (const BoardFailure& f) {
     rec.outcome = Outcome::kError;
     rec.message = f.text;
+  } catch (const std::exception& e) {
+    // Anything else (a full output, no memory) ends the step, never the
+    // run: the finally steps still put the module back.
+    rec.outcome = Outcome::kError;
+    rec.message = e.what();
   }
   rec.ended_ms = NowMs();
   RunEvent e;
@@ -522,8 +532,12 @@ void Runner::Identify(const Step&, StepRecord& rec) {
         m.note = "\"" + value + "\" does not match \"" + m.expected + "\"";
       }
     } else if (value.empty()) {
-      m.outcome = Outcome::kFail;
-      m.note = "empty";
+      // Vendor, part number and serial are required; a revision or firmware
+      // the module does not give is no fault of it.
+      const bool required =
+          std::string_view(key) != "revision" && std::string_view(key) != "firmware";
+      m.outcome = required ? Outcome::kFail : Outcome::kSkip;
+      m.note = required ? "empty" : "not given by the module";
     }
     rec.measurements.push_back(m);
   }
@@ -831,10 +845,11 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       rec.measurements.push_back(t_off);
       double bias = 0, power = 0;
       settle(lane, off_bias, off_power, &bias, &power);
-      Measurement mb = Numeric("disabled bias", lane, "mA", bias, off_bias.low, off_bias.high);
+      Measurement mb =
+          Numeric("disabled bias", lane, "mA", Reading(bias), off_bias.low, off_bias.high);
       Judge(mb);
       Measurement mp =
-          Numeric("disabled tx power", lane, "dBm", power, off_power.low, off_power.high);
+          Numeric("disabled tx power", lane, "dBm", Reading(power), off_power.low, off_power.high);
       Judge(mp);
       rec.measurements.push_back(mb);
       rec.measurements.push_back(mp);
@@ -850,9 +865,11 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       const Limit bias_on = on_bias.value_or(Limit{});
       const Limit power_on = on_power.value_or(Limit{});
       settle(lane, bias_on, power_on, &bias, &power);
-      Measurement eb = Numeric("enabled bias", lane, "mA", bias, bias_on.low, bias_on.high);
+      Measurement eb =
+          Numeric("enabled bias", lane, "mA", Reading(bias), bias_on.low, bias_on.high);
       Judge(eb);
-      Measurement ep = Numeric("enabled tx power", lane, "dBm", power, power_on.low, power_on.high);
+      Measurement ep =
+          Numeric("enabled tx power", lane, "dBm", Reading(power), power_on.low, power_on.high);
       Judge(ep);
       rec.measurements.push_back(eb);
       rec.measurements.push_back(ep);
@@ -862,6 +879,9 @@ void Runner::TxDisable(const Step& step, StepRecord& rec) {
       // Leave the lane lit whatever happened.
       SetTxDisable(module_, lane, false);
       break;
+    } catch (...) {
+      SetTxDisable(module_, lane, false);
+      throw;
     }
   }
   // Whatever the lanes latched while dark is read (and so cleared) now,

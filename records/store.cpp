@@ -285,6 +285,11 @@ class SociStore : public Store {
     return Guard("read the schema version", [&] { return ReadVersion(); });
   }
 
+  void CheckWritable() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Guard("read the schema version", [&] { CheckVersionForWrite(); });
+  }
+
   int Migrate() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return Guard("migrate the schema", [&] {

@@ -77,6 +77,9 @@ class Store {
   // a database whose schema is newer. Returns the version it started from.
   virtual int Migrate() = 0;
 
+  // Throws kSchemaOlder or kSchemaNewer when Save would refuse this
+  // database for its schema, so a caller finds out before a run, not after.
+  virtual void CheckWritable() = 0;
   // Stores a whole run in one transaction; returns its id.
   virtual int64_t Save(const RunRecord& run) = 0;
   // Loads a whole run; throws kNotFound.

@@ -12,6 +12,7 @@
 
 #include "emulator/emulated_board.h"
 #include "emulator/faults.h"
+#include "records/soci_session.h"
 #include "records/store.h"
 #include "tests/cli_test_support.h"
 #include "tests/qualify_cli_support.h"
@@ -107,6 +108,21 @@ TEST_F(QualifyCli, ABadPlanIsRefusedBeforeAnyBoardTraffic) {
   EXPECT_FALSE(std::filesystem::exists(db));
   // A plan file that cannot be read is a file error.
   EXPECT_EQ(RunCli({"qualify", (dir / "none.toml").string(), "--db", db}, board).status, 1);
+}
+
+TEST_F(QualifyCli, ADatabaseOfAnotherSchemaIsRefusedBeforeAnyBoardTraffic) {
+  const records::Location where = records::ResolveLocation(db);
+  records::Store::Open(where);  // created at this program's version
+  {
+    soci::session session;
+    records::OpenSession(session, where);
+    session << "UPDATE schema_version SET version = version + 1";
+  }
+  board->ClearRequests();
+  const auto r = RunCli({"qualify", plan, "--db", db}, board);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("newer"), std::string::npos) << r.err;
+  EXPECT_EQ(board->RequestCount(), 0u);
 }
 
 TEST_F(QualifyCli, AnInterruptedRunIsStoredAsError) {
